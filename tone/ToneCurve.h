@@ -1,0 +1,53 @@
+#pragma once
+// A tone curve: a natural cubic spline through a few control points, sampled
+// into a 256-entry table so that mapping a sample is one look-up.
+#include <cstdint>
+
+constexpr int MAX_TONE_POINTS = 48;
+
+class CubicSpline {
+public:
+    CubicSpline() = default;
+    ~CubicSpline();
+    CubicSpline(const CubicSpline&) = delete;
+    CubicSpline& operator=(const CubicSpline&) = delete;
+
+    void Reserve(int n);
+    void AddKnot(double x, double y);
+    void Solve();
+    void SetKnots(int n, const double* xs, const double* ys);
+    double Evaluate(double x) const;
+    int FindInterval(double x) const;
+
+    int Capacity() const { return m_nCapacity; }
+    int KnotCount() const { return m_nKnots; }
+    const double* X() const { return m_pX; }
+    const double* Y() const { return m_pY; }
+    const double* M() const { return m_pM; }
+
+private:
+    int32_t m_nCapacity = 0;
+    int32_t m_nKnots = 0;
+    double* m_pX = nullptr;
+    double* m_pY = nullptr;
+    double* m_pM = nullptr;  // start of the one block: M, then x, then y
+};
+
+using ToneLut = int32_t[256];
+
+class ToneCurve {
+public:
+    ToneCurve();  // the identity: (0, 0) and (255, 255)
+    ToneCurve(const ToneCurve&) = delete;
+    ToneCurve& operator=(const ToneCurve&) = delete;
+
+    void Assign(const ToneCurve& source);
+    void UpdateSpline();
+    void UpdateLut();
+
+    CubicSpline m_spline;
+    int32_t m_nPoints = 2;
+    double m_x[MAX_TONE_POINTS] = {};
+    double m_y[MAX_TONE_POINTS] = {};
+    ToneLut m_lut = {};
+};
