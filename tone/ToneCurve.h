@@ -1,6 +1,7 @@
 #pragma once
 // A tone curve: a natural cubic spline through a few control points, sampled
 // into a 256-entry table so that mapping a sample is one look-up.
+#include <cstddef>
 #include <cstdint>
 
 constexpr int MAX_TONE_POINTS = 48;
@@ -51,3 +52,9 @@ public:
     double m_y[MAX_TONE_POINTS] = {};
     ToneLut m_lut = {};
 };
+
+// A curve value as a table entry: truncated toward zero, held within 0..255.
+int32_t TruncateLevel(double v);
+
+// Maps count samples through the table; src and dst may be the same memory.
+void MapThroughLut(const ToneLut& lut, const uint8_t* src, uint8_t* dst, size_t count);
