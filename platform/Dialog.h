@@ -122,6 +122,13 @@ public:
     // The dialog's own window widget (valid while running).
     QDialog* DialogWidget() const;
 
+    // Draws on the client area at once, outside a paint, the way a device
+    // context for the client area did: what is drawn stays until the next
+    // paint. The window keeps its picture in a surface for that.
+    void DrawOnClient(const std::function<void(QPainter&)>& draw);
+    // The client area's picture as it is now (for tests and screenshots).
+    QImage GrabClient() const;
+
 protected:
     virtual BOOL OnInitDialog();               // base: builds the data binding (UpdateData(FALSE))
     virtual void OnOK();                       // base: UpdateData(TRUE), EndDialog(IDOK)
@@ -160,6 +167,8 @@ private:
     int m_result = IDCANCEL;
     bool m_bRunning = false;
     QObject* m_pFilter = nullptr;
+    std::unique_ptr<QImage> m_surface;
+    bool m_bBlitOnly = false;
 };
 
 // The application object: owns the QApplication, runs InitInstance.

@@ -1,0 +1,76 @@
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPen>
+
+#include "platform/Dialog.h"
+#include "platform/MessageBox.h"
+#include "platform/Resources.h"
+#include "platform/Strings.h"
+#include "platform/TrackerPainter.h"
+#include "platform/WaitCursor.h"
+
+static void EnsurePictures() {
+    static const bool once = [] {
+        Q_INIT_RESOURCE(trimora_bitmaps);
+        return true;
+    }();
+    (void)once;
+}
+
+QPixmap LoadBitmapResource(int id) {
+    EnsurePictures();
+    return QPixmap(QStringLiteral(":/bitmaps/bmp%1.png").arg(id));
+}
+
+QIcon LoadIconResource(int id) {
+    EnsurePictures();
+    QIcon icon;
+    for (const char* suffix : {"", "_16", "_32", "_48"}) {
+        QString path = QStringLiteral(":/bitmaps/icon%1%2.png").arg(id).arg(QLatin1String(suffix));
+        if (QFile::exists(path)) icon.addFile(path);
+    }
+    return icon;
+}
+
+void DrawTracker(QPainter& painter, const CRectTracker& tracker) {
+    CRect r = tracker.m_rect;
+    r.NormalizeRect();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setBrush(Qt::NoBrush);
+    if (tracker.m_nStyle & (CRectTracker::dottedLine | CRectTracker::solidLine)) {
+        // Two passes so that the outline shows on dark and light pictures alike.
+        QPen under(Qt::white, 0);
+        painter.setPen(under);
+        painter.drawRect(r.left, r.top, r.Width() - 1, r.Height() - 1);
+        QPen pen(Qt::black, 0, (tracker.m_nStyle & CRectTracker::dottedLine) ? Qt::DotLine : Qt::SolidLine);
+        painter.setPen(pen);
+        painter.drawRect(r.left, r.top, r.Width() - 1, r.Height() - 1);
+    }
+    if (tracker.m_nStyle & (CRectTracker::resizeInside | CRectTracker::resizeOutside)) {
+        const unsigned mask = tracker.GetHandleMask();
+        for (int h = 0; h < 8; ++h) {
+            if (!(mask & (1u << h))) continue;
+            CRect hr = tracker.GetHandleRect(h);
+            painter.fillRect(hr.left, hr.top, hr.Width(), hr.Height(), Qt::black);
+        }
+    }
+    painter.restore();
+}
+
+void InstallGuiPlatformHooks() {
+    SetMessageBoxHandler([](const MessageRequest& request) {
+        QWidget* owner = request.owner ? request.owner->Widget() : nullptr;
+        if (!owner) owner = QApplication::activeModalWidget();
+        if (!owner) owner = QApplication::activeWindow();
+        QMessageBox box(request.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
+                        QString::fromStdWString(request.caption), QString::fromStdWString(request.text),
+                        QMessageBox::Ok, owner);
+        box.exec();
+        return IDOK;
+    });
+    CWaitCursor::SetHooks([] { QApplication::setOverrideCursor(Qt::WaitCursor); },
+                          [] { QApplication::restoreOverrideCursor(); });
+}
