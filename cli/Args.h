@@ -1,0 +1,36 @@
+#pragma once
+// The command line of trimora-cli: one command, then its photographs and
+// options in any order. Parsing never touches a file.
+#include <string>
+#include <vector>
+
+#include "app/PrintFormatTable.h"
+#include "platform/WinTypes.h"
+
+enum class CliCommand { None, Formats, Export, Preview, Curve };
+enum class FrameMode { Fit, Center, Given };
+
+struct CliOptions {
+    CliCommand command = CliCommand::None;
+    bool help = false;
+
+    std::vector<std::string> photos;
+    std::string toDir;
+    int format = DEFAULT_PRINT_FORMAT;  // "10x15 cm", as the program starts
+    bool portrait = false;
+    bool correctLab = true;
+    int preset = -1;  // a list index of the presets; -1: no curve
+    FrameMode frameMode = FrameMode::Fit;
+    CRect frame;  // source pixels, for FrameMode::Given
+    int quality = 95;
+    int jobs = 0;  // 0: one per core
+
+    CSize box;
+    std::string out;
+};
+
+// False on a usage error, with error saying what is wrong.
+bool ParseArgs(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// The help text of a command, or the overview for CliCommand::None.
+std::string HelpText(CliCommand command);

@@ -1,0 +1,356 @@
+#include "cli/Commands.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/CropFrame.h"
+#include "app/ExportPlan.h"
+#include "app/PrintFormatTable.h"
+#include "cli/HostPaths.h"
+#include "cli/JpegHeader.h"
+#include "cli/PreviewFile.h"
+#include "cli/Reporter.h"
+#include "imaging/Pipeline.h"
+#include "platform/DeviceFs.h"
+#include "platform/MessageBox.h"
+#include "platform/Strings.h"
+#include "tone/Presets.h"
+#include "tone/ToneCurve.h"
+
+namespace {
+
+constexpr const char* kProgram = "trimora-cli";
+
+// The photograph a worker is busy with, so that a message the engine shows
+// from inside it can say which one it is about.
+thread_local const std::string* t_currentFile = nullptr;
+thread_local int t_messages = 0;
+
+class CurrentFile {
+public:
+    explicit CurrentFile(const std::string& name) : m_previous(t_currentFile) {
+        t_currentFile = &name;
+        t_messages = 0;
+    }
+    ~CurrentFile() { t_currentFile = m_previous; }
+
+private:
+    const std::string* m_previous;
+};
+
+std::string About(const std::string& file, const std::string& text) {
+    return std::string(kProgram) + ": " + file + ": " + text;
+}
+
+// The engine's message boxes become lines on the error stream. Whatever the
+// handler was before comes back when the command ends.
+class MessagesToReporter {
+public:
+    explicit MessagesToReporter(Reporter& reporter) {
+        m_previous = SetMessageBoxHandler([&reporter](const MessageRequest& request) {
+            const std::string text = ToUtf8(request.text);
+            reporter.Message(t_currentFile ? About(*t_currentFile, text) : std::string(kProgram) + ": " + text);
+            ++t_messages;
+            return 1;
+        });
+    }
+    ~MessagesToReporter() { SetMessageBoxHandler(std::move(m_previous)); }
+
+private:
+    MessageBoxHandler m_previous;
+};
+
+// What identifies the file a host path leads to: the file itself when it
+// exists (so that links and other spellings meet), its path otherwise.
+std::string FileIdentity(const std::string& hostPath) {
+    struct stat st {};
+    if (::stat(hostPath.c_str(), &st) == 0)
+        return "i" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    return "p" + hostPath;
+}
+
+struct ExportJob {
+    std::string display;  // the photograph as the user named it
+    std::wstring source;  // device path
+    std::string error;    // set when planning already refused it
+};
+
+struct ExportRun {
+    const CliOptions* options = nullptr;
+    std::vector<ExportJob> jobs;
+    Reporter* reporter = nullptr;
+    std::wstring folder;
+    std::wstring suffix;
+    float widthCm = 0.0f;
+    float heightCm = 0.0f;
+    std::atomic<int> failed{0};
+};
+
+CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
+    const CRect fitted = FitSourceRect(size.cx, size.cy, widthCm, heightCm);
+    switch (o.frameMode) {
+    case FrameMode::Fit:
+        return fitted;
+    case FrameMode::Center: {
+        CRect r = fitted;
+        r.OffsetRect((size.cx - fitted.Width()) / 2, (size.cy - fitted.Height()) / 2);
+        return r;
+    }
+    case FrameMode::Given:
+        return o.frame;
+    }
+    return fitted;
+}
+
+std::string ResultLine(const std::string& outputHost, const CRect& rc, float widthCm, float heightCm) {
+    const long dpiX = std::lround(rc.Width() * 2.54 / widthCm);
+    const long dpiY = std::lround(rc.Height() * 2.54 / heightCm);
+    // A hand-made frame cut by the photograph's border loses its proportions;
+    // then the two directions print at different resolutions.
+    const std::string dpi = dpiX == dpiY ? std::to_string(dpiX) : std::to_string(dpiX) + "x" + std::to_string(dpiY);
+    char sizes[128];
+    std::snprintf(sizes, sizeof sizes, "\t%dx%d px\t%.1fx%.1f cm\t", rc.Width(), rc.Height(),
+                  static_cast<double>(widthCm), static_cast<double>(heightCm));
+    return outputHost + sizes + dpi + " dpi";
+}
+
+bool ExportOne(ExportRun& run, size_t index, std::string& line) {
+    const CliOptions& o = *run.options;
+    ExportJob& job = run.jobs[index];
+    Reporter& reporter = *run.reporter;
+
+    JpegHeader header;
+    std::string error;
+    if (!ReadJpegHeader(job.source, header, error)) {
+        reporter.Message(About(job.display, error));
+        return false;
+    }
+    CSize size(header.width, header.height);
+    if (header.width < 800 || header.height < 600) {
+        // The preview decoder owns the size rule and its message; asking it
+        // costs nothing for a photograph this small.
+        CSize box(800, 600), decoded;
+        PreviewBuffer preview;
+        NullProgressSink quiet;
+        if (!LoadPreview(job.source, box, decoded, preview, quiet)) {
+            if (t_messages == 0) reporter.Message(About(job.display, "Cannot open this file"));
+            return false;
+        }
+        size = decoded;
+    }
+
+    const CRect frame = FrameFor(o, size, run.widthCm, run.heightCm);
+    ExportPlan plan;
+    switch (PlanExport(run.folder, job.source, run.suffix, frame, size, run.widthCm, run.heightCm, plan)) {
+    case ExportPlanResult::OverwritesSource:
+        reporter.Message(About(job.display, "You cannot overwrite the file, please select another folder."));
+        return false;
+    case ExportPlanResult::EmptyRect:
+        reporter.Message(About(job.display, "the frame lies outside the photograph; nothing to export"));
+        return false;
+    case ExportPlanResult::Ready:
+        break;
+    }
+
+    ToneCurve curve;
+    if (o.preset >= 0)
+        if (const TonePreset* preset = FindPresetByIndex(o.preset)) ApplyPreset(curve, *preset);
+    JobProgressSink sink(reporter, index);
+    const std::string outputHost = devfs::ToHostPath(plan.outputPath);
+    if (!ExportFramedImage(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality)) {
+        reporter.Message(About(job.display, "Cannot create file " + outputHost));
+        return false;
+    }
+    line = ResultLine(outputHost, plan.rcExport, run.widthCm, run.heightCm);
+    return true;
+}
+
+void ExportWorker(size_t index, void* context) {
+    ExportRun& run = *static_cast<ExportRun*>(context);
+    ExportJob& job = run.jobs[index];
+    CurrentFile current(job.display);
+    std::string line;
+    bool ok = false;
+    if (!job.error.empty())
+        run.reporter->Message(About(job.display, job.error));
+    else
+        ok = ExportOne(run, index, line);
+    if (!ok) ++run.failed;
+    run.reporter->Finish(index, ok, line);
+}
+
+void SayError(const CliStreams& s, const std::string& text) {
+    std::fprintf(s.err, "%s: %s\n", kProgram, text.c_str());
+    std::fflush(s.err);
+}
+
+}  // namespace
+
+int RunFormats(const CliOptions&, const CliStreams& s) {
+    PrintFormatTable table;
+    const auto& suffixes = PrintFormatSuffixes();
+    for (int i = 0; i < PRINT_FORMAT_COUNT; ++i) {
+        std::fprintf(s.out, "%d\t%s\t%gx%g cm\t%gx%g cm\t%s\n", i, ToUtf8(PrintFormatName(i)).c_str(),
+                     static_cast<double>(table.FrameWidthCm(i, FALSE, TRUE)),
+                     static_cast<double>(table.FrameHeightCm(i, FALSE, TRUE)),
+                     static_cast<double>(table.FrameWidthCm(i, FALSE, FALSE)),
+                     static_cast<double>(table.FrameHeightCm(i, FALSE, FALSE)), ToUtf8(suffixes.at(i)).c_str());
+    }
+    return 0;
+}
+
+int RunCurve(const CliOptions& o, const CliStreams& s) {
+    ToneCurve curve;
+    const TonePreset* preset = FindPresetByIndex(o.preset);
+    // The list's prompt entry applies nothing: the curve stays the identity.
+    if (preset) ApplyPreset(curve, *preset);
+    curve.UpdateLut();
+    for (int i = 0; i < 256; ++i) std::fprintf(s.out, "%d\n", static_cast<int>(curve.m_lut[i]));
+    return 0;
+}
+
+int RunPreview(const CliOptions& o, const CliStreams& s) {
+    const std::string& photo = o.photos.front();
+    std::wstring source;
+    std::string error;
+    if (!HostToDevicePath(photo, false, source, error)) {
+        SayError(s, photo + ": " + error);
+        return 1;
+    }
+    Reporter reporter(1, s.out, s.err, nullptr);
+    MessagesToReporter messages(reporter);
+    CurrentFile current(photo);
+
+    CSize box = o.box, size;
+    PreviewBuffer preview;
+    JobProgressSink sink(reporter, 0);
+    if (!LoadPreview(source, box, size, preview, sink)) {
+        if (t_messages == 0) reporter.Message(About(photo, "Cannot open this file"));
+        return 1;
+    }
+    const bool bmp = o.out.size() >= 4 && o.out.compare(o.out.size() - 4, 4, ".bmp") == 0;
+    if (!WritePreviewFile(o.out, preview, box, bmp ? PreviewFileType::Bmp : PreviewFileType::Ppm, error)) {
+        SayError(s, o.out + ": " + error);
+        return 1;
+    }
+    std::fprintf(s.out, "preview %dx%d source %dx%d\n", box.cx, box.cy, size.cx, size.cy);
+    return 0;
+}
+
+int RunExport(const CliOptions& o, const CliStreams& s) {
+    ExportRun run;
+    run.options = &o;
+    int failedEarly = 0;
+
+    if (!IsHostFolder(o.toDir)) {
+        SayError(s, o.toDir + ": not a folder");
+        return 1;
+    }
+    std::string error;
+    if (!HostToDevicePath(o.toDir, true, run.folder, error)) {
+        SayError(s, o.toDir + ": " + error);
+        return 1;
+    }
+
+    PrintFormatTable table;
+    run.widthCm = table.FrameWidthCm(o.format, o.portrait, o.correctLab);
+    run.heightCm = table.FrameHeightCm(o.format, o.portrait, o.correctLab);
+    run.suffix = PrintFormatSuffixes().at(o.format);
+
+    std::vector<std::string> files;
+    for (const std::string& photo : o.photos) {
+        if (!IsHostFolder(photo)) {
+            files.push_back(photo);
+            continue;
+        }
+        const size_t before = files.size();
+        if (!ListJpegFiles(photo, files)) {
+            SayError(s, photo + ": cannot read the folder");
+            ++failedEarly;
+        } else if (files.size() == before) {
+            SayError(s, photo + ": no JPEG files in this folder");
+            ++failedEarly;
+        }
+    }
+
+    // Every output name is known before anything runs. Two photographs that
+    // would write the same file, or one that would write over another
+    // photograph of the run while a worker reads it, are refused up front:
+    // in parallel, either would leave a damaged file.
+    std::map<std::string, size_t> sources, outputs;
+    run.jobs.resize(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        ExportJob& job = run.jobs[i];
+        job.display = files[i];
+        if (!HostToDevicePath(files[i], false, job.source, job.error)) continue;
+        sources.emplace(FileIdentity(devfs::ToHostPath(job.source)), i);
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        ExportJob& job = run.jobs[i];
+        if (!job.error.empty()) continue;
+        const std::string outputHost = devfs::ToHostPath(MakeOutputPath(run.folder, job.source, run.suffix));
+        const std::string id = FileIdentity(outputHost);
+        const auto same = outputs.find(id);
+        if (same != outputs.end()) {
+            job.error = "skipped: " + outputHost + " is already written for " + run.jobs[same->second].display;
+            continue;
+        }
+        const auto other = sources.find(id);
+        if (other != sources.end() && other->second != i) {
+            job.error = "skipped: its output would replace " + run.jobs[other->second].display +
+                        ", which is exported in the same run";
+            continue;
+        }
+        outputs.emplace(id, i);
+    }
+
+    unsigned threads = o.jobs > 0 ? static_cast<unsigned>(o.jobs) : std::thread::hardware_concurrency();
+    if (threads == 0) threads = 1;
+
+    Reporter reporter(run.jobs.size(), s.out, s.err, s.bar);
+    run.reporter = &reporter;
+    {
+        MessagesToReporter messages(reporter);
+        RunParallel(run.jobs.size(), threads, ExportWorker, &run);
+    }
+    reporter.Close();
+    return run.failed > 0 || failedEarly > 0 || run.jobs.empty() ? 1 : 0;
+}
+
+int RunCli(int argc, const char* const* argv, const CliStreams& s) {
+    std::vector<std::string> args(argv, argv + argc);
+    CliOptions options;
+    std::string error;
+    if (!ParseArgs(args, options, error)) {
+        std::fprintf(s.err, "%s: %s\nTry '%s --help'.\n", kProgram, error.c_str(), kProgram);
+        return 2;
+    }
+    if (options.help || options.command == CliCommand::None) {
+        std::fputs(HelpText(options.command).c_str(), s.out);
+        return 0;
+    }
+    // Host paths are device paths under a storage root at "/".
+    devfs::SetStorageRoot("/");
+    switch (options.command) {
+    case CliCommand::Formats:
+        return RunFormats(options, s);
+    case CliCommand::Export:
+        return RunExport(options, s);
+    case CliCommand::Preview:
+        return RunPreview(options, s);
+    case CliCommand::Curve:
+        return RunCurve(options, s);
+    case CliCommand::None:
+        break;
+    }
+    return 2;
+}

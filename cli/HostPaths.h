@@ -1,0 +1,17 @@
+#pragma once
+// The command line names host files; the engine opens device paths. With the
+// storage root at "/" a host path maps onto a device path one to one, as long
+// as its name can be spelt in one (valid UTF-8, no backslash).
+#include <string>
+#include <vector>
+
+// Device path for a host file or folder (relative to the working folder).
+// Folders come back ending with a backslash. False when the name has no
+// device spelling; error then says why.
+bool HostToDevicePath(const std::string& hostPath, bool folder, std::wstring& devicePath, std::string& error);
+
+// The JPEG files directly inside a host folder (.jpg/.jpeg, any case), sorted
+// by name. False when the folder cannot be read.
+bool ListJpegFiles(const std::string& hostFolder, std::vector<std::string>& files);
+
+bool IsHostFolder(const std::string& hostPath);

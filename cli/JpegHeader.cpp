@@ -1,0 +1,56 @@
+#include "cli/JpegHeader.h"
+
+#include <csetjmp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+// jpeglib.h needs size_t and FILE declared first.
+#include <jpeglib.h>
+
+#include "platform/DeviceFs.h"
+
+namespace {
+struct ErrorTrap {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void TrapExit(j_common_ptr cinfo) {
+    auto* trap = reinterpret_cast<ErrorTrap*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, trap->message);
+    std::longjmp(trap->jump, 1);
+}
+
+// Warnings about the header are the export's to report, once.
+void Silent(j_common_ptr) {}
+}  // namespace
+
+bool ReadJpegHeader(const std::wstring& devicePath, JpegHeader& header, std::string& error) {
+    FILE* file = devfs::OpenFile(devicePath, "rb");
+    if (!file) {
+        error = std::string("cannot open: ") + std::strerror(errno);
+        return false;
+    }
+    jpeg_decompress_struct cinfo;
+    ErrorTrap trap;
+    trap.message[0] = '\0';
+    cinfo.err = jpeg_std_error(&trap.mgr);
+    trap.mgr.error_exit = TrapExit;
+    trap.mgr.output_message = Silent;
+    if (setjmp(trap.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        std::fclose(file);
+        error = std::string("not a readable JPEG file (") + trap.message + ")";
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    jpeg_calc_output_dimensions(&cinfo);
+    header.width = static_cast<int>(cinfo.output_width);
+    header.height = static_cast<int>(cinfo.output_height);
+    jpeg_destroy_decompress(&cinfo);
+    std::fclose(file);
+    return true;
+}

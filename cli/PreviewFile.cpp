@@ -1,0 +1,102 @@
+#include "cli/PreviewFile.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+void PutLe16(std::vector<uint8_t>& b, uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+void PutLe32(std::vector<uint8_t>& b, uint32_t v) {
+    PutLe16(b, v & 0xffff);
+    PutLe16(b, v >> 16);
+}
+
+bool WritePpm(FILE* f, const PreviewBuffer& preview, CSize size) {
+    if (std::fprintf(f, "P6\n%d %d\n255\n", size.cx, size.cy) < 0) return false;
+    const size_t bytes = static_cast<size_t>(size.cx) * size.cy * 3;
+    return std::fwrite(preview.Data(), 1, bytes, f) == bytes;
+}
+
+bool WriteBmp(FILE* f, const PreviewBuffer& preview, CSize size) {
+    const uint32_t rowBytes = (static_cast<uint32_t>(size.cx) * 3 + 3) & ~3u;
+    const uint32_t imageBytes = rowBytes * static_cast<uint32_t>(size.cy);
+    std::vector<uint8_t> head;
+    head.push_back('B');
+    head.push_back('M');
+    PutLe32(head, 14 + 40 + imageBytes);
+    PutLe32(head, 0);
+    PutLe32(head, 14 + 40);
+    // The header the program gives its preview bitmaps, but declaring the
+    // picture's own width: the file holds the preview and nothing beside it.
+    PutLe32(head, 40);
+    PutLe32(head, static_cast<uint32_t>(size.cx));
+    PutLe32(head, static_cast<uint32_t>(size.cy));  // positive: bottom row first
+    PutLe16(head, 1);
+    PutLe16(head, 24);
+    PutLe32(head, 0);  // BI_RGB
+    PutLe32(head, imageBytes);
+    PutLe32(head, 3780);
+    PutLe32(head, 3780);
+    PutLe32(head, 0);
+    PutLe32(head, 0);
+    if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) return false;
+
+    std::vector<uint8_t> row(rowBytes, 0);
+    for (int32_t y = size.cy - 1; y >= 0; --y) {
+        const uint8_t* src = preview.Data() + static_cast<size_t>(y) * size.cx * 3;
+        for (int32_t x = 0; x < size.cx; ++x) {
+            row[x * 3 + 0] = src[x * 3 + 2];
+            row[x * 3 + 1] = src[x * 3 + 1];
+            row[x * 3 + 2] = src[x * 3 + 0];
+        }
+        if (std::fwrite(row.data(), 1, rowBytes, f) != rowBytes) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WritePreviewFile(const std::string& path, const PreviewBuffer& preview, CSize size, PreviewFileType type,
+                      std::string& error) {
+    if (size.cx < 1 || size.cy < 1 || preview.Size() < static_cast<size_t>(size.cx) * size.cy * 3) {
+        error = "no preview to write";
+        return false;
+    }
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = std::string("cannot create the file: ") + std::strerror(errno);
+        return false;
+    }
+    // mkstemp makes the file private; a preview is an ordinary file.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    FILE* f = ::fdopen(fd, "wb");
+    if (!f) {
+        error = std::string("cannot write the file: ") + std::strerror(errno);
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    bool ok = type == PreviewFileType::Ppm ? WritePpm(f, preview, size) : WriteBmp(f, preview, size);
+    int saved = errno;
+    if (std::fflush(f) != 0) ok = false, saved = errno;
+    if (std::fclose(f) != 0) ok = false, saved = errno;
+    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false, saved = errno;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        error = std::string("cannot write the file: ") + std::strerror(saved);
+        return false;
+    }
+    return true;
+}
