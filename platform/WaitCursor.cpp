@@ -1,12 +1,15 @@
 #include "platform/WaitCursor.h"
 
+#include <atomic>
 #include <utility>
 
 namespace {
 struct Hooks {
     std::function<void()> show;
     std::function<void()> hide;
-    int depth = 0;
+    // trimora-cli exports on several threads, each through the pipeline's
+    // guard; the count must not tear. The hooks are only set up front.
+    std::atomic<int> depth{0};
 };
 Hooks& TheHooks() {
     static Hooks hooks;
