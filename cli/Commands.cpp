@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -112,15 +113,15 @@ CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
 }
 
 std::string ResultLine(const std::string& outputHost, const CRect& rc, float widthCm, float heightCm) {
-    const long dpiX = std::lround(rc.Width() * 2.54 / widthCm);
-    const long dpiY = std::lround(rc.Height() * 2.54 / heightCm);
-    // A hand-made frame cut by the photograph's border loses its proportions;
-    // then the two directions print at different resolutions.
-    const std::string dpi = dpiX == dpiY ? std::to_string(dpiX) : std::to_string(dpiX) + "x" + std::to_string(dpiY);
-    char sizes[128];
-    std::snprintf(sizes, sizeof sizes, "\t%dx%d px\t%.1fx%.1f cm\t", rc.Width(), rc.Height(),
-                  static_cast<double>(widthCm), static_cast<double>(heightCm));
-    return outputHost + sizes + dpi + " dpi";
+    // The sides differ in resolution only by rounding, unless a hand-made
+    // frame was cut by the photograph's border; the smaller one is what the
+    // whole print gets at least.
+    const double dpiX = rc.Width() * 2.54 / widthCm;
+    const double dpiY = rc.Height() * 2.54 / heightCm;
+    char text[128];
+    std::snprintf(text, sizeof text, "\t%dx%d px\t%.1fx%.1f cm\t%ld dpi", rc.Width(), rc.Height(),
+                  static_cast<double>(widthCm), static_cast<double>(heightCm), std::lround(std::min(dpiX, dpiY)));
+    return outputHost + text;
 }
 
 bool ExportOne(ExportRun& run, size_t index, std::string& line) {
