@@ -51,7 +51,8 @@ CRect CWnd::GetClientRect() const {
 
 CRect CWnd::GetWindowRect() const {
     if (!m_pWidget) return {};
-    if (m_pWidget->isWindow()) return ToCRect(m_pWidget->frameGeometry());
+    // The handheld's full-screen dialogs had no border of their own; what a
+    // desktop window manager adds around a window is not the program's.
     const QPoint tl = m_pWidget->mapToGlobal(QPoint(0, 0));
     return {tl.x(), tl.y(), tl.x() + m_pWidget->width(), tl.y() + m_pWidget->height()};
 }
@@ -202,7 +203,8 @@ protected:
         if (resized) {
             d.m_surface = std::make_unique<QImage>(sz, QImage::Format_RGB32);
         }
-        if (resized || !d.m_bBlitOnly) {
+        if (resized || d.m_bFullPaint || !d.m_bBlitOnly) {
+            d.m_bFullPaint = false;
             d.m_surface->fill(palette().color(QPalette::Window));
             QPainter p(d.m_surface.get());
             d.OnPaint(p);
@@ -303,14 +305,19 @@ void CDialog::Build() {
     const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     m_baseX = (fm.horizontalAdvance(alphabet) / 26 + 1) / 2;
     m_baseY = fm.height();
-    // On a screen narrower than the template, the units shrink so that the
-    // dialog still fits, as the handheld's own font did.
+    // On a screen narrower than the template the font shrinks until the
+    // dialog fits, as the handheld's small system font made it fit.
     if (QScreen* screen = QApplication::primaryScreen()) {
         const QSize avail = screen->size();
-        if (m_template.cx > 0 && (m_template.cx * m_baseX) / 4 > avail.width())
-            m_baseX = std::max(1, (avail.width() * 4) / m_template.cx);
-        if (m_template.cy > 0 && (m_template.cy * m_baseY) / 8 > avail.height())
-            m_baseY = std::max(1, (avail.height() * 8) / m_template.cy);
+        for (int px = fm.height(); px > 6; --px) {
+            if ((m_template.cx * m_baseX) / 4 <= avail.width() && (m_template.cy * m_baseY) / 8 <= avail.height())
+                break;
+            font.setPixelSize(px - 3);
+            const QFontMetrics smaller(font);
+            m_baseX = (smaller.horizontalAdvance(alphabet) / 26 + 1) / 2;
+            m_baseY = smaller.height();
+        }
+        dlg->setFont(font);
     }
     const CRect size = MapDialogRect({0, 0, m_template.cx, m_template.cy});
     dlg->resize(size.right, size.bottom);
@@ -346,7 +353,7 @@ void CDialog::Build() {
         case ControlKind::ComboBox: {
             auto* cb = new QComboBox(dlg);
             cb->setEditable(false);
-            cb->setMaxVisibleItems(std::max(3, (r.Height() - fm.height()) / std::max(1, fm.height())));
+            cb->setMaxVisibleItems(std::max(3, (r.Height() - m_baseY) / std::max(1, m_baseY)));
             QObject::connect(cb, &QComboBox::activated, dlg, [this, id](int) { Route(id, CBN_SELCHANGE); });
             w = cb;
             break;
@@ -542,6 +549,11 @@ void CDialog::DrawOnClient(const std::function<void(QPainter&)>& draw) {
     }
     m_bBlitOnly = true;
     m_dialog->update();
+}
+
+void CDialog::Invalidate() {
+    m_bFullPaint = true;
+    CWnd::Invalidate();
 }
 
 QImage CDialog::GrabClient() const {

@@ -42,7 +42,7 @@ public:
     void SetFocus();
     void SetWindowText(const std::wstring& text);
     std::wstring GetWindowText() const;
-    void Invalidate();                         // repaint the whole window soon
+    virtual void Invalidate();                 // repaint the whole window soon
     void UpdateWindow();                       // repaint now if anything is pending
 
 protected:
@@ -169,6 +169,10 @@ private:
     QObject* m_pFilter = nullptr;
     std::unique_ptr<QImage> m_surface;
     bool m_bBlitOnly = false;
+    bool m_bFullPaint = true;
+
+public:
+    void Invalidate() override;
 };
 
 // The application object: owns the QApplication, runs InitInstance.
