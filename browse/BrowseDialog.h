@@ -1,0 +1,41 @@
+#pragma once
+// The storage browser: a tree of the device's folders and JPEG files from
+// which the user picks a file to open or a folder to write into.
+#include <string>
+
+#include "browse/BrowseTree.h"
+#include "platform/Dialog.h"
+#include "platform/TreeCtrl.h"
+
+// The tree's selection-changed notification.
+struct NMTREEVIEW {
+    HTREEITEM itemOld = nullptr;
+    HTREEITEM itemNew = nullptr;
+};
+using LRESULT = intptr_t;
+
+class CBrowseDialog : public CDialog {
+public:
+    explicit CBrowseDialog(CWnd* pParent = nullptr);
+    ~CBrowseDialog() override;
+
+    CTreeCtrl m_tree;
+    int m_nMode = BROWSE_FILE;  // set by the caller before the run
+    std::wstring m_strTitle;
+    std::wstring m_strPath;     // the result, written only when OK is accepted
+    CImageList m_imageList;
+    std::wstring m_strFolder;   // the folder read into the tree last
+
+    void FillFolder(const std::wstring& folderPath, HTREEITEM parent);
+    void SortFolderItems(HTREEITEM parent);
+    void GetItemPath(HTREEITEM item, std::wstring& path) const;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnSelChangedTree(const NMTREEVIEW* pNMTreeView, LRESULT* pResult);
+
+private:
+    HTREEITEM m_hLastSelected = nullptr;  // the notification's old item
+};
