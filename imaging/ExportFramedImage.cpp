@@ -1,0 +1,236 @@
+// Writes the framed part of a photograph as a new JPEG: the source is decoded
+// a second time and the rows inside the frame go straight into the encoder.
+//
+// Only the part of the source that the frame needs is decoded. Rows above it
+// are skipped (the library still reads their entropy-coded data, but spends
+// no time on the inverse DCT, upsampling or colour conversion), columns are
+// cropped to the frame, and decoding stops after its last row. The pixels
+// handed to the encoder are the same as those of a plain full decode: see
+// the note on column margins below.
+//
+// The new file is written under a temporary name in the destination folder
+// and renamed over the destination only once it is complete and on disk, so
+// a failed export neither leaves a damaged file nor destroys an existing one.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "imaging/JpegSource.h"
+#include "imaging/Pipeline.h"
+#include "platform/DeviceFs.h"
+#include "platform/WaitCursor.h"
+#include "tone/ToneCurve.h"
+
+namespace {
+
+// Smooth chroma upsampling (4:2:0, 4:2:2) treats the edges of a cropped
+// column window as the image's edges, so the outermost columns of the window
+// come out slightly different from a full decode. Two extra columns on each
+// side keep the frame's own columns exact; one is not enough.
+constexpr JDIMENSION COLUMN_MARGIN = 2;
+
+// Rows above the frame are skipped in chunks, with the user interface kept
+// alive in between. A multiple of every iMCU height, so each chunk but the
+// last ends on an iMCU boundary, where skipping is cheapest.
+constexpr JDIMENSION SKIP_CHUNK = 256;
+
+struct ExportJob {
+    FILE* source = nullptr;
+    FILE* destination = nullptr;  // the temporary file
+    CRect crop;
+    ProgressSink* progress = nullptr;
+    int quality = 95;
+    const uint8_t* tone = nullptr;  // null: pixels go out as decoded
+
+    jpeg_decompress_struct dinfo{};
+    jpeg_compress_struct cinfo{};
+    JpegErrorTrap decoderTrap;
+    JpegErrorTrap encoderTrap;
+    std::jmp_buf jump;
+    bool decoderCreated = false;
+    bool encoderCreated = false;
+    SourceColour colour = SourceColour::Rgb;
+};
+
+// Neither of the two functions below may hold an object with a destructor:
+// a fatal library error leaves them through longjmp.
+
+bool StartDecoder(ExportJob& job) {
+    if (setjmp(job.jump)) return false;
+    jpeg_decompress_struct& dinfo = job.dinfo;
+    dinfo.err = InitErrorTrap(job.decoderTrap, &job.jump);
+    jpeg_create_decompress(&dinfo);
+    job.decoderCreated = true;
+    jpeg_stdio_src(&dinfo, job.source);
+    jpeg_read_header(&dinfo, TRUE);
+    if (!SelectRgbOutput(dinfo, job.colour)) return false;
+    jpeg_start_decompress(&dinfo);
+
+    // The caller keeps the frame inside the photograph; a frame that is not
+    // would make the library skip or crop past the end.
+    const CRect& c = job.crop;
+    return c.left >= 0 && c.top >= 0 && c.left < c.right && c.top < c.bottom &&
+           static_cast<JDIMENSION>(c.right) <= dinfo.output_width &&
+           static_cast<JDIMENSION>(c.bottom) <= dinfo.output_height;
+}
+
+bool Stream(ExportJob& job) {
+    if (setjmp(job.jump)) return false;
+    jpeg_decompress_struct& dinfo = job.dinfo;
+    jpeg_compress_struct& cinfo = job.cinfo;
+    const CRect& crop = job.crop;
+    const JDIMENSION height = dinfo.output_height;
+    const JDIMENSION fullWidth = dinfo.output_width;
+    const JDIMENSION left = static_cast<JDIMENSION>(crop.left);
+    const JDIMENSION right = static_cast<JDIMENSION>(crop.right);
+    const JDIMENSION top = static_cast<JDIMENSION>(crop.top);
+    const JDIMENSION bottom = static_cast<JDIMENSION>(crop.bottom);
+    const JDIMENSION outWidth = right - left;
+
+    cinfo.err = InitErrorTrap(job.encoderTrap, &job.jump);
+    jpeg_create_compress(&cinfo);
+    job.encoderCreated = true;
+    jpeg_stdio_dest(&cinfo, job.destination);
+    cinfo.image_width = outWidth;
+    cinfo.image_height = bottom - top;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, job.quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+
+    JDIMENSION windowLeft = left > COLUMN_MARGIN ? left - COLUMN_MARGIN : 0;
+    JDIMENSION windowWidth = std::min(fullWidth, right + COLUMN_MARGIN) - windowLeft;
+    if (windowWidth < fullWidth) jpeg_crop_scanline(&dinfo, &windowLeft, &windowWidth);
+
+    const int components = dinfo.output_components;
+    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&dinfo);
+    JSAMPARRAY decoded = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, dinfo.output_width * components, 1);
+    JSAMPROW first = decoded[0] + static_cast<size_t>(left - windowLeft) * components;
+    JSAMPROW rgb = first;
+    if (job.colour != SourceColour::Rgb) rgb = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, 1)[0];
+    const size_t rowBytes = static_cast<size_t>(outWidth) * 3;
+
+    ProgressSink& progress = *job.progress;
+    int lastPercent = 0;
+    progress.DrawProgress(0);
+    auto report = [&](JDIMENSION row) {
+        const int percent = static_cast<int>(static_cast<uint64_t>(row) * 100 / height);
+        if (percent != lastPercent) {
+            progress.DrawProgress(percent);
+            lastPercent = percent;
+        }
+    };
+
+    while (dinfo.output_scanline < top) {
+        const JDIMENSION chunk = std::min(SKIP_CHUNK, top - dinfo.output_scanline);
+        if (jpeg_skip_scanlines(&dinfo, chunk) == 0) return false;
+        progress.PumpOneMessage();
+        report(dinfo.output_scanline - 1);
+    }
+
+    for (JDIMENSION y = top; y < bottom; ++y) {
+        jpeg_read_scanlines(&dinfo, decoded, 1);
+        if (job.colour != SourceColour::Rgb)
+            CmykToRgb(first, rgb, outWidth, job.colour == SourceColour::CmykInverted);
+        if (job.tone)
+            for (size_t i = 0; i < rowBytes; ++i) rgb[i] = job.tone[rgb[i]];
+        jpeg_write_scanlines(&cinfo, &rgb, 1);
+        progress.PumpOneMessage();
+        report(y);
+    }
+
+    // Nothing below the frame is needed. Stopping here also keeps junk after
+    // the image data, which jpeg_finish_decompress would find fatal, from
+    // failing an export whose every row is already encoded.
+    jpeg_abort_decompress(&dinfo);
+    jpeg_finish_compress(&cinfo);
+    return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// The mode a file created with fopen(..., "wb") would get, or the mode of the
+// file being replaced.
+mode_t ModeForNewFile(const std::string& destination) {
+    struct stat st;
+    if (::stat(destination.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
+                      ProgressSink& progress, ToneCurve& curve, int quality) {
+    CWaitCursor wait;
+    curve.UpdateLut();
+    uint8_t tone[256];
+    ExportJob job;
+    if (curve.m_nPoints > 2) {
+        for (int v = 0; v < 256; ++v) tone[v] = static_cast<uint8_t>(curve.m_lut[v]);
+        job.tone = tone;
+    }
+    job.crop = crop;
+    job.progress = &progress;
+    job.quality = quality;
+
+    job.source = devfs::OpenFile(sourcePath, "rb");
+    if (!job.source) return 0;
+
+    bool ok = StartDecoder(job);
+    std::string target;
+    std::string temp;
+    if (ok) {
+        target = devfs::ToHostPath(destinationPath);
+        const size_t slash = target.rfind('/');
+        temp = FolderOf(target) + "/." + target.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
+        const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+        if (fd < 0) {
+            temp.clear();
+            ok = false;
+        } else {
+            ::fchmod(fd, ModeForNewFile(target));
+            job.destination = ::fdopen(fd, "wb");
+            if (!job.destination) {
+                ::close(fd);
+                ok = false;
+            }
+        }
+    }
+    if (ok) ok = Stream(job);
+
+    if (job.encoderCreated) jpeg_destroy_compress(&job.cinfo);
+    if (job.decoderCreated) jpeg_destroy_decompress(&job.dinfo);
+    std::fclose(job.source);
+
+    if (job.destination) {
+        // The encoder flushed through stdio; the bytes must also be on the
+        // disk before the rename makes them the destination.
+        if (ok && (std::fflush(job.destination) != 0 || ::fsync(::fileno(job.destination)) != 0)) ok = false;
+        if (std::fclose(job.destination) != 0) ok = false;
+    }
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
+    if (!ok) {
+        if (!temp.empty()) ::unlink(temp.c_str());
+        return 0;
+    }
+    const int dir = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return 1;
+}

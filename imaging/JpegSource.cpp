@@ -1,0 +1,68 @@
+#include "imaging/JpegSource.h"
+
+#include <csetjmp>
+
+namespace {
+
+void SilentOutput(j_common_ptr) {}
+
+[[noreturn]] void ReturnToTrap(j_common_ptr cinfo) {
+    auto* trap = reinterpret_cast<JpegErrorTrap*>(cinfo->err);
+    (*cinfo->err->output_message)(cinfo);
+    std::longjmp(*trap->target, 1);
+}
+
+}  // namespace
+
+jpeg_error_mgr* InitErrorTrap(JpegErrorTrap& trap, std::jmp_buf* target) {
+    jpeg_error_mgr* err = jpeg_std_error(&trap.pub);
+    err->error_exit = ReturnToTrap;
+    err->output_message = SilentOutput;
+    trap.target = target;
+    return err;
+}
+
+bool SelectRgbOutput(jpeg_decompress_struct& cinfo, SourceColour& colour) {
+    switch (cinfo.jpeg_color_space) {
+    case JCS_YCbCr:
+    case JCS_RGB:
+        if (cinfo.num_components != 3) return false;
+        cinfo.out_color_space = JCS_RGB;
+        colour = SourceColour::Rgb;
+        return true;
+    case JCS_GRAYSCALE:
+        if (cinfo.num_components != 1) return false;
+        cinfo.out_color_space = JCS_RGB;
+        colour = SourceColour::Rgb;
+        return true;
+    case JCS_CMYK:
+    case JCS_YCCK:
+        // The library turns YCCK into CMYK but not CMYK into RGB; that last
+        // step is ours. An Adobe marker means the inks are stored inverted,
+        // which is how Photoshop and everything imitating it write them.
+        if (cinfo.num_components != 4) return false;
+        cinfo.out_color_space = JCS_CMYK;
+        colour = cinfo.saw_Adobe_marker ? SourceColour::CmykInverted : SourceColour::Cmyk;
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CmykToRgb(const JSAMPLE* cmyk, JSAMPLE* rgb, size_t n, bool inverted) {
+    if (inverted) {
+        for (size_t i = 0; i < n; ++i, cmyk += 4, rgb += 3) {
+            unsigned k = cmyk[3];
+            rgb[0] = static_cast<JSAMPLE>((cmyk[0] * k + 127) / 255);
+            rgb[1] = static_cast<JSAMPLE>((cmyk[1] * k + 127) / 255);
+            rgb[2] = static_cast<JSAMPLE>((cmyk[2] * k + 127) / 255);
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i, cmyk += 4, rgb += 3) {
+            unsigned k = 255u - cmyk[3];
+            rgb[0] = static_cast<JSAMPLE>(((255u - cmyk[0]) * k + 127) / 255);
+            rgb[1] = static_cast<JSAMPLE>(((255u - cmyk[1]) * k + 127) / 255);
+            rgb[2] = static_cast<JSAMPLE>(((255u - cmyk[2]) * k + 127) / 255);
+        }
+    }
+}

@@ -1,0 +1,33 @@
+#pragma once
+// What the preview decoder and the export share: an error manager that gives
+// control back instead of ending the program, and the colour set-up that
+// makes every photograph arrive as three bytes per pixel, R, G, B.
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+
+#include <jpeglib.h>
+
+// The library's standard error manager followed by the place a fatal error
+// returns to. Nothing is ever printed: this is a GUI program, and a damaged
+// file is reported by the caller's own message.
+struct JpegErrorTrap {
+    jpeg_error_mgr pub;
+    std::jmp_buf* target = nullptr;
+};
+
+jpeg_error_mgr* InitErrorTrap(JpegErrorTrap& trap, std::jmp_buf* target);
+
+// How the decoder's rows must be read to get R, G, B.
+enum class SourceColour {
+    Rgb,           // the library delivers R, G, B (colour photographs, greyscale)
+    Cmyk,          // four bytes of ink per pixel, 0 = no ink
+    CmykInverted,  // Adobe's way: four bytes per pixel, 255 = no ink
+};
+
+// Call after jpeg_read_header. Sets the output colour space and tells how to
+// read the rows; false for component layouts that are not a photograph.
+bool SelectRgbOutput(jpeg_decompress_struct& cinfo, SourceColour& colour);
+
+// n pixels of C, M, Y, K to R, G, B.
+void CmykToRgb(const JSAMPLE* cmyk, JSAMPLE* rgb, size_t n, bool inverted);

@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "TestJpeg.h"
+#include "imaging/Pipeline.h"
+#include "platform/WaitCursor.h"
+#include "tests/platform/TempFolder.h"
+#include "tone/Presets.h"
+#include "tone/ToneCurve.h"
+
+namespace {
+
+class ExportTest : public ::testing::Test {
+protected:
+    // Writes the source, decodes it plainly once for the expectations.
+    void Source(const JpegSpec& spec) {
+        WriteFile(storage.Host("src.jpg"), EncodeJpeg(spec));
+        const bool cmyk = spec.colour == Colour::CmykAdobe || spec.colour == Colour::CmykPlain ||
+                          spec.colour == Colour::Ycck;
+        Decoded d = DecodeFully(storage.Host("src.jpg"), cmyk);
+        ASSERT_EQ(d.width, spec.width);
+        width = d.width;
+        height = d.height;
+        pixels = cmyk ? CmykPixelsToRgb(d.pixels, spec.colour != Colour::CmykPlain) : d.pixels;
+    }
+
+    std::string Expected(const CRect& c, const ToneCurve* curve = nullptr, int quality = 95) const {
+        std::vector<uint8_t> crop = CropRgb(pixels, width, c.left, c.top, c.right, c.bottom);
+        if (curve && curve->m_nPoints > 2)
+            for (uint8_t& v : crop) v = static_cast<uint8_t>(curve->m_lut[v]);
+        return EncodePlain(crop.data(), c.Width(), c.Height(), quality);
+    }
+
+    int Export(const CRect& crop, ProgressSink& sink, int quality = 95, const wchar_t* dest = L"\\out\\frame.jpg") {
+        return ExportFramedImage(L"\\src.jpg", dest, crop, sink, curve, quality);
+    }
+
+    int Export(const CRect& crop) { return Export(crop, quiet); }
+
+    std::vector<std::string> FolderEntries(const std::string& relative) const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(storage.Host(relative)))
+            names.push_back(e.path().filename().string());
+        return names;
+    }
+
+    void SetUp() override { storage.Folder("out"); }
+
+    TempStorage storage;
+    ToneCurve curve;
+    NullProgressSink quiet;
+    int width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// The file must be what a plain encoder writes for the crop of a plain full
+// decode, whatever parts of the source the export chose not to decode.
+TEST_F(ExportTest, FileIsByteIdenticalToAPlainEncodeOfTheCrop) {
+    const JpegSpec sources[] = {
+        {1600, 1200, 2, 2},            // 4:2:0
+        {1203, 901, 2, 1},             // 4:2:2, odd sizes
+        {1001, 757, 1, 1},             // 4:4:4
+        {1203, 901, 1, 2},             // 4:4:0
+        {1203, 901, 2, 2, true},       // progressive
+        {1203, 901, 2, 1, true},       // progressive 4:2:2
+        {1203, 901, 2, 2, false, 1},   // restart markers every row of MCUs
+        {1203, 901, 2, 1, false, 2},
+        {900, 1300, 2, 2},             // portrait
+    };
+    for (const JpegSpec& spec : sources) {
+        Source(spec);
+        const int W = width, H = height;
+        const CRect crops[] = {
+            {0, 0, W, H},
+            {1, 1, W - 1, H - 1},
+            {17, 33, 18, 300},         // one pixel wide
+            {31, 5, 33, 6},            // two wide, one high
+            {16, 16, 32, 32},          // exactly on block edges
+            {15, 15, 49, 77},          // one off them on every side
+            {W - 2, H - 3, W, H},      // the bottom-right corner
+            {0, H / 3, W, H / 3 + 400},// full width, stopping early
+            {W / 2 + 1, 0, W, H / 2 + 3},
+            {333, 211, 334 + 517, 212 + 389},
+        };
+        for (const CRect& c : crops) {
+            SCOPED_TRACE(::testing::Message() << W << "x" << H << " samp " << spec.hSamp << "x" << spec.vSamp
+                                              << " prog " << spec.progressive << " rst " << spec.restartRows
+                                              << " crop " << c.left << "," << c.top << "," << c.right << ","
+                                              << c.bottom);
+            ASSERT_EQ(Export(c), 1);
+            EXPECT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == Expected(c));
+        }
+    }
+}
+
+TEST_F(ExportTest, GreyAndCmykSourcesExportAsRgbPhotographs) {
+    for (Colour colour : {Colour::Grey, Colour::CmykAdobe, Colour::CmykPlain, Colour::Ycck}) {
+        JpegSpec spec{1001, 801};
+        spec.colour = colour;
+        Source(spec);
+        for (const CRect& c : {CRect(0, 0, 1001, 801), CRect(101, 51, 700, 500)}) {
+            SCOPED_TRACE(static_cast<int>(colour));
+            ASSERT_EQ(Export(c), 1);
+            EXPECT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == Expected(c));
+        }
+    }
+}
+
+TEST_F(ExportTest, WorkedExampleAgainstCjpeg) {
+    // libjpeg-turbo's own command-line encoder at quality 95 writes exactly
+    // the file the export must write.
+    if (::system("command -v cjpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "cjpeg not installed";
+    Source({1600, 1200, 2, 2});
+    const CRect c(100, 50, 1300, 850);
+    ASSERT_EQ(Export(c), 1);
+    std::vector<uint8_t> crop = CropRgb(pixels, width, 100, 50, 1300, 850);
+    std::string ppm = "P6\n1200 800\n255\n";
+    ppm.append(reinterpret_cast<const char*>(crop.data()), crop.size());
+    WriteFile(storage.Host("crop.ppm"), ppm);
+    const std::string cmd = "cjpeg -quality 95 -outfile " + storage.Host("cjpeg.jpg") + " " + storage.Host("crop.ppm");
+    ASSERT_EQ(::system(cmd.c_str()), 0);
+    EXPECT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == ReadFile(storage.Host("cjpeg.jpg")));
+    Decoded out = DecodeFully(storage.Host("out/frame.jpg"), false);
+    EXPECT_EQ(out.width, 1200);
+    EXPECT_EQ(out.height, 800);
+}
+
+TEST_F(ExportTest, ToneCurveIsAppliedOnlyWithMoreThanTwoPoints) {
+    Source({1203, 901, 2, 2});
+    const CRect c(7, 9, 1000, 700);
+    ASSERT_EQ(Export(c), 1);
+    EXPECT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == Expected(c));
+
+    const TonePreset* invert = FindPresetByName("Invert");
+    ASSERT_NE(invert, nullptr);
+    ASSERT_TRUE(ApplyPreset(curve, *invert));
+    ASSERT_GT(curve.m_nPoints, 2);
+    ASSERT_EQ(Export(c), 1);
+    // The export rebuilt the table from the curve it was given.
+    EXPECT_EQ(curve.m_lut[0] & 0xFF, 255);
+    EXPECT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == Expected(c, &curve));
+
+    ApplyPreset(curve, *FindPresetByItemData(1));
+    ASSERT_EQ(Export(c, quiet, 80), 1);
+    EXPECT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == Expected(c, &curve, 80));
+}
+
+TEST_F(ExportTest, ProgressRunsFromZeroThroughEachPercentOnceNeverReaching100) {
+    Source({1000, 1200, 2, 2});
+    RecordingSink whole;
+    ASSERT_EQ(Export(CRect(0, 0, 1000, 1200), whole), 1);
+    std::vector<int> all(100);
+    for (int i = 0; i < 100; ++i) all[i] = i;
+    EXPECT_EQ(whole.percents, all);
+    EXPECT_EQ(whole.pumps, 1200);
+
+    for (const CRect& c : {CRect(0, 700, 1000, 1000), CRect(5, 1100, 6, 1200), CRect(0, 0, 1000, 12)}) {
+        RecordingSink sink;
+        ASSERT_EQ(Export(c, sink), 1);
+        ASSERT_FALSE(sink.percents.empty());
+        EXPECT_EQ(sink.percents.front(), 0);
+        for (size_t i = 1; i < sink.percents.size(); ++i) EXPECT_GT(sink.percents[i], sink.percents[i - 1]);
+        EXPECT_EQ(sink.percents.back(), (c.bottom - 1) * 100 / 1200);
+        EXPECT_GE(sink.pumps, c.Height());
+    }
+    EXPECT_EQ(CWaitCursor::Depth(), 0);
+}
+
+TEST_F(ExportTest, ExistingDestinationIsReplacedWithoutLeftovers) {
+    Source({1000, 800});
+    WriteFile(storage.Host("out/frame.jpg"), "old contents");
+    chmod(storage.Host("out/frame.jpg").c_str(), 0640);
+    ASSERT_EQ(Export(CRect(0, 0, 1000, 800)), 1);
+    EXPECT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == Expected(CRect(0, 0, 1000, 800)));
+    EXPECT_EQ(FolderEntries("out"), std::vector<std::string>{"frame.jpg"});
+    struct stat st;
+    ASSERT_EQ(stat(storage.Host("out/frame.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(ExportTest, BadSourcesFailWithoutTouchingTheDestination) {
+    const std::string good = EncodeJpeg({1000, 800});
+    const std::string cases[] = {"", "not a jpeg", good.substr(0, 150)};
+    WriteFile(storage.Host("out/frame.jpg"), "precious");
+    for (const std::string& bytes : cases) {
+        WriteFile(storage.Host("src.jpg"), bytes);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(Export(CRect(0, 0, 800, 600)), 0);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(ReadFile(storage.Host("out/frame.jpg")), "precious");
+        EXPECT_EQ(FolderEntries("out"), std::vector<std::string>{"frame.jpg"});
+    }
+    NullProgressSink sink;
+    EXPECT_EQ(ExportFramedImage(L"\\nothing.jpg", L"\\out\\frame.jpg", CRect(0, 0, 10, 10), sink, curve, 95), 0);
+    // A frame reaching outside the photograph is refused rather than skipped
+    // or cropped past its end.
+    WriteFile(storage.Host("src.jpg"), good);
+    EXPECT_EQ(Export(CRect(0, 0, 1001, 800)), 0);
+    EXPECT_EQ(Export(CRect(0, 800, 1000, 0x7fffffff)), 0);
+    EXPECT_EQ(Export(CRect(-1, 0, 10, 10)), 0);
+    EXPECT_EQ(ReadFile(storage.Host("out/frame.jpg")), "precious");
+    EXPECT_EQ(FolderEntries("out"), std::vector<std::string>{"frame.jpg"});
+}
+
+TEST_F(ExportTest, DamagedSourceDataStillExportsQuietly) {
+    const std::string good = EncodeJpeg({1000, 800});
+    std::string corrupt = good;
+    for (size_t i = corrupt.size() / 3; i < corrupt.size() / 3 + 64; ++i) corrupt[i] = static_cast<char>(i * 7);
+    // A second image where the end marker was: jpeg_finish_decompress would
+    // call that fatal after every row was encoded.
+    const std::string glued = good.substr(0, good.size() - 2) + good;
+    for (const std::string* bytes : std::initializer_list<const std::string*>{&corrupt, &glued}) {
+        WriteFile(storage.Host("src.jpg"), *bytes);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(Export(CRect(0, 0, 1000, 800)), 1);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    }
+    WriteFile(storage.Host("src.jpg"), good.substr(0, good.size() / 2));
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(Export(CRect(0, 0, 1000, 800)), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    Decoded out = DecodeFully(storage.Host("out/frame.jpg"), false);
+    EXPECT_EQ(out.height, 800);
+}
+
+TEST_F(ExportTest, UnwritableDestinationFailsAndLeavesNothing) {
+    Source({1000, 800});
+    // No such folder, and a "folder" that is a file.
+    EXPECT_EQ(ExportFramedImage(L"\\src.jpg", L"\\nowhere\\frame.jpg", CRect(0, 0, 900, 600),
+                                quiet, curve, 95), 0);
+    storage.File("plain", "x");
+    EXPECT_EQ(ExportFramedImage(L"\\src.jpg", L"\\plain\\frame.jpg", CRect(0, 0, 900, 600),
+                                quiet, curve, 95), 0);
+    // A destination that is a folder cannot be replaced by the new file.
+    storage.Folder("out/frame.jpg");
+    EXPECT_EQ(Export(CRect(0, 0, 900, 600)), 0);
+    EXPECT_EQ(FolderEntries("out"), std::vector<std::string>{"frame.jpg"});
+    EXPECT_TRUE(std::filesystem::is_directory(storage.Host("out/frame.jpg")));
+
+    // A folder the user may not write into (root may write anywhere).
+    storage.Folder("locked");
+    WriteFile(storage.Host("locked/frame.jpg"), "precious");
+    chmod(storage.Host("locked").c_str(), 0555);
+    {
+        Unprivileged user;
+        if (geteuid() == 0) GTEST_SKIP() << "cannot drop root here";
+        EXPECT_EQ(Export(CRect(0, 0, 900, 600), quiet, 95, L"\\locked\\frame.jpg"), 0);
+    }
+    EXPECT_EQ(ReadFile(storage.Host("locked/frame.jpg")), "precious");
+    EXPECT_EQ(FolderEntries("locked"), std::vector<std::string>{"frame.jpg"});
+}
+
+TEST_F(ExportTest, WriteFailingHalfWayKeepsTheOldFileAndLeavesNoTemporary) {
+    Source({1600, 1200});
+    WriteFile(storage.Host("out/frame.jpg"), "precious");
+    for (rlim_t limit : {rlim_t(0), rlim_t(700), rlim_t(100000)}) {
+        SCOPED_TRACE(limit);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Past the limit a write fails with EFBIG, as on a full disk,
+            // instead of killing the process.
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit lim{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &lim);
+            NullProgressSink sink;
+            _exit(Export(CRect(0, 0, 1600, 1200), sink) == 0 ? 42 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 42);
+        EXPECT_EQ(ReadFile(storage.Host("out/frame.jpg")), "precious");
+        EXPECT_EQ(FolderEntries("out"), std::vector<std::string>{"frame.jpg"});
+    }
+}
+
+}  // namespace
