@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -161,14 +163,32 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// The mode a file created with fopen(..., "wb") would get, or the mode of the
-// file being replaced.
-mode_t ModeForNewFile(const std::string& destination) {
-    struct stat st;
-    if (::stat(destination.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 07777;
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
+// A new file in the destination's folder under a hidden name of its own,
+// created the way fopen(..., "wb") would create it (mode 0666 less the umask,
+// without touching the umask, which other threads may rely on). Replacing a
+// file keeps that file's permissions.
+FILE* CreateTemporary(const std::string& target, std::string& temp) {
+    const size_t slash = target.rfind('/');
+    const std::string stem = FolderOf(target) + "/." + target.substr(slash == std::string::npos ? 0 : slash + 1);
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%d-%u.tmp", static_cast<int>(::getpid()), counter++);
+        temp = stem + suffix;
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            break;
+        }
+        struct stat st;
+        if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd, st.st_mode & 07777);
+        if (FILE* file = ::fdopen(fd, "wb")) return file;
+        ::close(fd);
+        ::unlink(temp.c_str());
+        break;
+    }
+    temp.clear();
+    return nullptr;
 }
 
 }  // namespace
@@ -195,20 +215,8 @@ int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destin
     std::string temp;
     if (ok) {
         target = devfs::ToHostPath(destinationPath);
-        const size_t slash = target.rfind('/');
-        temp = FolderOf(target) + "/." + target.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
-        const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-        if (fd < 0) {
-            temp.clear();
-            ok = false;
-        } else {
-            ::fchmod(fd, ModeForNewFile(target));
-            job.destination = ::fdopen(fd, "wb");
-            if (!job.destination) {
-                ::close(fd);
-                ok = false;
-            }
-        }
+        job.destination = CreateTemporary(target, temp);
+        ok = job.destination != nullptr;
     }
     if (ok) ok = Stream(job);
 

@@ -184,6 +184,13 @@ TEST_F(ExportTest, ExistingDestinationIsReplacedWithoutLeftovers) {
     struct stat st;
     ASSERT_EQ(stat(storage.Host("out/frame.jpg").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // A new file gets the permissions fopen would have given it.
+    const mode_t mask = umask(027);
+    ASSERT_EQ(Export(CRect(0, 0, 10, 10), quiet, 95, L"\\out\\new.jpg"), 1);
+    umask(mask);
+    ASSERT_EQ(stat(storage.Host("out/new.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
 TEST_F(ExportTest, BadSourcesFailWithoutTouchingTheDestination) {
