@@ -1,5 +1,6 @@
 #include "platform/TreeCtrl.h"
 
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QTreeWidget>
@@ -114,11 +115,25 @@ BOOL CTreeCtrl::ItemHasChildren(HTREEITEM item) const {
 
 void CTreeCtrl::Reorder(HTREEITEM parent, std::vector<QTreeWidgetItem*>& order) {
     QTreeWidgetItem* container = Container(parent);
-    // Taken out and put back in one batch each: one model reset per sort
-    // rather than one per item, which matters for a folder of 10,000 files.
+    QTreeWidget* t = Tree();
+    // Taking items out of the tree forgets which was current and which were
+    // open; a sort must not look like a selection change to the dialog.
+    const QSignalBlocker quiet(t);
+    QTreeWidgetItem* current = t->currentItem();
+    const bool currentSelected = current && current->isSelected();
+    std::vector<QTreeWidgetItem*> open;
+    for (QTreeWidgetItem* item : order)
+        if (item->isExpanded()) open.push_back(item);
+    // Taken out and put back in one batch each rather than item by item,
+    // which matters for a folder of 10,000 files.
     QList<QTreeWidgetItem*> taken = container->takeChildren();
     (void)taken;
     container->addChildren(QList<QTreeWidgetItem*>(order.begin(), order.end()));
+    for (QTreeWidgetItem* item : open) item->setExpanded(true);
+    if (current && t->currentItem() != current) {
+        t->setCurrentItem(current, 0, currentSelected ? QItemSelectionModel::ClearAndSelect
+                                                      : QItemSelectionModel::NoUpdate);
+    }
 }
 
 BOOL CTreeCtrl::SortChildren(HTREEITEM parent) {
