@@ -1,0 +1,7 @@
+#include "InstallerApp.h"
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int)
+{
+    CInstallerApp app(hInstance);
+    return app.Run();
+}
