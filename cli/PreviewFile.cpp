@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/DibBitmap.h"
+
 namespace {
 
 void PutLe16(std::vector<uint8_t>& b, uint32_t v) {
@@ -26,7 +28,16 @@ bool WritePpm(FILE* f, const PreviewBuffer& preview, CSize size) {
     return std::fwrite(preview.Data(), 1, bytes, f) == bytes;
 }
 
+// The bitmap the program would draw, made by the program's own conversion,
+// stored as a BMP file. The file declares the picture's own width: the
+// bitmap's padding columns are not part of the preview.
 bool WriteBmp(FILE* f, const PreviewBuffer& preview, CSize size) {
+    const HBITMAP dib = CreateBitmapFromRgb(preview, size.cx, size.cy);
+    if (!dib || !dib->bits) {
+        if (dib) DeleteObject(dib);
+        return false;
+    }
+    const BITMAPINFOHEADER& h = dib->header;
     const uint32_t rowBytes = (static_cast<uint32_t>(size.cx) * 3 + 3) & ~3u;
     const uint32_t imageBytes = rowBytes * static_cast<uint32_t>(size.cy);
     std::vector<uint8_t> head;
@@ -35,32 +46,26 @@ bool WriteBmp(FILE* f, const PreviewBuffer& preview, CSize size) {
     PutLe32(head, 14 + 40 + imageBytes);
     PutLe32(head, 0);
     PutLe32(head, 14 + 40);
-    // The header the program gives its preview bitmaps, but declaring the
-    // picture's own width: the file holds the preview and nothing beside it.
     PutLe32(head, 40);
     PutLe32(head, static_cast<uint32_t>(size.cx));
-    PutLe32(head, static_cast<uint32_t>(size.cy));  // positive: bottom row first
-    PutLe16(head, 1);
-    PutLe16(head, 24);
-    PutLe32(head, 0);  // BI_RGB
+    PutLe32(head, static_cast<uint32_t>(h.biHeight));  // positive: bottom row first, as in memory
+    PutLe16(head, h.biPlanes);
+    PutLe16(head, h.biBitCount);
+    PutLe32(head, h.biCompression);
     PutLe32(head, imageBytes);
-    PutLe32(head, 3780);
-    PutLe32(head, 3780);
-    PutLe32(head, 0);
-    PutLe32(head, 0);
-    if (std::fwrite(head.data(), 1, head.size(), f) != head.size()) return false;
+    PutLe32(head, static_cast<uint32_t>(h.biXPelsPerMeter));
+    PutLe32(head, static_cast<uint32_t>(h.biYPelsPerMeter));
+    PutLe32(head, h.biClrUsed);
+    PutLe32(head, h.biClrImportant);
+    bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
 
     std::vector<uint8_t> row(rowBytes, 0);
-    for (int32_t y = size.cy - 1; y >= 0; --y) {
-        const uint8_t* src = preview.Data() + static_cast<size_t>(y) * size.cx * 3;
-        for (int32_t x = 0; x < size.cx; ++x) {
-            row[x * 3 + 0] = src[x * 3 + 2];
-            row[x * 3 + 1] = src[x * 3 + 1];
-            row[x * 3 + 2] = src[x * 3 + 0];
-        }
-        if (std::fwrite(row.data(), 1, rowBytes, f) != rowBytes) return false;
+    for (int32_t y = 0; ok && y < size.cy; ++y) {
+        std::memcpy(row.data(), dib->bits + static_cast<size_t>(y) * dib->stride, static_cast<size_t>(size.cx) * 3);
+        ok = std::fwrite(row.data(), 1, rowBytes, f) == rowBytes;
     }
-    return true;
+    DeleteObject(dib);
+    return ok;
 }
 
 }  // namespace
