@@ -132,6 +132,7 @@ TEST_F(LoadPreviewTest, PreviewEqualsBoxAveragesOfAPlainDecode) {
     ExpectMatchesReference({2400, 1000, 2, 2}, 240, 600);           // integer step: no skipped rows
     ExpectMatchesReference({801, 3000, 2, 2}, 236, 230);            // last bands run out of rows
     ExpectMatchesReference({1601, 1199, 2, 2}, 800, 600);           // step just above 2
+    ExpectMatchesReference({1600, 1200, 2, 2}, 5, 600);             // bands of 320 rows
 }
 
 TEST_F(LoadPreviewTest, GreyAndCmykSourcesArePhotographsLikeAnyOther) {
