@@ -42,6 +42,9 @@ constexpr JDIMENSION COLUMN_MARGIN = 2;
 // last ends on an iMCU boundary, where skipping is cheapest.
 constexpr JDIMENSION SKIP_CHUNK = 256;
 
+// One iMCU row of the encoder's 4:2:0 output.
+constexpr int ROWS_PER_BATCH = 16;
+
 struct ExportJob {
     FILE* source = nullptr;
     FILE* destination = nullptr;  // the temporary file
@@ -113,10 +116,18 @@ bool Stream(ExportJob& job) {
 
     const int components = dinfo.output_components;
     const j_common_ptr common = reinterpret_cast<j_common_ptr>(&dinfo);
-    JSAMPARRAY decoded = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, dinfo.output_width * components, 1);
-    JSAMPROW first = decoded[0] + static_cast<size_t>(left - windowLeft) * components;
-    JSAMPROW rgb = first;
-    if (job.colour != SourceColour::Rgb) rgb = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, 1)[0];
+    // Rows go to the encoder a batch at a time: decoder and encoder each work
+    // on their own rows for a while instead of evicting each other's state
+    // from the cache after every row.
+    JSAMPARRAY decoded =
+        (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, dinfo.output_width * components, ROWS_PER_BATCH);
+    JSAMPARRAY converted = nullptr;
+    if (job.colour != SourceColour::Rgb)
+        converted = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, ROWS_PER_BATCH);
+    // Where the frame's pixels start in each row of the batch.
+    JSAMPROW batch[ROWS_PER_BATCH];
+    for (int i = 0; i < ROWS_PER_BATCH; ++i)
+        batch[i] = converted ? converted[i] : decoded[i] + static_cast<size_t>(left - windowLeft) * components;
     const size_t rowBytes = static_cast<size_t>(outWidth) * 3;
 
     ProgressSink& progress = *job.progress;
@@ -137,13 +148,20 @@ bool Stream(ExportJob& job) {
         report(dinfo.output_scanline - 1);
     }
 
+    int pending = 0;
     for (JDIMENSION y = top; y < bottom; ++y) {
-        jpeg_read_scanlines(&dinfo, decoded, 1);
-        if (job.colour != SourceColour::Rgb)
-            CmykToRgb(first, rgb, outWidth, job.colour == SourceColour::CmykInverted);
+        JSAMPROW row = decoded[pending];
+        jpeg_read_scanlines(&dinfo, &row, 1);
+        JSAMPROW rgb = batch[pending];
+        if (converted)
+            CmykToRgb(row + static_cast<size_t>(left - windowLeft) * components, rgb, outWidth,
+                      job.colour == SourceColour::CmykInverted);
         if (job.tone)
             for (size_t i = 0; i < rowBytes; ++i) rgb[i] = job.tone[rgb[i]];
-        jpeg_write_scanlines(&cinfo, &rgb, 1);
+        if (++pending == ROWS_PER_BATCH || y + 1 == bottom) {
+            jpeg_write_scanlines(&cinfo, batch, pending);
+            pending = 0;
+        }
         progress.PumpOneMessage();
         report(y);
     }
