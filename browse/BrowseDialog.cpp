@@ -1,7 +1,5 @@
 #include "browse/BrowseDialog.h"
 
-#include <QTreeWidget>
-
 #include "platform/Resources.h"
 #include "resources/BrowseTemplate.h"
 
