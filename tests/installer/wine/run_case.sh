@@ -21,7 +21,7 @@ while [ $# -gt 0 ]; do
   shift 2
 done
 
-for tool in wine xvfb-run xauth; do
+for tool in wine Xvfb; do
   if ! command -v "$tool" >/dev/null 2>&1; then
     echo "SKIP: $tool is not installed (scripts/install-installer-deps.sh installs it)"
     exit $SKIP
@@ -45,12 +45,39 @@ export WINEARCH=win64
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEDEBUG=-all
 export LC_ALL=C
-export DISPLAY=  # never a desktop the developer is looking at; xvfb-run sets it
+export HOME=${HOME:-$(dirname "$prefix")}
+unset DISPLAY  # never a desktop the developer is looking at
 
-# Everything Wine starts for this step ends with the step.
+# Runs a command line under Wine on a virtual X server of its own, and waits
+# until everything Wine started for it has ended. Xvfb picks a free display
+# itself (-displayfd), so parallel tests never fight over one.
 in_wine_session() {
-  timeout --kill-after=10 "$1" xvfb-run -a -s "-screen 0 1024x768x24" \
-    bash -c "$2; rc=\$?; timeout 30 '$wineserver' -w || '$wineserver' -k; exit \$rc"
+  local limit=$1 command=$2 scratch display xvfb rc
+  scratch=$(mktemp -d)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$scratch/display" 2>"$scratch/xvfb.log" &
+  xvfb=$!
+  for _ in $(seq 200); do
+    grep -q . "$scratch/display" 2>/dev/null && break
+    kill -0 $xvfb 2>/dev/null || break
+    sleep 0.1
+  done
+  display=$(head -n1 "$scratch/display" 2>/dev/null)
+  if [ -z "$display" ]; then
+    echo "FAIL: Xvfb did not start"
+    cat "$scratch/xvfb.log"
+    kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null
+    rm -rf "$scratch"
+    return 1
+  fi
+  DISPLAY=:$display timeout --kill-after=10 "$limit" \
+    bash -c "$command; rc=\$?; timeout 30 '$wineserver' -w || '$wineserver' -k; exit \$rc"
+  rc=$?
+  if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
+    "$wineserver" -k >/dev/null 2>&1
+  fi
+  kill $xvfb 2>/dev/null; wait $xvfb 2>/dev/null
+  rm -rf "$scratch"
+  return $rc
 }
 
 drive_c=$prefix/drive_c
