@@ -2,6 +2,7 @@
 // preview while it goes: the full picture is never in memory.
 #include <cmath>
 #include <csetjmp>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -36,6 +37,7 @@ struct PreviewJob {
     // keeping the band's rows and adding them up at the end, with far less
     // memory traffic; rows are added a few at a time for the same reason.
     ByteBuffer columnSums;
+    ByteBuffer windows;
 
     // Filled on success.
     CSize sourceSize;
@@ -130,10 +132,15 @@ Outcome Decode(PreviewJob& job) {
     auto* sums16 = reinterpret_cast<uint16_t*>(job.columnSums.Data());
     auto* sums32 = reinterpret_cast<uint32_t*>(job.columnSums.Data());
 
-    // The rightmost column any preview pixel averages; the rest of each row
-    // is never looked at.
-    int32_t usedColumns = static_cast<int32_t>(static_cast<float>(pw) * step);
-    if (usedColumns > W) usedColumns = W;
+    // Preview column x averages source columns windows[x] .. windows[x+1]-1.
+    // Columns right of the last window are never looked at.
+    job.windows.Resize((static_cast<size_t>(pw) + 1) * sizeof(int32_t));
+    auto* windows = reinterpret_cast<int32_t*>(job.windows.Data());
+    for (int32_t x = 0; x <= pw; ++x) {
+        const int32_t bound = static_cast<int32_t>(static_cast<float>(x) * step);
+        windows[x] = bound < W ? bound : W;
+    }
+    const int32_t usedColumns = windows[pw];
     const size_t usedBytes = static_cast<size_t>(usedColumns) * 3;
 
     const int components = cinfo.output_components;
@@ -181,11 +188,7 @@ Outcome Decode(PreviewJob& job) {
 
         uint8_t* out = preview.Data() + static_cast<size_t>(outRow) * pw * 3;
         for (int32_t x = 0; x < pw; ++x) {
-            const int32_t x0 = static_cast<int32_t>(static_cast<float>(x) * step);
-            int32_t x1 = static_cast<int32_t>(static_cast<float>(x + 1) * step);
-            if (x1 > usedColumns) x1 = usedColumns;
-            // 64 bits: a one-pixel-wide preview of a very wide photograph
-            // would overflow 32.
+            const int32_t x0 = windows[x], x1 = windows[x + 1];
             uint64_t sum[3] = {0, 0, 0};
             if (narrowSums)
                 SumColumns(sums16, x0, x1, sum[0], sum[1], sum[2]);
@@ -193,7 +196,10 @@ Outcome Decode(PreviewJob& job) {
                 SumColumns(sums32, x0, x1, sum[0], sum[1], sum[2]);
             const uint64_t n = static_cast<uint64_t>(x1 - x0) * static_cast<uint64_t>(rowsPerBand);
             for (int ch = 0; ch < 3; ++ch) {
-                const uint64_t v = n ? sum[ch] / n : 0;
+                // Thirty-two-bit division where the sums allow it: it is
+                // several times faster than the 64-bit one.
+                uint64_t v = 0;
+                if (n != 0) v = sum[ch] <= UINT32_MAX && n <= UINT32_MAX ? uint32_t(sum[ch]) / uint32_t(n) : sum[ch] / n;
                 out[x * 3 + ch] = static_cast<uint8_t>(v > 255 ? 255 : v);
             }
         }
