@@ -1,0 +1,79 @@
+#pragma once
+// The main window: one full-screen dialog for the program's whole life. It
+// owns the loaded photograph's preview, the format choice, the crop frame
+// and the tone curve, and it is the progress sink of the long operations.
+#include <QIcon>
+#include <string>
+
+#include "app/CropFrame.h"
+#include "app/PrintFormatTable.h"
+#include "imaging/PreviewBuffer.h"
+#include "platform/Dialog.h"
+#include "platform/Gdi.h"
+#include "platform/ProgressSink.h"
+#include "tone/ToneCurve.h"
+
+class CMainDialog : public CDialog, public FrameModel, public ProgressSink {
+public:
+    CMainDialog();
+    ~CMainDialog() override;
+
+    // Calls of the image pipeline between rows.
+    void PumpOneMessage() override;
+    void DrawProgress(int percent) override;
+
+    CRect GetPreviewArea() const override;
+    void Redraw() override;
+
+    void FillFormatCombo();
+    float GetFrameWidthCm() const;
+    float GetFrameHeightCm() const;
+    void UpdateFormatStatus();
+
+    // Commands, also reachable from tests.
+    void OnOpen();
+    void OnRotate();
+    void OnAdjust();
+    void OnGo();
+    void OnCorrectLab();
+    void OnFormatChange();
+
+    // The state, as the window keeps it.
+    CComboBox m_cbFormat;
+    BOOL m_bCorrectLab = TRUE;
+    std::wstring m_strStatus;
+    QIcon m_hIcon;
+    PreviewBuffer m_preview;
+    HBITMAP m_hbmPreview = nullptr;
+    HBITMAP m_hbmAdjusted = nullptr;
+    BOOL m_bShowAdjusted = TRUE;
+    std::wstring m_strSourcePath;
+    ToneCurve m_curve;
+    int32_t m_nPreset = -2;
+    BOOL m_bBusy = FALSE;
+    int32_t m_nFormat = 0;
+    BOOL m_bRotated = FALSE;
+    PrintFormatTable m_formats;
+    BOOL m_hAccel = FALSE;
+
+protected:
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    void DoDataExchange(CDataExchange* pDX) override;
+    void OnPaint(QPainter& painter) override;
+    void OnLButtonDown(unsigned flags, CPoint point) override;
+    void OnMouseMove(unsigned flags, CPoint point) override;
+    void OnLButtonUp(unsigned flags, CPoint point) override;
+    void OnDestroy() override;
+    void OnShowLayout() override;
+    BOOL PreTranslateMessage(QObject* target, QEvent* event) override;
+
+    void ApplyFullScreenLayout();
+    void DrawAll(QPainter& painter);
+    void DrawCentredBitmap(QPainter& painter, const QImage& picture, int w, int h);
+    void DeleteBitmaps();
+
+private:
+    bool m_bLayingOut = false;
+};

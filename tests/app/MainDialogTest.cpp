@@ -1,0 +1,265 @@
+// The main window driven as a user drives it, headless.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QScreen>
+#include <QTest>
+
+#include "app/MainDialog.h"
+#include "imaging/DibBitmap.h"
+#include "resources/MainTemplate.h"
+#include "support/GuiTestSupport.h"
+
+using guitest::MessageRecorder;
+using guitest::Pump;
+using guitest::WhenModal;
+
+namespace {
+
+// Puts a photograph of sw x sh into the window as the open command would,
+// without a file: a gradient preview of the size the pipeline would choose.
+void LoadFakePhotograph(CMainDialog& dlg, int sw, int sh) {
+    const CRect a = dlg.GetPreviewArea();
+    CSize box(std::min(a.Width(), 800), std::min(a.Height(), 600));
+    int pw = box.cx, ph = (box.cx * sh) / sw;
+    if (ph > box.cy) {
+        ph = box.cy;
+        pw = (box.cy * sw) / sh;
+    }
+    dlg.m_sizePreview = {pw, ph};
+    dlg.m_sizeSource = {sw, sh};
+    dlg.m_preview.Resize(size_t(pw) * ph * 3);
+    for (int y = 0; y < ph; ++y)
+        for (int x = 0; x < pw; ++x) {
+            uint8_t* p = dlg.m_preview.Data() + (size_t(y) * pw + x) * 3;
+            p[0] = uint8_t(x * 255 / pw);
+            p[1] = uint8_t(y * 255 / ph);
+            p[2] = 128;
+        }
+    dlg.m_hbmPreview = CreateBitmapFromRgb(dlg.m_preview.Data(), pw, ph);
+    dlg.m_hbmAdjusted = CreateBitmapFromRgb(dlg.m_preview.Data(), pw, ph);
+    dlg.m_bLoaded = TRUE;
+    dlg.m_strSourcePath = L"\\DCIM\\fake.jpg";
+    dlg.FitFrameToImage();
+    dlg.Invalidate();
+    Pump();
+}
+
+// Runs the window with a script, then closes it with the cross.
+intptr_t RunWith(CMainDialog& dlg, const std::function<void(QWidget*)>& script) {
+    WhenModal([&](QWidget* w) {
+        if (!w) return;
+        Pump();
+        script(w);
+        if (dlg.IsRunning()) {
+            dlg.m_bBusy = FALSE;
+            dlg.SendCommand(IDCANCEL);
+        }
+    });
+    return dlg.DoModal();
+}
+
+QComboBox* Combo(CMainDialog& d) { return qobject_cast<QComboBox*>(d.GetDlgItemWidget(IDC_FORMAT)); }
+QCheckBox* Check(CMainDialog& d) { return qobject_cast<QCheckBox*>(d.GetDlgItemWidget(IDC_CORRECT_LAB)); }
+QString Status(CMainDialog& d) { return qobject_cast<QLabel*>(d.GetDlgItemWidget(IDC_STATUS))->text(); }
+
+void PickFormat(CMainDialog& d, int index) {
+    QComboBox* c = Combo(d);
+    c->setCurrentIndex(index);
+    emit c->activated(index);
+}
+
+}  // namespace
+
+TEST(MainWindow, StartsFullScreenWithDefaults) {
+    CMainDialog dlg;
+    const intptr_t result = RunWith(dlg, [&](QWidget* w) {
+        EXPECT_EQ(w->windowTitle(), "Trimora 1.1");
+        EXPECT_EQ(w->geometry(), QApplication::primaryScreen()->geometry());
+        EXPECT_EQ(Status(dlg), "Selected format: 15.2x10.2 cm");
+        EXPECT_EQ(Combo(dlg)->count(), 34);
+        EXPECT_EQ(Combo(dlg)->currentText(), "10x15 cm");
+        EXPECT_EQ(Combo(dlg)->itemData(33).toLongLong(), 33);
+        EXPECT_TRUE(Check(dlg)->isChecked());
+        EXPECT_EQ(dlg.m_nFormat, 2);
+        EXPECT_FALSE(dlg.m_bLoaded);
+
+        // The preview area lies between the icons and the status line, and
+        // the splash picture sits centred in it with a white border.
+        const CRect a = dlg.GetPreviewArea();
+        const QRect status = dlg.GetDlgItemWidget(IDC_STATUS)->geometry();
+        const QRect go = dlg.GetDlgItemWidget(IDC_GO)->geometry();
+        EXPECT_EQ(a.top, go.bottom() + 1 + 2);
+        EXPECT_EQ(a.bottom, status.top() - 2);
+        EXPECT_EQ(a.left, 2);
+        EXPECT_EQ(a.right, w->width() - 2);
+        EXPECT_GT(status.bottom(), w->height() - 40);
+        const QImage shot = dlg.GrabClient();
+        const CRect s = CentreRect(a, 180, 195);
+        EXPECT_EQ(shot.pixelColor(s.left - 1, s.top - 1), QColor(255, 255, 255));
+        EXPECT_EQ(shot.pixelColor(s.right, s.bottom), QColor(255, 255, 255));
+        EXPECT_EQ(shot.pixelColor(a.left - 1, a.top + 3), QColor(127, 127, 127));
+        EXPECT_EQ(shot.pixelColor(a.right, a.bottom), QColor(127, 127, 127));
+        if (const char* dir = getenv("TRIMORA_SHOTS")) shot.save(QString(dir) + "/main_start.png");
+    });
+    EXPECT_EQ(result, IDCANCEL);
+}
+
+TEST(MainWindow, EnterAndOkLeaveItRunningCrossEndsIt) {
+    CMainDialog dlg;
+    bool stillRunning = false;
+    bool closedByCross = false;
+    RunWith(dlg, [&](QWidget* w) {
+        QTest::keyClick(w, Qt::Key_Return);
+        QTest::keyClick(Combo(dlg), Qt::Key_Enter);
+        dlg.SendCommand(IDOK);
+        Pump();
+        stillRunning = dlg.IsRunning();
+        // A tap on the cross picture is the cancel command.
+        QTest::mouseClick(dlg.GetDlgItemWidget(IDCANCEL), Qt::LeftButton);
+        closedByCross = !dlg.IsRunning();
+    });
+    EXPECT_TRUE(stillRunning);
+    EXPECT_TRUE(closedByCross);
+}
+
+TEST(MainWindow, CrossAndCloseBoxDoNothingWhileBusy) {
+    CMainDialog dlg;
+    RunWith(dlg, [&](QWidget* w) {
+        dlg.m_bBusy = TRUE;
+        QTest::mouseClick(dlg.GetDlgItemWidget(IDCANCEL), Qt::LeftButton);
+        w->close();
+        QTest::keyClick(w, Qt::Key_Escape);
+        Pump();
+        EXPECT_TRUE(dlg.IsRunning());
+        dlg.m_bBusy = FALSE;
+        w->close();
+        EXPECT_FALSE(dlg.IsRunning());
+    });
+}
+
+TEST(MainWindow, FormatCorrectionAndTurn) {
+    CMainDialog dlg;
+    MessageRecorder messages;
+    RunWith(dlg, [&](QWidget*) {
+        // Without a photograph: the status line follows, the turn is refused.
+        QTest::mouseClick(Check(dlg), Qt::LeftButton, {}, QPoint(4, Check(dlg)->height() / 2));
+        EXPECT_FALSE(dlg.m_bCorrectLab);
+        EXPECT_EQ(Status(dlg), "Selected format: 15.0x10.0 cm");
+        PickFormat(dlg, 13);
+        EXPECT_EQ(Status(dlg), "Selected format: 29.7x21.0 cm");
+        QTest::mouseClick(dlg.GetDlgItemWidget(IDC_ROTATE), Qt::LeftButton);
+        ASSERT_EQ(messages.messages.size(), 1u);
+        EXPECT_EQ(messages.messages[0].text, L"Image not loaded");
+        EXPECT_EQ(messages.messages[0].caption, L"Warning");
+        EXPECT_EQ(messages.messages[0].icon, MessageIcon::None);
+        EXPECT_FALSE(dlg.m_bRotated);
+
+        // With one: each change fits the frame anew at the top-left corner.
+        PickFormat(dlg, 2);
+        QTest::mouseClick(Check(dlg), Qt::LeftButton, {}, QPoint(4, Check(dlg)->height() / 2));
+        LoadFakePhotograph(dlg, 1600, 1200);
+        EXPECT_EQ(dlg.m_rcSource, CRect(0, 0, 1600, 1073));
+        QTest::mouseClick(dlg.GetDlgItemWidget(IDC_ROTATE), Qt::LeftButton);
+        EXPECT_TRUE(dlg.m_bRotated);
+        EXPECT_EQ(Status(dlg), "Selected format: 10.2x15.2 cm");
+        EXPECT_EQ(dlg.m_rcSource, CRect(0, 0, 805, 1200));
+
+        // A format picked during an export changes the text only.
+        dlg.m_bBusy = TRUE;
+        PickFormat(dlg, 0);
+        EXPECT_EQ(dlg.m_nFormat, 0);
+        EXPECT_EQ(Status(dlg), "Selected format: 8.9x12.7 cm");
+        EXPECT_EQ(dlg.m_rcSource, CRect(0, 0, 805, 1200));
+        QTest::mouseClick(dlg.GetDlgItemWidget(IDC_ROTATE), Qt::LeftButton);
+        EXPECT_TRUE(dlg.m_bRotated);
+        dlg.m_bBusy = FALSE;
+    });
+}
+
+TEST(MainWindow, ArrowKeysMoveTheFrameWhateverHasTheFocus) {
+    CMainDialog dlg;
+    RunWith(dlg, [&](QWidget*) {
+        LoadFakePhotograph(dlg, 1600, 1200);
+        const CRect fitted = dlg.m_frame.m_rect;
+        Combo(dlg)->setFocus();
+        QTest::keyClick(Combo(dlg), Qt::Key_Down);
+        EXPECT_EQ(Combo(dlg)->currentIndex(), 2);
+        EXPECT_EQ(dlg.m_frame.m_rect.top, fitted.top + 1);
+        Check(dlg)->setFocus();
+        QTest::keyClick(Check(dlg), Qt::Key_Up);
+        EXPECT_EQ(dlg.m_frame.m_rect, fitted);
+        // Still during an export: the export has its own copy of the rectangle.
+        dlg.m_bBusy = TRUE;
+        QTest::keyClick(Combo(dlg), Qt::Key_Down);
+        EXPECT_EQ(dlg.m_frame.m_rect.top, fitted.top + 1);
+        dlg.m_bBusy = FALSE;
+    });
+}
+
+TEST(MainWindow, DraggingAHandlePastTheBordersKeepsTheFrameOnThePhotograph) {
+    CMainDialog dlg;
+    RunWith(dlg, [&](QWidget* w) {
+        LoadFakePhotograph(dlg, 1600, 1200);
+        const CRect image = dlg.GetImageRect();
+        // Shrink the frame with the bottom-right handle, then pull it far out.
+        const CRect f = dlg.m_frame.m_rect;
+        QPoint handle(f.right - 2, f.bottom - 2);
+        QTest::mousePress(w, Qt::LeftButton, {}, handle);
+        QTest::mouseMove(w, handle - QPoint(f.Width() / 2, f.Height() / 2));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, handle - QPoint(f.Width() / 2, f.Height() / 2));
+        const CRect small = dlg.m_frame.m_rect;
+        EXPECT_LT(small.Width(), f.Width());
+        EXPECT_EQ(dlg.m_rcSource.left, 0);
+
+        handle = QPoint(small.right - 2, small.bottom - 2);
+        QTest::mousePress(w, Qt::LeftButton, {}, handle);
+        for (int s = 10; s <= 600; s += 10) QTest::mouseMove(w, handle + QPoint(s, s));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, handle + QPoint(600, 600));
+        const CRect r = dlg.m_frame.m_rect;
+        EXPECT_LE(r.right, image.right);
+        EXPECT_LE(r.bottom, image.bottom);
+        EXPECT_NEAR(double(r.Height()) / r.Width(), 10.2 / 15.2, 0.03);
+        EXPECT_LE(dlg.m_rcSource.right, 1600);
+        EXPECT_LE(dlg.m_rcSource.bottom, 1200);
+
+        // Moving the whole frame into the top-left corner and beyond.
+        const QPoint mid((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        QTest::mousePress(w, Qt::LeftButton, {}, mid);
+        for (int s = 10; s <= 400; s += 10) QTest::mouseMove(w, mid - QPoint(s, s));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, mid - QPoint(400, 400));
+        EXPECT_EQ(dlg.m_frame.m_rect.TopLeft(), image.TopLeft());
+        EXPECT_EQ(dlg.m_frame.m_rect.Width(), r.Width());
+        EXPECT_EQ(dlg.m_rcSource.left, 0);
+        EXPECT_EQ(dlg.m_rcSource.top, 0);
+        if (const char* dir = getenv("TRIMORA_SHOTS")) dlg.GrabClient().save(QString(dir) + "/main_frame.png");
+    });
+}
+
+TEST(MainWindow, ProgressLineAcrossThePreviewArea) {
+    CMainDialog dlg;
+    RunWith(dlg, [&](QWidget*) {
+        const CRect a = dlg.GetPreviewArea();
+        const QColor red(255, 0, 0);
+        dlg.DrawProgress(0);
+        Pump();
+        EXPECT_NE(dlg.GrabClient().pixelColor(a.left, a.top + 2), red);
+        dlg.DrawProgress(50);
+        Pump();
+        QImage shot = dlg.GrabClient();
+        EXPECT_EQ(shot.pixelColor(a.left, a.top + 2), red);
+        EXPECT_EQ(shot.pixelColor(a.left + a.Width() / 2 - 1, a.top + 2), red);
+        EXPECT_NE(shot.pixelColor(a.left + a.Width() / 2 + 1, a.top + 2), red);
+        dlg.DrawProgress(100);
+        Pump();
+        shot = dlg.GrabClient();
+        EXPECT_EQ(shot.pixelColor(a.right - 1, a.top + 2), red);
+        EXPECT_NE(shot.pixelColor(a.left, a.top + 1), red);
+        // A paint of the whole window removes it.
+        dlg.Invalidate();
+        Pump();
+        EXPECT_NE(dlg.GrabClient().pixelColor(a.left + 5, a.top + 2), red);
+    });
+}

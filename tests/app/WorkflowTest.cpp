@@ -1,0 +1,294 @@
+// The whole program driven through its real dialogs: open a photograph from
+// a storage card, frame it, adjust it, export it, and look at the file.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+#include <unistd.h>
+
+#include "app/ExportPlan.h"
+#include "app/MainDialog.h"
+#include "imaging/TestJpeg.h"
+#include "platform/DeviceFs.h"
+#include "resources/MainTemplate.h"
+#include "support/GuiTestSupport.h"
+#include "tone/Presets.h"
+
+namespace fs = std::filesystem;
+using guitest::MessageRecorder;
+using guitest::Pump;
+using guitest::WhenModal;
+
+namespace {
+
+QWidget* Item(QWidget* dialog, int id) {
+    for (QWidget* w : dialog->findChildren<QWidget*>())
+        if (w->property("trimoraId").isValid() && w->property("trimoraId").toInt() == id) return w;
+    return nullptr;
+}
+
+void Tap(QWidget* w) {
+    ASSERT_NE(w, nullptr);
+    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(w->width() / 2, w->height() / 2));
+}
+
+// In a storage browser: taps the items of a device path one by one (each
+// tap reads that folder), then OK; an empty path taps Cancel.
+void BrowseTo(QWidget* browser, const QStringList& names) {
+    ASSERT_NE(browser, nullptr);
+    auto* tree = browser->findChild<QTreeWidget*>();
+    ASSERT_NE(tree, nullptr);
+    if (names.isEmpty()) {
+        Tap(Item(browser, IDCANCEL));
+        return;
+    }
+    QTreeWidgetItem* item = tree->topLevelItem(0);
+    tree->setCurrentItem(item);
+    for (const QString& name : names) {
+        QTreeWidgetItem* next = nullptr;
+        for (int i = 0; i < item->childCount(); ++i)
+            if (item->child(i)->text(0) == name) next = item->child(i);
+        ASSERT_NE(next, nullptr) << name.toStdString();
+        item = next;
+        tree->scrollToItem(item);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
+    }
+    Tap(Item(browser, IDOK));
+}
+
+class Workflow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/trimora-flow-XXXXXX";
+        m_root = mkdtemp(tmpl);
+        fs::create_directories(m_root + "/DCIM");
+        fs::create_directories(m_root + "/Storage Card");
+        devfs::SetStorageRoot(m_root);
+    }
+    void TearDown() override {
+        devfs::SetStorageRoot("/");
+        fs::remove_all(m_root);
+    }
+    // A photograph on the card, as a camera names it.
+    std::string AddPhoto(const std::string& name, int w, int h, uint32_t seed = 7) {
+        JpegSpec spec;
+        spec.width = w;
+        spec.height = h;
+        spec.seed = seed;
+        const std::string path = m_root + "/DCIM/" + name;
+        WriteFile(path, EncodeJpeg(spec));
+        return path;
+    }
+
+    // Runs the program; script runs once it shows, then the cross ends it.
+    void Run(const std::function<void(CMainDialog&, QWidget*)>& script) {
+        CMainDialog dlg;
+        WhenModal([&](QWidget* w) {
+            ASSERT_NE(w, nullptr);
+            Pump();
+            script(dlg, w);
+            if (dlg.IsRunning()) Tap(dlg.GetDlgItemWidget(IDCANCEL));
+            if (dlg.IsRunning()) dlg.EndDialog(IDCANCEL);
+        });
+        dlg.DoModal();
+    }
+
+    // Taps an icon whose command opens a browser, and answers the browser.
+    void TapAndBrowse(CMainDialog& dlg, int icon, const QStringList& names) {
+        WhenModal([&](QWidget* browser) { BrowseTo(browser, names); }, dlg.DialogWidget());
+        Tap(dlg.GetDlgItemWidget(icon));
+        Pump();
+    }
+
+    std::string m_root;
+};
+
+// What the export must hold: the source's pixels in E, through the curve's
+// table, encoded as a plain encoder does at quality 95.
+std::string ExpectedExport(const std::string& source, const CRect& e, const ToneCurve* curve) {
+    Decoded full = DecodeFully(source, false);
+    std::vector<uint8_t> crop = CropRgb(full.pixels, full.width, e.left, e.top, e.right, e.bottom);
+    if (curve)
+        for (uint8_t& v : crop) v = static_cast<uint8_t>(curve->m_lut[v]);
+    return EncodePlain(crop.data(), e.Width(), e.Height(), 95);
+}
+
+}  // namespace
+
+TEST_F(Workflow, OpenFrameAdjustAndExport) {
+    const std::string source = AddPhoto("IMG_0001.JPG", 1600, 1200);
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        ASSERT_TRUE(dlg.m_bLoaded);
+        EXPECT_TRUE(messages.messages.empty());
+        EXPECT_EQ(dlg.m_strSourcePath, L"\\DCIM\\img_0001.jpg");
+        EXPECT_EQ(dlg.m_sizeSource, CSize(1600, 1200));
+        EXPECT_EQ(dlg.m_rcSource, CRect(0, 0, 1600, 1073));
+
+        // A4, turned to portrait, moved with keys and with a drag.
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItemWidget(IDC_FORMAT));
+        combo->setCurrentIndex(13);
+        emit combo->activated(13);
+        Tap(dlg.GetDlgItemWidget(IDC_ROTATE));
+        EXPECT_TRUE(dlg.m_bRotated);
+        for (int i = 0; i < 5; ++i) QTest::keyClick(combo, Qt::Key_Right);
+        QTest::keyClick(combo, Qt::Key_Down);
+        const CRect f = dlg.m_frame.m_rect;
+        const QPoint mid((f.left + f.right) / 2, (f.top + f.bottom) / 2);
+        QTest::mousePress(w, Qt::LeftButton, {}, mid);
+        QTest::mouseMove(w, mid + QPoint(7, 3));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, mid + QPoint(7, 3));
+        EXPECT_EQ(dlg.m_frame.m_rect.left, f.left + 7);
+        const CRect framed = dlg.m_rcSource;
+        EXPECT_GT(framed.left, 0);
+
+        // "Bright", applied.
+        WhenModal(
+            [&](QWidget* adjust) {
+                auto* presets = adjust->findChild<QComboBox*>();
+                ASSERT_NE(presets, nullptr);
+                const int bright = presets->findText("Bright");
+                ASSERT_EQ(bright, 6);
+                presets->setCurrentIndex(bright);
+                emit presets->activated(bright);
+                Tap(Item(adjust, IDOK));
+            },
+            w);
+        Tap(dlg.GetDlgItemWidget(IDC_ADJUST));
+        EXPECT_EQ(dlg.m_nPreset, 6);
+        EXPECT_EQ(dlg.m_curve.m_nPoints, 3);
+
+        TapAndBrowse(dlg, IDC_GO, {"Storage Card"});
+        ASSERT_EQ(messages.messages.size(), 1u);
+        EXPECT_EQ(messages.messages[0].text, L"File \"\\Storage Card\\img_0001_A4.jpg\" was created.");
+        EXPECT_EQ(messages.messages[0].caption, L"Trimora");
+
+        const std::string out = m_root + "/Storage Card/img_0001_A4.jpg";
+        ASSERT_TRUE(fs::exists(out));
+        const CRect e = MakeExportRect(framed, dlg.m_sizeSource, dlg.GetFrameWidthCm(), dlg.GetFrameHeightCm());
+        const Decoded written = DecodeFully(out, false);
+        EXPECT_EQ(written.width, e.Width());
+        EXPECT_EQ(written.height, e.Height());
+        EXPECT_TRUE(ReadFile(out) == ExpectedExport(source, e, &dlg.m_curve)) << "exported bytes differ";
+        // Nothing changed by the export.
+        EXPECT_EQ(dlg.m_rcSource, framed);
+        EXPECT_TRUE(dlg.m_bLoaded);
+    });
+}
+
+TEST_F(Workflow, CancelledBrowsersChangeNothing) {
+    AddPhoto("img_0001.jpg", 1000, 800);
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget*) {
+        TapAndBrowse(dlg, IDC_OPEN, {});
+        EXPECT_FALSE(dlg.m_bLoaded);
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        ASSERT_TRUE(dlg.m_bLoaded);
+        const CRect before = dlg.m_rcSource;
+        TapAndBrowse(dlg, IDC_OPEN, {});
+        EXPECT_TRUE(dlg.m_bLoaded);
+        EXPECT_EQ(dlg.m_rcSource, before);
+        TapAndBrowse(dlg, IDC_GO, {});
+        EXPECT_TRUE(messages.messages.empty());
+        EXPECT_EQ(fs::directory_iterator(m_root + "/Storage Card"), fs::directory_iterator());
+    });
+}
+
+TEST_F(Workflow, RefusedAndBrokenPhotographs) {
+    AddPhoto("img_0001.jpg", 1000, 800);
+    AddPhoto("small.jpg", 799, 600);
+    WriteFile(m_root + "/DCIM/notes.jpg", "this is not a photograph\n");
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget*) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        ASSERT_TRUE(dlg.m_bLoaded);
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "small.jpg"});
+        ASSERT_EQ(messages.Texts(),
+                  (std::vector<std::wstring>{L"Image must be lagrer then 800x600", L"Cannot open this file"}));
+        EXPECT_EQ(messages.messages[1].caption, L"Warning");
+        EXPECT_EQ(messages.messages[1].icon, MessageIcon::Information);
+        EXPECT_FALSE(dlg.m_bLoaded);
+        EXPECT_EQ(dlg.m_hbmPreview, nullptr);
+
+        messages.messages.clear();
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "notes.jpg"});
+        EXPECT_EQ(messages.Texts(), std::vector<std::wstring>{L"Cannot open this file"});
+        EXPECT_FALSE(dlg.m_bLoaded);
+
+        messages.messages.clear();
+        Tap(dlg.GetDlgItemWidget(IDC_GO));
+        Tap(dlg.GetDlgItemWidget(IDC_ADJUST));
+        EXPECT_EQ(messages.Texts(), (std::vector<std::wstring>{L"Image not loaded", L"Image not loaded"}));
+        EXPECT_TRUE(dlg.IsRunning());
+    });
+}
+
+TEST_F(Workflow, ExportBesideTheSourceTwiceAndTheNameThatWouldOverwrite) {
+    AddPhoto("img_0001.jpg", 1200, 900);
+    AddPhoto(".jpg", 1200, 900, 9);
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget*) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        TapAndBrowse(dlg, IDC_GO, {"DCIM"});
+        const std::string out = m_root + "/DCIM/img_0001_10x15.jpg";
+        ASSERT_TRUE(fs::exists(out));
+        const std::string first = ReadFile(out);
+        QTest::keyClick(dlg.DialogWidget(), Qt::Key_Down);
+        TapAndBrowse(dlg, IDC_GO, {"DCIM"});
+        EXPECT_NE(ReadFile(out), first);  // replaced, with the moved frame
+        EXPECT_EQ(messages.messages.size(), 2u);
+
+        // The name that gets no suffix would be the source itself. The
+        // browser hides names that begin with a dot, so the photograph comes
+        // in as a command-line or older open would leave it.
+        messages.messages.clear();
+        dlg.m_strSourcePath = L"\\DCIM\\.jpg";
+        const std::string before = ReadFile(m_root + "/DCIM/.jpg");
+        TapAndBrowse(dlg, IDC_GO, {"DCIM"});
+        ASSERT_EQ(messages.messages.size(), 1u);
+        EXPECT_EQ(messages.messages[0].text, L"You cannot overwrite the file, please select another folder.");
+        EXPECT_EQ(messages.messages[0].caption, L"Warning:");
+        EXPECT_EQ(ReadFile(m_root + "/DCIM/.jpg"), before);
+    });
+}
+
+TEST_F(Workflow, CommandsDuringADecodeDoNothing) {
+    AddPhoto("big.jpg", 2400, 1800);
+    MessageRecorder messages;
+    int tapsWhileBusy = 0;
+    Run([&](CMainDialog& dlg, QWidget*) {
+        // Once the browser has gone, the decode runs; taps arrive through its
+        // event pump.
+        WhenModal(
+            [&](QWidget* browser) {
+                auto tapWhenBusy = std::make_shared<std::function<void()>>();
+                *tapWhenBusy = [&, tapWhenBusy] {
+                    if (dlg.m_bLoaded) return;  // too late: the decode is over
+                    if (!dlg.m_bBusy) {
+                        QTimer::singleShot(1, *tapWhenBusy);
+                        return;
+                    }
+                    ++tapsWhileBusy;
+                    Tap(dlg.GetDlgItemWidget(IDCANCEL));
+                    Tap(dlg.GetDlgItemWidget(IDC_OPEN));
+                    Tap(dlg.GetDlgItemWidget(IDC_GO));
+                    Tap(dlg.GetDlgItemWidget(IDC_ADJUST));
+                    Tap(dlg.GetDlgItemWidget(IDC_ROTATE));
+                };
+                QTimer::singleShot(1, *tapWhenBusy);
+                BrowseTo(browser, {"DCIM", "big.jpg"});
+            },
+            dlg.DialogWidget());
+        Tap(dlg.GetDlgItemWidget(IDC_OPEN));
+        EXPECT_TRUE(dlg.IsRunning());
+        EXPECT_TRUE(dlg.m_bLoaded);
+        EXPECT_FALSE(dlg.m_bRotated);
+    });
+    EXPECT_EQ(tapsWhileBusy, 1);
+    EXPECT_TRUE(messages.messages.empty());
+}
