@@ -71,6 +71,7 @@ bool StartDecoder(ExportJob& job) {
     jpeg_decompress_struct& dinfo = job.dinfo;
     dinfo.err = InitErrorTrap(job.decoderTrap, &job.jump);
     jpeg_create_decompress(&dinfo);
+    dinfo.mem->max_memory_to_use = MAX_DECODER_MEMORY;
     job.decoderCreated = true;
     jpeg_stdio_src(&dinfo, job.source);
     jpeg_read_header(&dinfo, TRUE);

@@ -18,6 +18,12 @@ struct JpegErrorTrap {
 
 jpeg_error_mgr* InitErrorTrap(JpegErrorTrap& trap, std::jmp_buf* target);
 
+// What the decoder may allocate. Progressive files need their whole
+// coefficient image in memory (about 72 MiB at 24 MP); a header that claims
+// a gigantic progressive picture must fail as a damaged file does, not make
+// the program zero-fill gigabytes.
+constexpr long MAX_DECODER_MEMORY = 1L << 30;
+
 // How the decoder's rows must be read to get R, G, B.
 enum class SourceColour {
     Rgb,           // the library delivers R, G, B (colour photographs, greyscale)

@@ -90,6 +90,7 @@ Outcome Decode(PreviewJob& job) {
     jpeg_decompress_struct& cinfo = job.cinfo;
     cinfo.err = InitErrorTrap(job.trap, &job.jump);
     jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = MAX_DECODER_MEMORY;
     job.decoderCreated = true;
     jpeg_stdio_src(&cinfo, job.file);
     jpeg_read_header(&cinfo, TRUE);

@@ -195,7 +195,8 @@ TEST_F(ExportTest, ExistingDestinationIsReplacedWithoutLeftovers) {
 
 TEST_F(ExportTest, BadSourcesFailWithoutTouchingTheDestination) {
     const std::string good = EncodeJpeg({1000, 800});
-    const std::string cases[] = {"", "not a jpeg", good.substr(0, 150)};
+    const std::string cases[] = {"", "not a jpeg", good.substr(0, 150),
+                                 WithClaimedSize(EncodeJpeg({64, 64, 2, 2, true}), 60000, 60000)};
     WriteFile(storage.Host("out/frame.jpg"), "precious");
     for (const std::string& bytes : cases) {
         WriteFile(storage.Host("src.jpg"), bytes);

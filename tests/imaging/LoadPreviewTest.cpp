@@ -243,6 +243,8 @@ TEST_F(LoadPreviewTest, FilesThatAreNoPhotographFailQuietly) {
         {"text", "This is not a JPEG file at all, just some text.\n"},
         {"header cut", good.substr(0, 100)},
         {"damaged header", good.substr(0, 2) + std::string(200, '\x17') + good.substr(202)},
+        // Would need some 10 GiB of coefficients before the first row.
+        {"giant progressive", WithClaimedSize(EncodeJpeg({64, 64, 2, 2, true}), 60000, 60000)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

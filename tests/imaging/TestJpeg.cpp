@@ -128,6 +128,20 @@ std::string EncodeJpeg(const JpegSpec& spec) {
     return bytes;
 }
 
+std::string WithClaimedSize(std::string jpeg, int width, int height) {
+    for (size_t i = 2; i + 9 < jpeg.size(); ++i) {
+        const auto m = static_cast<unsigned char>(jpeg[i + 1]);
+        if (static_cast<unsigned char>(jpeg[i]) == 0xFF && m >= 0xC0 && m <= 0xC2) {
+            jpeg[i + 5] = static_cast<char>(height >> 8);
+            jpeg[i + 6] = static_cast<char>(height & 0xFF);
+            jpeg[i + 7] = static_cast<char>(width >> 8);
+            jpeg[i + 8] = static_cast<char>(width & 0xFF);
+            break;
+        }
+    }
+    return jpeg;
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

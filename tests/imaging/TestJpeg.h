@@ -25,6 +25,9 @@ struct JpegSpec {
 std::vector<uint8_t> MakePhoto(int width, int height, uint32_t seed);
 
 std::string EncodeJpeg(const JpegSpec& spec);
+// The same file with the frame header claiming another size.
+std::string WithClaimedSize(std::string jpeg, int width, int height);
+
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
