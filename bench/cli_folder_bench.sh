@@ -30,10 +30,11 @@ timer=/usr/bin/time
 
 # The photographs: 4000 x 3000 cuts of the real camera pictures that Debian's
 # lomiri-wallpapers-20.04 ships (CC-BY-SA; see its copyright file), each at
-# another offset, some mirrored, saved as a camera would (quality 92, 4:2:0).
+# another offset, some mirrored, with a camera's fine grain added back after
+# scaling, saved as a camera would (quality 92, 4:2:0).
 photos="$PWD/$build/photos"
 mkdir -p "$photos"
-if [ "$(ls "$photos" | wc -l)" -ne 40 ]; then
+if [ "$(ls "$photos" | wc -l)" -ne 40 ] || [ ! -f "$photos/.grain" ]; then
   rm -f "$photos"/*
   sources=(/usr/share/backgrounds/*.jpg)
   for i in $(seq 0 39); do
@@ -41,9 +42,11 @@ if [ "$(ls "$photos" | wc -l)" -ne 40 ]; then
     gravity=(NorthWest North NorthEast West Center East SouthWest South SouthEast Center)
     flop=""; [ $((i % 3)) -eq 1 ] && flop="-flop"
     MAGICK_THREAD_LIMIT=2 "$magick" "$src" -resize '4400x3300^' -gravity "${gravity[$((i / 4))]}" \
-      -crop 4000x3000+0+0 +repage $flop -strip -sampling-factor 2x2,1x1,1x1 -quality 92 \
+      -crop 4000x3000+0+0 +repage $flop \
+      -seed "$i" -attenuate 0.25 +noise Gaussian -strip -sampling-factor 2x2,1x1,1x1 -quality 92 \
       "$photos/img_$(printf %04d $((i + 1))).jpg"
   done
+  touch "$photos/.grain"
 fi
 cat "$photos"/*.jpg >/dev/null  # the same warm page cache for every tool
 

@@ -227,7 +227,7 @@ int RunPreview(const CliOptions& o, const CliStreams& s) {
         SayError(s, photo + ": " + error);
         return 1;
     }
-    Reporter reporter(1, s.out, s.err, nullptr);
+    Reporter reporter(1, s.out, s.err, s.bar);
     MessagesToReporter messages(reporter);
     CurrentFile current(photo);
 
@@ -238,6 +238,7 @@ int RunPreview(const CliOptions& o, const CliStreams& s) {
         if (t_messages == 0) reporter.Message(About(photo, "Cannot open this file"));
         return 1;
     }
+    reporter.Close();
     const bool bmp = o.out.size() >= 4 && o.out.compare(o.out.size() - 4, 4, ".bmp") == 0;
     if (!WritePreviewFile(o.out, preview, box, bmp ? PreviewFileType::Bmp : PreviewFileType::Ppm, error)) {
         SayError(s, o.out + ": " + error);

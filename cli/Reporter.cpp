@@ -10,12 +10,6 @@ Reporter::Reporter(size_t jobs, FILE* out, FILE* err, FILE* bar)
 
 Reporter::~Reporter() { Close(); }
 
-int Reporter::Percent() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_percent.empty()) return 100;
-    return static_cast<int>(m_sum / static_cast<long>(m_percent.size()));
-}
-
 void Reporter::Progress(size_t job, int percent) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (job >= m_percent.size() || m_state[job] != 0) return;

@@ -25,13 +25,11 @@ public:
     // Removes the bar; the lines of every finished job have been printed.
     void Close();
 
-    int Percent() const;  // the whole run, 0..100
-
 private:
     void ClearBarLocked();
     void DrawBarLocked();
 
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     FILE* m_out;
     FILE* m_err;
     FILE* m_bar;
