@@ -254,6 +254,48 @@ TEST_F(Workflow, ExportBesideTheSourceTwiceAndTheNameThatWouldOverwrite) {
         EXPECT_EQ(messages.messages[0].text, L"You cannot overwrite the file, please select another folder.");
         EXPECT_EQ(messages.messages[0].caption, L"Warning:");
         EXPECT_EQ(ReadFile(m_root + "/DCIM/.jpg"), before);
+
+        // The same file by another spelling: a folder that links to DCIM.
+        fs::create_directory_symlink(m_root + "/DCIM", m_root + "/Alias");
+        messages.messages.clear();
+        TapAndBrowse(dlg, IDC_GO, {"Alias"});
+        ASSERT_EQ(messages.messages.size(), 1u);
+        EXPECT_EQ(messages.messages[0].caption, L"Warning:");
+        EXPECT_EQ(ReadFile(m_root + "/DCIM/.jpg"), before);
+    });
+}
+
+TEST_F(Workflow, FrameMovedDuringAnExportDoesNotChangeTheFile) {
+    const std::string source = AddPhoto("img_0001.jpg", 2400, 1800);
+    MessageRecorder messages;
+    int keysWhileBusy = 0;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        ASSERT_TRUE(dlg.m_bLoaded);
+        QTest::keyClick(w, Qt::Key_Down);
+        const CRect atStart = dlg.m_rcSource;
+        const CRect e = MakeExportRect(atStart, dlg.m_sizeSource, dlg.GetFrameWidthCm(), dlg.GetFrameHeightCm());
+        WhenModal(
+            [&](QWidget* browser) {
+                auto keys = std::make_shared<std::function<void()>>();
+                *keys = [&, keys] {
+                    if (!dlg.m_bBusy) {
+                        if (messages.messages.empty()) QTimer::singleShot(1, *keys);
+                        return;
+                    }
+                    ++keysWhileBusy;
+                    QTest::keyClick(w, Qt::Key_Down);
+                    QTest::keyClick(w, Qt::Key_Down);
+                };
+                QTimer::singleShot(1, *keys);
+                BrowseTo(browser, {"Storage Card"});
+            },
+            w);
+        Tap(dlg.GetDlgItemWidget(IDC_GO));
+        EXPECT_GT(keysWhileBusy, 0);
+        EXPECT_NE(dlg.m_rcSource, atStart);  // the keys did move the frame
+        const std::string out = m_root + "/Storage Card/img_0001_10x15.jpg";
+        EXPECT_TRUE(ReadFile(out) == ExpectedExport(source, e, nullptr)) << "exported bytes differ";
     });
 }
 
