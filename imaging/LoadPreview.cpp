@@ -200,7 +200,10 @@ Outcome Decode(PreviewJob& job) {
                 // Thirty-two-bit division where the sums allow it: it is
                 // several times faster than the 64-bit one.
                 uint64_t v = 0;
-                if (n != 0) v = sum[ch] <= UINT32_MAX && n <= UINT32_MAX ? uint32_t(sum[ch]) / uint32_t(n) : sum[ch] / n;
+                if (sum[ch] <= UINT32_MAX && n <= UINT32_MAX)
+                    v = n ? uint32_t(sum[ch]) / uint32_t(n) : 0;
+                else
+                    v = sum[ch] / n;
                 out[x * 3 + ch] = static_cast<uint8_t>(v > 255 ? 255 : v);
             }
         }
