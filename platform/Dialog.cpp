@@ -558,7 +558,13 @@ void CDialog::Invalidate() {
 
 QImage CDialog::GrabClient() const {
     if (!m_dialog) return {};
-    return m_dialog->grab().toImage();
+    // What the screen shows now: the surface as it is, not a fresh paint.
+    auto* self = const_cast<CDialog*>(this);
+    const bool blit = self->m_bBlitOnly;
+    self->m_bBlitOnly = m_surface != nullptr;
+    QImage shot = m_dialog->grab().toImage();
+    self->m_bBlitOnly = blit;
+    return shot;
 }
 
 // ---------------------------------------------------------------- CWinApp

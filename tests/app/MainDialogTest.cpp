@@ -107,6 +107,17 @@ TEST(MainWindow, StartsFullScreenWithDefaults) {
     EXPECT_EQ(result, IDCANCEL);
 }
 
+TEST(MainWindow, APaintTakesTheWholeScreenBack) {
+    CMainDialog dlg;
+    RunWith(dlg, [&](QWidget* w) {
+        w->setGeometry(10, 10, 200, 150);
+        dlg.Invalidate();
+        Pump(100);
+        EXPECT_EQ(w->geometry(), QApplication::primaryScreen()->geometry());
+        EXPECT_EQ(dlg.GetPreviewArea().right, w->width() - 2);
+    });
+}
+
 TEST(MainWindow, EnterAndOkLeaveItRunningCrossEndsIt) {
     CMainDialog dlg;
     bool stillRunning = false;

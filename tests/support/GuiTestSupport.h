@@ -3,6 +3,7 @@
 // script that works its controls, and recording message boxes.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -35,11 +36,7 @@ inline void WhenModal(std::function<void(QWidget*)> step, QWidget* notThis = nul
 }
 
 // Lets queued events run for a moment.
-inline void Pump(int ms = 20) {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 5);
-}
+inline void Pump(int ms = 20) { QTest::qWait(ms); }
 
 // Records message boxes instead of showing them; restores the handler after.
 class MessageRecorder {
