@@ -146,6 +146,7 @@ TEST_F(Workflow, OpenFrameAdjustAndExport) {
         EXPECT_EQ(dlg.m_frame.m_rect.left, f.left + 7);
         const CRect framed = dlg.m_rcSource;
         EXPECT_GT(framed.left, 0);
+        if (const char* dir = getenv("TRIMORA_SHOTS")) dlg.GrabClient().save(QString(dir) + "/workflow_framed.png");
 
         // "Bright", applied.
         WhenModal(
