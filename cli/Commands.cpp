@@ -1,13 +1,10 @@
 #include "cli/Commands.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
 #include <map>
 #include <string>
 #include <thread>
