@@ -33,8 +33,10 @@ namespace {
 
 // Smooth chroma upsampling (4:2:0, 4:2:2) treats the edges of a cropped
 // column window as the image's edges, so the outermost columns of the window
-// come out slightly different from a full decode. Two extra columns on each
-// side keep the frame's own columns exact; one is not enough.
+// come out slightly different from a full decode, and a window of only one
+// chroma sample makes the library fall back to plain replication altogether.
+// Two extra columns on each side keep the frame's own columns exact; one is
+// not enough (a one-pixel frame at the left edge shows it).
 constexpr JDIMENSION COLUMN_MARGIN = 2;
 
 // Rows above the frame are skipped in chunks, with the user interface kept

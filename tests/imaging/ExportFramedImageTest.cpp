@@ -82,6 +82,8 @@ TEST_F(ExportTest, FileIsByteIdenticalToAPlainEncodeOfTheCrop) {
             {0, 0, W, H},
             {1, 1, W - 1, H - 1},
             {17, 33, 18, 300},         // one pixel wide
+            {0, 7, 1, 300},            // one and two wide at the left edge, where a
+            {0, 0, 2, H},              // narrow window loses smooth upsampling
             {31, 5, 33, 6},            // two wide, one high
             {16, 16, 32, 32},          // exactly on block edges
             {15, 15, 49, 77},          // one off them on every side
@@ -97,6 +99,32 @@ TEST_F(ExportTest, FileIsByteIdenticalToAPlainEncodeOfTheCrop) {
                                               << c.bottom);
             ASSERT_EQ(Export(c), 1);
             EXPECT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == Expected(c));
+        }
+    }
+}
+
+TEST_F(ExportTest, RandomCropsOfSmallPicturesMatchToo) {
+    // Many more frame positions than above, on pictures small enough to be
+    // quick; every subsampling libjpeg upsamples smoothly is among them.
+    const JpegSpec sources[] = {
+        {203, 151, 2, 2}, {203, 151, 2, 1}, {203, 151, 1, 2}, {203, 151, 4, 1},
+        {203, 151, 2, 2, true, 1}, {198, 130, 2, 1, true}, {197, 161, 2, 2, false, 2},
+    };
+    uint32_t state = 12345;
+    auto next = [&state](int n) {
+        state = state * 1103515245u + 12345u;
+        return static_cast<int>((state >> 8) % static_cast<uint32_t>(n));
+    };
+    for (const JpegSpec& spec : sources) {
+        Source(spec);
+        for (int i = 0; i < 40; ++i) {
+            const int w = 1 + next(i % 4 == 0 ? 3 : width), h = 1 + next(height);
+            const int l = next(width - w + 1), t = next(height - h + 1);
+            const CRect c(l, t, l + w, t + h);
+            SCOPED_TRACE(::testing::Message() << width << "x" << height << " samp " << spec.hSamp << "x" << spec.vSamp
+                                              << " crop " << l << "," << t << "," << l + w << "," << t + h);
+            ASSERT_EQ(Export(c), 1);
+            ASSERT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == Expected(c));
         }
     }
 }
