@@ -51,6 +51,23 @@ inline Timing Measure(int runs, const std::function<void()>& work) {
     return best;
 }
 
+// Several pieces of work timed in rounds, each piece once per round, so that
+// a burst of load on the machine hits all of them alike instead of spoiling
+// every run of one. Returns the fastest time of each (one warm-up round).
+inline std::vector<Timing> MeasureInRounds(int rounds, const std::vector<std::function<void()>>& work) {
+    std::vector<Timing> best(work.size(), Timing{1e300, 1e300});
+    for (const auto& w : work) w();
+    for (int r = 0; r < rounds; ++r) {
+        for (size_t i = 0; i < work.size(); ++i) {
+            const double w = Now(), c = CpuNow();
+            work[i]();
+            best[i].cpu = std::min(best[i].cpu, CpuNow() - c);
+            best[i].wall = std::min(best[i].wall, Now() - w);
+        }
+    }
+    return best;
+}
+
 struct ChildResult {
     int status = -1;
     double ms = 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
     ToneCurve curve;
     NullProgressSink sink;
 
-    std::printf("fastest of %d runs, milliseconds: CPU time of this process, wall time of vips; destination %s\n\n",
+    std::printf("fastest of %d rounds, milliseconds: CPU time of this process, wall time of vips; destination %s\n\n",
                 runs, scratch.c_str());
     std::printf("%-6s | %7s %7s %6s | %7s %7s %6s %7s | %7s %7s %6s\n", "", "plain", "Load", "", "plain", "Export",
                 "", "vips", "Export", "vips", "");
@@ -69,32 +70,35 @@ int main(int argc, char** argv) {
         if (W == 0) continue;
         const std::wstring dsrc = bench::DevicePath(src), dout = bench::DevicePath(out);
 
-        const double decode = bench::Measure(runs, [&] { bench::PlainDecode(src); }).cpu;
-        const double preview = bench::Measure(runs, [&] {
-            CSize box(236, 230), size;
-            PreviewBuffer buffer;
-            if (!LoadPreview(dsrc, box, size, buffer, sink)) std::abort();
-        }).cpu;
-
         const CRect frame = TenByFifteen(W, H);
-        const double encode = bench::Measure(runs, [&] {
-            bench::PlainEncode(pixels.data() + static_cast<size_t>(frame.top) * W * 3 + frame.left * 3, W * 3,
-                               frame.Width(), frame.Height(), out);
-        }).cpu;
-        const double exportFrame = bench::Measure(runs, [&] {
-            if (!ExportFramedImage(dsrc, dout, frame, sink, curve, 95)) std::abort();
-        }).cpu;
         const CRect crop = Centred1200x800(W, H);
-        const bench::Timing exportCropT = bench::Measure(runs, [&] {
-            if (!ExportFramedImage(dsrc, dout, crop, sink, curve, 95)) std::abort();
-        });
-        const double exportCrop = exportCropT.wall;
-        double vipsFrame = NAN, vipsCrop = NAN;
+        std::vector<std::function<void()>> work = {
+            [&] { bench::PlainDecode(src); },
+            [&] {
+                CSize box(236, 230), size;
+                PreviewBuffer buffer;
+                if (!LoadPreview(dsrc, box, size, buffer, sink)) std::abort();
+            },
+            [&] {
+                bench::PlainEncode(pixels.data() + static_cast<size_t>(frame.top) * W * 3 + frame.left * 3, W * 3,
+                                   frame.Width(), frame.Height(), out);
+            },
+            [&] {
+                if (!ExportFramedImage(dsrc, dout, frame, sink, curve, 95)) std::abort();
+            },
+            [&] {
+                if (!ExportFramedImage(dsrc, dout, crop, sink, curve, 95)) std::abort();
+            },
+        };
         if (haveVips) {
-            vipsFrame = bench::Measure(runs, [&] { bench::Run({"sh", "-c", Vips(src, out, frame)}); }).wall;
-            vipsCrop = bench::Measure(runs, [&] { bench::Run({"sh", "-c", Vips(src, out, crop)}); }).wall;
+            work.push_back([&] { bench::Run({"sh", "-c", Vips(src, out, frame)}); });
+            work.push_back([&] { bench::Run({"sh", "-c", Vips(src, out, crop)}); });
         }
-        const double r1 = preview / decode, r2 = exportFrame / (decode + encode), r3 = vipsCrop / exportCropT.wall;
+        const std::vector<bench::Timing> t = bench::MeasureInRounds(runs, work);
+        const double decode = t[0].cpu, preview = t[1].cpu, encode = t[2].cpu, exportFrame = t[3].cpu;
+        const double exportCrop = t[4].wall;
+        const double vipsFrame = haveVips ? t[5].wall : NAN, vipsCrop = haveVips ? t[6].wall : NAN;
+        const double r1 = preview / decode, r2 = exportFrame / (decode + encode), r3 = vipsCrop / exportCrop;
         std::printf("%-6s | %7.1f %7.1f %6.3f | %7.1f %7.1f %6.3f %7.1f | %7.1f %7.1f %6.2f\n", p.name, decode, preview,
                     r1, decode + encode, exportFrame, r2, vipsFrame, exportCrop, vipsCrop, r3);
         pass = pass && r1 <= 1.15 && r2 <= 1.10 && (!haveVips || r3 >= 2.0);
