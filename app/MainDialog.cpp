@@ -296,8 +296,8 @@ void CMainDialog::OnOpen() {
         m_preview.Clear();
         ShowMessageBox(L"Cannot open this file", L"Warning", MessageIcon::Information, this);
     } else {
-        m_hbmPreview = CreateBitmapFromRgb(m_preview.Data(), m_sizePreview.cx, m_sizePreview.cy);
-        m_hbmAdjusted = CreateBitmapFromRgb(m_preview.Data(), m_sizePreview.cx, m_sizePreview.cy);
+        m_hbmPreview = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
+        m_hbmAdjusted = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
         m_bLoaded = TRUE;
         FitFrameToImage();
         m_strSourcePath = browser.m_strPath;

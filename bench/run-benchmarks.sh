@@ -18,4 +18,11 @@ status=0
 "$build/bench/pipeline_bench" "$(realpath "$photos")" "$scratch" "$runs" "$(realpath "$build/bench/export_rss")" || status=1
 echo
 QT_QPA_PLATFORM=offscreen "$build/bench/pump_bench" "$(realpath "$photos")/photo-24mp.jpg" "$runs" || status=1
+# The storage browser and the tone presets, where Google Benchmark is there.
+for b in browse_bench tone_bench; do
+  if cmake --build "$build" -j2 --target "$b" >/dev/null 2>&1; then
+    echo
+    QT_QPA_PLATFORM=offscreen "$build/bench/$b" || status=1
+  fi
+done
 exit $status
