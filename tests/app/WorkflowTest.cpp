@@ -75,12 +75,12 @@ protected:
     }
     // A photograph on the card, as a camera names it.
     std::string AddPhoto(const std::string& name, int w, int h, uint32_t seed = 7) {
-        JpegSpec spec;
-        spec.width = w;
-        spec.height = h;
-        spec.seed = seed;
+        JpegSpec recipe;
+        recipe.width = w;
+        recipe.height = h;
+        recipe.seed = seed;
         const std::string path = m_root + "/DCIM/" + name;
-        WriteFile(path, EncodeJpeg(spec));
+        WriteFile(path, EncodeJpeg(recipe));
         return path;
     }
 

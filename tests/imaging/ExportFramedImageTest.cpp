@@ -21,15 +21,15 @@ namespace {
 class ExportTest : public ::testing::Test {
 protected:
     // Writes the source, decodes it plainly once for the expectations.
-    void Source(const JpegSpec& spec) {
-        WriteFile(storage.Host("src.jpg"), EncodeJpeg(spec));
-        const bool cmyk = spec.colour == Colour::CmykAdobe || spec.colour == Colour::CmykPlain ||
-                          spec.colour == Colour::Ycck;
+    void Source(const JpegSpec& recipe) {
+        WriteFile(storage.Host("src.jpg"), EncodeJpeg(recipe));
+        const bool cmyk = recipe.colour == Colour::CmykAdobe || recipe.colour == Colour::CmykPlain ||
+                          recipe.colour == Colour::Ycck;
         Decoded d = DecodeFully(storage.Host("src.jpg"), cmyk);
-        ASSERT_EQ(d.width, spec.width);
+        ASSERT_EQ(d.width, recipe.width);
         width = d.width;
         height = d.height;
-        pixels = cmyk ? CmykPixelsToRgb(d.pixels, spec.colour != Colour::CmykPlain) : d.pixels;
+        pixels = cmyk ? CmykPixelsToRgb(d.pixels, recipe.colour != Colour::CmykPlain) : d.pixels;
     }
 
     std::string Expected(const CRect& c, const ToneCurve* curve = nullptr, int quality = 95) const {
@@ -75,8 +75,8 @@ TEST_F(ExportTest, FileIsByteIdenticalToAPlainEncodeOfTheCrop) {
         {1203, 901, 2, 1, false, 2},
         {900, 1300, 2, 2},             // portrait
     };
-    for (const JpegSpec& spec : sources) {
-        Source(spec);
+    for (const JpegSpec& recipe : sources) {
+        Source(recipe);
         const int W = width, H = height;
         const CRect crops[] = {
             {0, 0, W, H},
@@ -93,8 +93,8 @@ TEST_F(ExportTest, FileIsByteIdenticalToAPlainEncodeOfTheCrop) {
             {333, 211, 334 + 517, 212 + 389},
         };
         for (const CRect& c : crops) {
-            SCOPED_TRACE(::testing::Message() << W << "x" << H << " samp " << spec.hSamp << "x" << spec.vSamp
-                                              << " prog " << spec.progressive << " rst " << spec.restartRows
+            SCOPED_TRACE(::testing::Message() << W << "x" << H << " samp " << recipe.hSamp << "x" << recipe.vSamp
+                                              << " prog " << recipe.progressive << " rst " << recipe.restartRows
                                               << " crop " << c.left << "," << c.top << "," << c.right << ","
                                               << c.bottom);
             ASSERT_EQ(Export(c), 1);
@@ -115,13 +115,13 @@ TEST_F(ExportTest, RandomCropsOfSmallPicturesMatchToo) {
         state = state * 1103515245u + 12345u;
         return static_cast<int>((state >> 8) % static_cast<uint32_t>(n));
     };
-    for (const JpegSpec& spec : sources) {
-        Source(spec);
+    for (const JpegSpec& recipe : sources) {
+        Source(recipe);
         for (int i = 0; i < 40; ++i) {
             const int w = 1 + next(i % 4 == 0 ? 3 : width), h = 1 + next(height);
             const int l = next(width - w + 1), t = next(height - h + 1);
             const CRect c(l, t, l + w, t + h);
-            SCOPED_TRACE(::testing::Message() << width << "x" << height << " samp " << spec.hSamp << "x" << spec.vSamp
+            SCOPED_TRACE(::testing::Message() << width << "x" << height << " samp " << recipe.hSamp << "x" << recipe.vSamp
                                               << " crop " << l << "," << t << "," << l + w << "," << t + h);
             ASSERT_EQ(Export(c), 1);
             ASSERT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == Expected(c));
@@ -131,9 +131,9 @@ TEST_F(ExportTest, RandomCropsOfSmallPicturesMatchToo) {
 
 TEST_F(ExportTest, GreyAndCmykSourcesExportAsRgbPhotographs) {
     for (Colour colour : {Colour::Grey, Colour::CmykAdobe, Colour::CmykPlain, Colour::Ycck}) {
-        JpegSpec spec{1001, 801};
-        spec.colour = colour;
-        Source(spec);
+        JpegSpec recipe{1001, 801};
+        recipe.colour = colour;
+        Source(recipe);
         for (const CRect& c : {CRect(0, 0, 1001, 801), CRect(101, 51, 700, 500)}) {
             SCOPED_TRACE(static_cast<int>(colour));
             ASSERT_EQ(Export(c), 1);

@@ -69,30 +69,30 @@ protected:
     }
     void TearDown() override { SetMessageBoxHandler(nullptr); }
 
-    std::wstring Make(const JpegSpec& spec, const std::string& name = "photo.jpg") {
-        WriteFile(storage.Host(name), EncodeJpeg(spec));
+    std::wstring Make(const JpegSpec& recipe, const std::string& name = "photo.jpg") {
+        WriteFile(storage.Host(name), EncodeJpeg(recipe));
         return L"\\" + std::wstring(name.begin(), name.end());
     }
 
     // Loads and checks the result byte for byte against the reference.
-    void ExpectMatchesReference(const JpegSpec& spec, int boxW, int boxH) {
-        SCOPED_TRACE(::testing::Message() << spec.width << "x" << spec.height << " samp " << spec.hSamp << "x"
-                                          << spec.vSamp << " prog " << spec.progressive << " rst "
-                                          << spec.restartRows << " colour " << static_cast<int>(spec.colour));
-        const std::wstring path = Make(spec);
-        const bool cmyk = spec.colour == Colour::CmykAdobe || spec.colour == Colour::CmykPlain ||
-                          spec.colour == Colour::Ycck;
+    void ExpectMatchesReference(const JpegSpec& recipe, int boxW, int boxH) {
+        SCOPED_TRACE(::testing::Message() << recipe.width << "x" << recipe.height << " samp " << recipe.hSamp << "x"
+                                          << recipe.vSamp << " prog " << recipe.progressive << " rst "
+                                          << recipe.restartRows << " colour " << static_cast<int>(recipe.colour));
+        const std::wstring path = Make(recipe);
+        const bool cmyk = recipe.colour == Colour::CmykAdobe || recipe.colour == Colour::CmykPlain ||
+                          recipe.colour == Colour::Ycck;
         Decoded full = DecodeFully(storage.Host("photo.jpg"), cmyk);
-        ASSERT_EQ(full.width, spec.width);
+        ASSERT_EQ(full.width, recipe.width);
         std::vector<uint8_t> rgb =
-            cmyk ? CmykPixelsToRgb(full.pixels, spec.colour != Colour::CmykPlain) : full.pixels;
+            cmyk ? CmykPixelsToRgb(full.pixels, recipe.colour != Colour::CmykPlain) : full.pixels;
         Reference ref = BoxAverage(rgb, full.width, full.height, boxW, boxH);
 
         CSize box(boxW, boxH), source;
         PreviewBuffer preview;
         RecordingSink sink;
         ASSERT_EQ(LoadPreview(path, box, source, preview, sink), 1);
-        EXPECT_EQ(source, CSize(spec.width, spec.height));
+        EXPECT_EQ(source, CSize(recipe.width, recipe.height));
         EXPECT_EQ(box, CSize(ref.pw, ref.ph));
         ASSERT_EQ(preview.Size(), ref.pixels.size());
         size_t differing = 0;
@@ -141,9 +141,9 @@ TEST_F(LoadPreviewTest, GreyAndCmykSourcesArePhotographsLikeAnyOther) {
     grey.colour = Colour::Grey;
     ExpectMatchesReference(grey, 236, 230);
     for (Colour c : {Colour::CmykAdobe, Colour::CmykPlain, Colour::Ycck}) {
-        JpegSpec spec{900, 700};
-        spec.colour = c;
-        ExpectMatchesReference(spec, 236, 230);
+        JpegSpec recipe{900, 700};
+        recipe.colour = c;
+        ExpectMatchesReference(recipe, 236, 230);
     }
 }
 
@@ -156,11 +156,11 @@ TEST_F(LoadPreviewTest, CmykPreviewShowsTheColoursOfTheSamePictureInRgb) {
     RecordingSink sink;
     ASSERT_EQ(LoadPreview(Make({1000, 750}, "rgb.jpg"), rgbBox, s, rgbPreview, sink), 1);
     for (Colour c : {Colour::CmykAdobe, Colour::CmykPlain, Colour::Ycck}) {
-        JpegSpec spec{1000, 750};
-        spec.colour = c;
+        JpegSpec recipe{1000, 750};
+        recipe.colour = c;
         CSize box(200, 150);
         PreviewBuffer preview;
-        ASSERT_EQ(LoadPreview(Make(spec, "cmyk.jpg"), box, s, preview, sink), 1);
+        ASSERT_EQ(LoadPreview(Make(recipe, "cmyk.jpg"), box, s, preview, sink), 1);
         ASSERT_EQ(preview.Size(), rgbPreview.Size());
         double diff = 0;
         for (size_t i = 0; i < preview.Size(); ++i) diff += std::abs(preview[i] - rgbPreview[i]);

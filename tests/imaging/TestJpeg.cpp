@@ -57,12 +57,12 @@ std::vector<uint8_t> MakePhoto(int width, int height, uint32_t seed) {
     return px;
 }
 
-std::string EncodeJpeg(const JpegSpec& spec) {
-    std::vector<uint8_t> rgb = MakePhoto(spec.width, spec.height, spec.seed);
+std::string EncodeJpeg(const JpegSpec& recipe) {
+    std::vector<uint8_t> rgb = MakePhoto(recipe.width, recipe.height, recipe.seed);
     std::vector<uint8_t> input;
     int components = 3;
     J_COLOR_SPACE inSpace = JCS_RGB;
-    switch (spec.colour) {
+    switch (recipe.colour) {
     case Colour::YCbCr:
         input = rgb;
         break;
@@ -76,7 +76,7 @@ std::string EncodeJpeg(const JpegSpec& spec) {
     case Colour::Ycck: {
         components = 4;
         inSpace = JCS_CMYK;
-        const bool inverted = spec.colour != Colour::CmykPlain;
+        const bool inverted = recipe.colour != Colour::CmykPlain;
         for (size_t i = 0; i < rgb.size(); i += 3) {
             // Inks that reflect the same light: (255 - ink) * (255 - k) / 255
             // gives back each channel.
@@ -101,22 +101,22 @@ std::string EncodeJpeg(const JpegSpec& spec) {
     }
     jpeg_create_compress(&cinfo);
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = spec.width;
-    cinfo.image_height = spec.height;
+    cinfo.image_width = recipe.width;
+    cinfo.image_height = recipe.height;
     cinfo.input_components = components;
     cinfo.in_color_space = inSpace;
     jpeg_set_defaults(&cinfo);
-    if (spec.colour == Colour::Ycck) jpeg_set_colorspace(&cinfo, JCS_YCCK);
-    if (spec.colour == Colour::CmykPlain) cinfo.write_Adobe_marker = FALSE;
-    jpeg_set_quality(&cinfo, spec.quality, TRUE);
-    if (spec.colour == Colour::YCbCr || spec.colour == Colour::Ycck) {
-        cinfo.comp_info[0].h_samp_factor = spec.hSamp;
-        cinfo.comp_info[0].v_samp_factor = spec.vSamp;
+    if (recipe.colour == Colour::Ycck) jpeg_set_colorspace(&cinfo, JCS_YCCK);
+    if (recipe.colour == Colour::CmykPlain) cinfo.write_Adobe_marker = FALSE;
+    jpeg_set_quality(&cinfo, recipe.quality, TRUE);
+    if (recipe.colour == Colour::YCbCr || recipe.colour == Colour::Ycck) {
+        cinfo.comp_info[0].h_samp_factor = recipe.hSamp;
+        cinfo.comp_info[0].v_samp_factor = recipe.vSamp;
     }
-    if (spec.progressive) jpeg_simple_progression(&cinfo);
-    cinfo.restart_in_rows = spec.restartRows;
+    if (recipe.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.restart_in_rows = recipe.restartRows;
     jpeg_start_compress(&cinfo, TRUE);
-    const size_t stride = static_cast<size_t>(spec.width) * components;
+    const size_t stride = static_cast<size_t>(recipe.width) * components;
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = &input[cinfo.next_scanline * stride];
         jpeg_write_scanlines(&cinfo, &row, 1);

@@ -24,7 +24,7 @@ struct JpegSpec {
 // that every chroma and edge path of the codec is exercised.
 std::vector<uint8_t> MakePhoto(int width, int height, uint32_t seed);
 
-std::string EncodeJpeg(const JpegSpec& spec);
+std::string EncodeJpeg(const JpegSpec& recipe);
 // The same file with the frame header claiming another size.
 std::string WithClaimedSize(std::string jpeg, int width, int height);
 
