@@ -184,6 +184,16 @@ void DDX_Text(CDataExchange* pDX, int id, std::wstring& value) {
     else w.SetWindowText(value);
 }
 
+void DDX_CBIndex(CDataExchange* pDX, int id, int32_t& index) {
+    CComboBox combo;
+    combo.Attach(pDX->m_pDlgWnd->GetDlgItemWidget(id));
+    if (!combo.IsAttached()) return;
+    if (pDX->m_bSaveAndValidate)
+        index = combo.GetCurSel();
+    else
+        combo.SetCurSel(index);
+}
+
 // ---------------------------------------------------------------- the window
 
 class DialogWindow : public QDialog {

@@ -79,6 +79,8 @@ public:
 void DDX_Control(CDataExchange* pDX, int id, CWnd& control);
 void DDX_Check(CDataExchange* pDX, int id, BOOL& value);
 void DDX_Text(CDataExchange* pDX, int id, std::wstring& value);
+// A list's selection as an index (-1: none).
+void DDX_CBIndex(CDataExchange* pDX, int id, int32_t& index);
 
 struct Accelerator {
     int key;       // Qt::Key

@@ -9,17 +9,6 @@
 
 namespace {
 
-// The list's selection as an index, both ways.
-void DDX_CBIndex(CDataExchange* pDX, int id, int32_t& index) {
-    CComboBox combo;
-    combo.Attach(pDX->m_pDlgWnd->GetDlgItemWidget(id));
-    if (!combo.IsAttached()) return;
-    if (pDX->m_bSaveAndValidate)
-        index = combo.GetCurSel();
-    else
-        combo.SetCurSel(index);
-}
-
 // A one-pixel frame along the inside of rc, right and bottom exclusive.
 void FrameRect(QPainter& painter, const CRect& rc, const QBrush& brush) {
     const int w = rc.Width();
