@@ -71,14 +71,7 @@ struct ExportJob {
 bool StartDecoder(ExportJob& job) {
     if (setjmp(job.jump)) return false;
     jpeg_decompress_struct& dinfo = job.dinfo;
-    dinfo.err = InitErrorTrap(job.decoderTrap, &job.jump);
-    jpeg_create_decompress(&dinfo);
-    dinfo.mem->max_memory_to_use = MAX_DECODER_MEMORY;
-    job.decoderCreated = true;
-    jpeg_stdio_src(&dinfo, job.source);
-    jpeg_read_header(&dinfo, TRUE);
-    if (!SelectRgbOutput(dinfo, job.colour)) return false;
-    jpeg_start_decompress(&dinfo);
+    if (!StartRgbDecoder(dinfo, job.decoderTrap, &job.jump, job.source, job.decoderCreated, job.colour)) return false;
 
     // The caller keeps the frame inside the photograph; a frame that is not
     // would make the library skip or crop past the end.

@@ -66,3 +66,16 @@ void CmykToRgb(const JSAMPLE* cmyk, JSAMPLE* rgb, size_t n, bool inverted) {
         }
     }
 }
+
+bool StartRgbDecoder(jpeg_decompress_struct& cinfo, JpegErrorTrap& trap, std::jmp_buf* jump, FILE* file,
+                     bool& created, SourceColour& colour) {
+    cinfo.err = InitErrorTrap(trap, jump);
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = MAX_DECODER_MEMORY;
+    created = true;
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    if (!SelectRgbOutput(cinfo, colour)) return false;
+    jpeg_start_decompress(&cinfo);
+    return true;
+}

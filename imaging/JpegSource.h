@@ -35,5 +35,12 @@ enum class SourceColour {
 // read the rows; false for component layouts that are not a photograph.
 bool SelectRgbOutput(jpeg_decompress_struct& cinfo, SourceColour& colour);
 
+// Creates the decoder on file, reads the header, chooses the colour set-up
+// and starts decompression. Call it under the jump target of trap: a fatal
+// error returns there, and created says whether the decoder must then be
+// destroyed. False for component layouts that are not a photograph.
+bool StartRgbDecoder(jpeg_decompress_struct& cinfo, JpegErrorTrap& trap, std::jmp_buf* jump, FILE* file,
+                     bool& created, SourceColour& colour);
+
 // n pixels of C, M, Y, K to R, G, B.
 void CmykToRgb(const JSAMPLE* cmyk, JSAMPLE* rgb, size_t n, bool inverted);

@@ -88,16 +88,8 @@ Outcome Decode(PreviewJob& job) {
     if (setjmp(job.jump)) return Outcome::Failed;
 
     jpeg_decompress_struct& cinfo = job.cinfo;
-    cinfo.err = InitErrorTrap(job.trap, &job.jump);
-    jpeg_create_decompress(&cinfo);
-    cinfo.mem->max_memory_to_use = MAX_DECODER_MEMORY;
-    job.decoderCreated = true;
-    jpeg_stdio_src(&cinfo, job.file);
-    jpeg_read_header(&cinfo, TRUE);
-
     SourceColour colour = SourceColour::Rgb;
-    if (!SelectRgbOutput(cinfo, colour)) return Outcome::Failed;
-    jpeg_start_decompress(&cinfo);
+    if (!StartRgbDecoder(cinfo, job.trap, &job.jump, job.file, job.decoderCreated, colour)) return Outcome::Failed;
 
     const JDIMENSION width = cinfo.output_width;
     const JDIMENSION height = cinfo.output_height;
