@@ -452,23 +452,18 @@ intptr_t CDialog::DoModal() {
         m_pFilter = new PreTranslateFilter(this);
         qApp->installEventFilter(m_pFilter);
     }
-    bool ended = false;
     if (OnInitDialog()) {
         // The first control that takes the focus gets it, as the framework did.
         for (const ControlTemplate& c : m_template.controls) {
             QWidget* w = GetDlgItemWidget(c.id);
-            if (w && w->isVisible() && w->focusPolicy() != Qt::NoFocus) {
+            if (w && !w->isHidden() && w->focusPolicy() != Qt::NoFocus) {
                 w->setFocus(Qt::TabFocusReason);
                 break;
             }
         }
     }
-    if (m_bRunning) {
-        m_dialog->exec();
-    } else {
-        ended = true;
-    }
-    (void)ended;
+    // OnInitDialog may already have ended the dialog.
+    if (m_bRunning) m_dialog->exec();
     m_bRunning = false;
     qApp->removeEventFilter(m_pFilter);
     delete m_pFilter;
