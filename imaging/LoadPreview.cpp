@@ -38,6 +38,7 @@ struct PreviewJob {
     // memory traffic; rows are added a few at a time for the same reason.
     ByteBuffer columnSums;
     ByteBuffer windows;
+    ByteBuffer reciprocals;
 
     // Filled on success.
     CSize sourceSize;
@@ -45,6 +46,8 @@ struct PreviewJob {
 };
 
 enum class Outcome { Done, Refused, Failed };
+
+constexpr size_t READ_BUFFER_SIZE = 64 * 1024;
 
 // Decoded rows kept before they are added into the column sums.
 constexpr int ROWS_PER_ADD = 4;
@@ -73,12 +76,47 @@ void AddRows(Sum* __restrict sums, JSAMPROW const* rows, int count, size_t n) {
     }
 }
 
-template <typename Sum>
-void SumColumns(const Sum* sums, int32_t x0, int32_t x1, uint64_t& r, uint64_t& g, uint64_t& b) {
-    for (int32_t k = x0; k < x1; ++k) {
-        r += sums[k * 3 + 0];
-        g += sums[k * 3 + 1];
-        b += sums[k * 3 + 2];
+// A band's average without a division per pixel. With sums of at most
+// 255 * n and 255 * n * n below 2^48, (sum * m) >> 48 for m = 2^48 / n + 1
+// is exactly sum / n: the excess over the true quotient, sum * (m - 2^48 / n)
+// / 2^48, stays below 1 / n and so never reaches the next integer.
+constexpr int RECIPROCAL_SHIFT = 48;
+
+uint64_t Reciprocal(uint64_t n) { return ((uint64_t{1} << RECIPROCAL_SHIFT) / n) + 1; }
+
+// Preview row from the column sums of a band of at most 257 rows.
+void AverageNarrowBand(const uint16_t* sums, const int32_t* windows, const uint64_t* reciprocals, int32_t pw,
+                       uint8_t* out) {
+    for (int32_t x = 0; x < pw; ++x) {
+        uint32_t r = 0, g = 0, b = 0;
+        for (int32_t k = windows[x]; k < windows[x + 1]; ++k) {
+            r += sums[k * 3 + 0];
+            g += sums[k * 3 + 1];
+            b += sums[k * 3 + 2];
+        }
+        const uint64_t m = reciprocals[x];
+        out[x * 3 + 0] = static_cast<uint8_t>((r * m) >> RECIPROCAL_SHIFT);
+        out[x * 3 + 1] = static_cast<uint8_t>((g * m) >> RECIPROCAL_SHIFT);
+        out[x * 3 + 2] = static_cast<uint8_t>((b * m) >> RECIPROCAL_SHIFT);
+    }
+}
+
+// The same for the bands of a photograph hundreds of times as wide as its
+// preview, whose sums need more than 32 bits.
+void AverageWideBand(const uint32_t* sums, const int32_t* windows, int32_t pw, int32_t rowsPerBand, uint8_t* out) {
+    for (int32_t x = 0; x < pw; ++x) {
+        const int32_t x0 = windows[x], x1 = windows[x + 1];
+        uint64_t sum[3] = {0, 0, 0};
+        for (int32_t k = x0; k < x1; ++k) {
+            sum[0] += sums[k * 3 + 0];
+            sum[1] += sums[k * 3 + 1];
+            sum[2] += sums[k * 3 + 2];
+        }
+        const uint64_t n = static_cast<uint64_t>(x1 - x0) * static_cast<uint64_t>(rowsPerBand);
+        for (int ch = 0; ch < 3; ++ch) {
+            const uint64_t v = n ? sum[ch] / n : 0;
+            out[x * 3 + ch] = static_cast<uint8_t>(v > 255 ? 255 : v);
+        }
     }
 }
 
@@ -115,7 +153,7 @@ Outcome Decode(PreviewJob& job) {
     // Rows that never get a complete band stay black, whatever the buffer
     // held before.
     PreviewBuffer& preview = *job.preview;
-    preview.Clear();
+    preview.Resize(0);
     preview.Resize(static_cast<size_t>(pw) * ph * 3);
     // Sixteen bits hold the sum of up to 257 bytes: every band of a
     // photograph less than 257 times as wide as its preview.
@@ -134,6 +172,16 @@ Outcome Decode(PreviewJob& job) {
         windows[x] = bound < W ? bound : W;
     }
     const int32_t usedColumns = windows[pw];
+    if (narrowSums) {
+        job.reciprocals.Resize(static_cast<size_t>(pw) * sizeof(uint64_t));
+        auto* reciprocals = reinterpret_cast<uint64_t*>(job.reciprocals.Data());
+        for (int32_t x = 0; x < pw; ++x) {
+            const uint64_t n = static_cast<uint64_t>(windows[x + 1] - windows[x]) * rowsPerBand;
+            // An empty window averages to black, as a zero sum gives.
+            reciprocals[x] = n ? Reciprocal(n) : 0;
+        }
+    }
+    const auto* reciprocals = reinterpret_cast<const uint64_t*>(job.reciprocals.Data());
     const size_t usedBytes = static_cast<size_t>(usedColumns) * 3;
 
     const int components = cinfo.output_components;
@@ -180,32 +228,18 @@ Outcome Decode(PreviewJob& job) {
         addPending();
 
         uint8_t* out = preview.Data() + static_cast<size_t>(outRow) * pw * 3;
-        for (int32_t x = 0; x < pw; ++x) {
-            const int32_t x0 = windows[x], x1 = windows[x + 1];
-            uint64_t sum[3] = {0, 0, 0};
-            if (narrowSums)
-                SumColumns(sums16, x0, x1, sum[0], sum[1], sum[2]);
-            else
-                SumColumns(sums32, x0, x1, sum[0], sum[1], sum[2]);
-            const uint64_t n = static_cast<uint64_t>(x1 - x0) * static_cast<uint64_t>(rowsPerBand);
-            for (int ch = 0; ch < 3; ++ch) {
-                // Thirty-two-bit division where the sums allow it: it is
-                // several times faster than the 64-bit one.
-                uint64_t v = 0;
-                if (sum[ch] <= UINT32_MAX && n <= UINT32_MAX)
-                    v = n ? uint32_t(sum[ch]) / uint32_t(n) : 0;
-                else
-                    v = sum[ch] / n;
-                out[x * 3 + ch] = static_cast<uint8_t>(v > 255 ? 255 : v);
-            }
-        }
+        if (narrowSums)
+            AverageNarrowBand(sums16, windows, reciprocals, pw, out);
+        else
+            AverageWideBand(sums32, windows, pw, rowsPerBand, out);
         std::memset(job.columnSums.Data(), 0, usedBytes * sumSize);
 
         ++outRow;
         acc += step;
         const int32_t skip = static_cast<int32_t>(acc) - consumed - 1;
         if (skip > 0) {
-            for (int32_t i = 0; i < skip; ++i) jpeg_read_scanlines(&cinfo, decoded, 1);
+            // Skipped, the rows between bands cost no colour conversion.
+            jpeg_skip_scanlines(&cinfo, static_cast<JDIMENSION>(skip));
             consumed += skip;
         }
         bandRows = 0;
@@ -231,6 +265,11 @@ int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, Preview
     PreviewJob job;
     job.file = devfs::OpenFile(path, "rb");
     if (!job.file) return 0;
+    // The library asks for 4 KiB at a time; unbuffered, that is one system
+    // call per 4 KiB of the file, which costs more than it seems on a small
+    // photograph.
+    alignas(64) char readBuffer[READ_BUFFER_SIZE];
+    std::setvbuf(job.file, readBuffer, _IOFBF, sizeof readBuffer);
     job.box = box;
     job.progress = &progress;
     job.preview = &preview;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "imaging/PreviewBuffer.h"
 #include "platform/MessageBox.h"
@@ -23,6 +24,24 @@ TEST(ByteBuffer, BytesThatBecomeNewAreZeroEvenAfterShrinking) {
     b.Clear();
     EXPECT_EQ(b.Size(), 0u);
     EXPECT_EQ(b.Data(), nullptr);
+}
+
+TEST(ByteBuffer, APreviewSizedBlockPassedOnToTheNextBufferComesBackZero) {
+    {
+        ByteBuffer first;
+        first.Resize(300 * 1024);
+        std::memset(first.Data(), 0xAB, first.Size());
+    }
+    ByteBuffer next;
+    next.Resize(200 * 1024);
+    for (size_t i = 0; i < next.Size(); ++i) ASSERT_EQ(next[i], 0) << i;
+    std::memset(next.Data(), 0xCD, next.Size());
+    next.Resize(100 * 1024);
+    next.Clear();
+    ByteBuffer grown;
+    grown.Resize(90 * 1024);
+    grown.Resize(300 * 1024);
+    for (size_t i = 0; i < grown.Size(); ++i) ASSERT_EQ(grown[i], 0) << i;
 }
 
 TEST(ByteBuffer, MovingHandsTheBytesOver) {

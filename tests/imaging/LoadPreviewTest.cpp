@@ -133,6 +133,7 @@ TEST_F(LoadPreviewTest, PreviewEqualsBoxAveragesOfAPlainDecode) {
     ExpectMatchesReference({801, 3000, 2, 2}, 236, 230);            // last bands run out of rows
     ExpectMatchesReference({1601, 1199, 2, 2}, 800, 600);           // step just above 2
     ExpectMatchesReference({1600, 1200, 2, 2}, 5, 600);             // bands of 320 rows
+    ExpectMatchesReference({1030, 800, 1, 1}, 4, 600);              // 257 rows by 258 columns: the largest 16-bit sums
     ExpectMatchesReference({1000, 700, 2, 2}, 800, 600);            // bands of one row, some skipped
 }
 
