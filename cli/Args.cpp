@@ -111,7 +111,7 @@ bool Accepts(CliCommand command, const std::string& option) {
     case CliCommand::Export:
         return option == "--to" || option == "--format" || option == "--portrait" ||
                option == "--no-lab-correction" || option == "--preset" || option == "--frame" ||
-               option == "--quality" || option == "--jobs";
+               option == "--quality" || option == "--jobs" || option == "--min-dpi" || option == "--json";
     case CliCommand::Preview:
         return option == "--box" || option == "--out";
     case CliCommand::Curve:
@@ -122,7 +122,7 @@ bool Accepts(CliCommand command, const std::string& option) {
 }
 
 bool TakesValue(const std::string& option) {
-    return option != "--portrait" && option != "--no-lab-correction";
+    return option != "--portrait" && option != "--no-lab-correction" && option != "--json";
 }
 
 }  // namespace
@@ -226,6 +226,14 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
                 return false;
             }
             o.jobs = static_cast<int>(n);
+        } else if (arg == "--min-dpi") {
+            if (!ParseInt(value, 0, 100000, n)) {
+                error = "--min-dpi takes 0 to 100000, not '" + value + "'";
+                return false;
+            }
+            o.minDpi = static_cast<int>(n);
+        } else if (arg == "--json") {
+            o.json = true;
         } else if (arg == "--box") {
             if (!ParseBox(value, o.box)) {
                 error = "--box takes WxH with W 1 to 800 and H 1 to 600, not '" + value + "'";
@@ -315,16 +323,32 @@ std::string HelpText(CliCommand command) {
                "  --portrait           frame taller than wide\n"
                "  --no-lab-correction  nominal sides, without the lab's correction\n"
                "  --preset NAME|INDEX  tone curve, e.g. Bright or 6 (see 'curve --help')\n"
-               "  --frame fit          the largest frame at the top-left corner (default)\n"
-               "  --frame center       the same frame centred\n"
+               "  --frame center       the largest frame, centred (default)\n"
+               "  --frame fit          the same frame at the top-left corner, where the\n"
+               "                       program places it\n"
                "  --frame L,T,R,B      a frame in source pixels, right and bottom exclusive;\n"
                "                       its proportions are then made exact as on export\n"
                "  --quality N          JPEG quality 0-100 (default 95)\n"
                "  --jobs N             photographs exported at once (default: the cores)\n"
+               "  --min-dpi N          warn when a print gets less than N dots per inch\n"
+               "                       (default 150, where labs refuse or warn; 0: never)\n"
+               "  --json               one JSON object per photograph instead of the line\n"
                "\n"
                "Prints one line per written file, fields separated by tabs: the output\n"
                "path, its size in pixels, the print size in cm, and the resolution that\n"
                "gives in dots per inch. Photographs smaller than 800x600 are refused.\n"
+               "Errors and warnings go to the error stream, each naming its photograph.\n"
+               "\n"
+               "With --json, stdout gets one object per line for every photograph, in the\n"
+               "order given, written or not: \"source\", \"ok\", then \"output\",\n"
+               "\"width_px\", \"height_px\", \"width_cm\", \"height_cm\", \"dpi\" and\n"
+               "\"lossless\" (null, or the shift {\"left\", \"up\", \"clipped\"}) when it\n"
+               "was written, or \"error\" when not; \"warnings\" is a list of texts.\n"
+               "Names that are no UTF-8 show U+FFFD for each stray byte and come with\n"
+               "\"source_hex\" or \"output_hex\" holding their exact bytes. A folder\n"
+               "given as PHOTO that yields nothing gets an error object first. Messages\n"
+               "still go to the error stream as without --json.\n"
+               "\n"
                "Exit status: 0 when every file was written, 1 when any failed, 2 for a\n"
                "usage error.\n";
     case CliCommand::Preview:

@@ -20,10 +20,14 @@ struct CliOptions {
     bool portrait = false;
     bool correctLab = true;
     int preset = -1;  // a list index of the presets; -1: no curve
-    FrameMode frameMode = FrameMode::Fit;
+    // Centred: a batch cannot drag each frame, and the middle is what one
+    // expects. The program itself fits at the top-left corner.
+    FrameMode frameMode = FrameMode::Center;
     CRect frame;  // source pixels, for FrameMode::Given
     int quality = 95;
     int jobs = 0;  // 0: one per core
+    int minDpi = 150;   // warn below this; labs refuse or warn at about that
+    bool json = false;  // a JSON object per photograph instead of the tab line
 
     CSize box;
     std::string out;

@@ -17,6 +17,7 @@
 #include "cli/JpegHeader.h"
 #include "cli/PreviewFile.h"
 #include "cli/Reporter.h"
+#include "cli/Result.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
@@ -32,12 +33,15 @@ constexpr const char* kProgram = "trimora-cli";
 // from inside it can say which one it is about.
 thread_local const std::string* t_currentFile = nullptr;
 thread_local int t_messages = 0;
+// Why the photograph failed, for its result record: the last refusal said.
+thread_local std::string t_failure;
 
 class CurrentFile {
 public:
     explicit CurrentFile(const std::string& name) : m_previous(t_currentFile) {
         t_currentFile = &name;
         t_messages = 0;
+        t_failure.clear();
     }
     ~CurrentFile() { t_currentFile = m_previous; }
 
@@ -49,6 +53,12 @@ std::string About(const std::string& file, const std::string& text) {
     return std::string(kProgram) + ": " + file + ": " + text;
 }
 
+// The same, for the reason a photograph is not written.
+std::string Failure(const std::string& file, const std::string& text) {
+    t_failure = text;
+    return About(file, text);
+}
+
 // The engine's message boxes become lines on the error stream. Whatever the
 // handler was before comes back when the command ends.
 class MessagesToReporter {
@@ -56,6 +66,7 @@ public:
     explicit MessagesToReporter(Reporter& reporter) {
         m_previous = SetMessageBoxHandler([&reporter](const MessageRequest& request) {
             const std::string text = ToUtf8(request.text);
+            t_failure = text;
             reporter.Message(t_currentFile ? About(*t_currentFile, text) : std::string(kProgram) + ": " + text);
             ++t_messages;
             return 1;
@@ -88,6 +99,7 @@ struct ExportRun {
     Reporter* reporter = nullptr;
     std::wstring folder;
     std::wstring suffix;
+    std::string formatName;
     float widthCm = 0.0f;
     float heightCm = 0.0f;
     std::atomic<int> failed{0};
@@ -109,19 +121,16 @@ CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
     return fitted;
 }
 
-std::string ResultLine(const std::string& outputHost, const CRect& rc, float widthCm, float heightCm) {
-    // The sides differ in resolution only by rounding, unless a hand-made
-    // frame was cut by the photograph's border; the smaller one is what the
-    // whole print gets at least.
-    const double dpiX = rc.Width() * 2.54 / widthCm;
-    const double dpiY = rc.Height() * 2.54 / heightCm;
-    char text[128];
-    std::snprintf(text, sizeof text, "\t%dx%d px\t%.1fx%.1f cm\t%ld dpi", rc.Width(), rc.Height(),
-                  static_cast<double>(widthCm), static_cast<double>(heightCm), std::lround(std::min(dpiX, dpiY)));
-    return outputHost + text;
+void RecordWritten(ExportRecord& record, const std::string& outputHost, CSize pixels, float widthCm, float heightCm) {
+    record.ok = true;
+    record.output = outputHost;
+    record.pixels = pixels;
+    record.widthCm = widthCm;
+    record.heightCm = heightCm;
+    record.dpi = DotsPerInch(pixels, widthCm, heightCm);
 }
 
-bool ExportOne(ExportRun& run, size_t index, std::string& line) {
+bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
     const CliOptions& o = *run.options;
     ExportJob& job = run.jobs[index];
     Reporter& reporter = *run.reporter;
@@ -129,7 +138,7 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
     JpegHeader header;
     std::string error;
     if (!ReadJpegHeader(job.source, header, error)) {
-        reporter.Message(About(job.display, error));
+        reporter.Message(Failure(job.display, error));
         return false;
     }
     CSize size(header.width, header.height);
@@ -140,7 +149,7 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
         PreviewBuffer preview;
         NullProgressSink quiet;
         if (!LoadPreview(job.source, box, decoded, preview, quiet)) {
-            if (t_messages == 0) reporter.Message(About(job.display, "Cannot open this file"));
+            if (t_messages == 0) reporter.Message(Failure(job.display, "Cannot open this file"));
             return false;
         }
         size = decoded;
@@ -150,10 +159,10 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
     ExportPlan plan;
     switch (PlanExport(run.folder, job.source, run.suffix, frame, size, run.widthCm, run.heightCm, plan)) {
     case ExportPlanResult::OverwritesSource:
-        reporter.Message(About(job.display, "You cannot overwrite the file, please select another folder."));
+        reporter.Message(Failure(job.display, "You cannot overwrite the file, please select another folder."));
         return false;
     case ExportPlanResult::EmptyRect:
-        reporter.Message(About(job.display, "the frame lies outside the photograph; nothing to export"));
+        reporter.Message(Failure(job.display, "the frame lies outside the photograph; nothing to export"));
         return false;
     case ExportPlanResult::Ready:
         break;
@@ -165,10 +174,12 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
     JobProgressSink sink(reporter, index);
     const std::string outputHost = devfs::ToHostPath(plan.outputPath);
     if (!ExportFramedImage(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality)) {
-        reporter.Message(About(job.display, "Cannot create file " + outputHost));
+        reporter.Message(Failure(job.display, "Cannot create file " + outputHost));
         return false;
     }
-    line = ResultLine(outputHost, plan.rcExport, run.widthCm, run.heightCm);
+    RecordWritten(record, outputHost, CSize(plan.rcExport.Width(), plan.rcExport.Height()), run.widthCm, run.heightCm);
+    const std::string lowDpi = WarnOfLowResolution(record, run.formatName, o.minDpi);
+    if (!lowDpi.empty()) reporter.Message(About(job.display, lowDpi));
     return true;
 }
 
@@ -176,19 +187,40 @@ void ExportWorker(size_t index, void* context) {
     ExportRun& run = *static_cast<ExportRun*>(context);
     ExportJob& job = run.jobs[index];
     CurrentFile current(job.display);
-    std::string line;
+    ExportRecord record;
+    record.source = job.display;
     bool ok = false;
     if (!job.error.empty())
-        run.reporter->Message(About(job.display, job.error));
+        run.reporter->Message(Failure(job.display, job.error));
     else
-        ok = ExportOne(run, index, line);
-    if (!ok) ++run.failed;
+        ok = ExportOne(run, index, record);
+    if (!ok) {
+        ++run.failed;
+        record.ok = false;
+        record.error = t_failure.empty() ? "not written" : t_failure;
+    }
+    // A failure has no tab line: its message on the error stream says it all.
+    std::string line;
+    if (run.options->json)
+        line = JsonLine(record);
+    else if (ok)
+        line = TabLine(record);
     run.reporter->Finish(index, ok, line);
 }
 
 void SayError(const CliStreams& s, const std::string& text) {
     std::fprintf(s.err, "%s: %s\n", kProgram, text.c_str());
     std::fflush(s.err);
+}
+
+// A folder given as PHOTO that yields no photograph still gets its line, so
+// that a script sees every operand it passed. These come before the others.
+void SayJson(const CliStreams& s, const std::string& source, const std::string& error) {
+    ExportRecord record;
+    record.source = source;
+    record.error = error;
+    std::fprintf(s.out, "%s\n", JsonLine(record).c_str());
+    std::fflush(s.out);
 }
 
 }  // namespace
@@ -264,6 +296,7 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     run.widthCm = table.FrameWidthCm(o.format, o.portrait, o.correctLab);
     run.heightCm = table.FrameHeightCm(o.format, o.portrait, o.correctLab);
     run.suffix = PrintFormatSuffixes().at(o.format);
+    run.formatName = ToUtf8(PrintFormatName(o.format));
 
     std::vector<std::string> files;
     for (const std::string& photo : o.photos) {
@@ -272,12 +305,15 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
             continue;
         }
         const size_t before = files.size();
-        if (!ListJpegFiles(photo, files)) {
-            SayError(s, photo + ": cannot read the folder");
+        const char* problem = nullptr;
+        if (!ListJpegFiles(photo, files))
+            problem = "cannot read the folder";
+        else if (files.size() == before)
+            problem = "no JPEG files in this folder";
+        if (problem) {
+            SayError(s, photo + ": " + problem);
             ++failedEarly;
-        } else if (files.size() == before) {
-            SayError(s, photo + ": no JPEG files in this folder");
-            ++failedEarly;
+            if (o.json) SayJson(s, photo, problem);
         }
     }
 

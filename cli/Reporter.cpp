@@ -37,7 +37,7 @@ void Reporter::Finish(size_t job, bool ok, const std::string& line) {
     ++m_done;
     bool cleared = false;
     while (m_nextLine < m_state.size() && m_state[m_nextLine] != 0) {
-        if (m_state[m_nextLine] > 0) {
+        if (!m_lines[m_nextLine].empty()) {
             if (!cleared) ClearBarLocked();
             cleared = true;
             std::fprintf(m_out, "%s\n", m_lines[m_nextLine].c_str());

@@ -20,7 +20,7 @@ public:
 
     void Progress(size_t job, int percent);
     void Message(const std::string& text);
-    // A job has ended; line is printed (in job order) when ok.
+    // A job has ended; line is printed (in job order) unless it is empty.
     void Finish(size_t job, bool ok, const std::string& line);
     // Removes the bar; the lines of every finished job have been printed.
     void Close();

@@ -12,7 +12,7 @@ bool Parse(std::vector<std::string> args, CliOptions& o, std::string* error = nu
     return ok;
 }
 
-TEST(Args, ExportDefaultsAreThoseTheProgramStartsWith) {
+TEST(Args, ExportDefaultsAreThoseTheProgramStartsWithButForACentredFrame) {
     CliOptions o;
     ASSERT_TRUE(Parse({"export", "a.jpg", "b.jpg", "--to", "out"}, o));
     EXPECT_EQ(o.command, CliCommand::Export);
@@ -22,9 +22,16 @@ TEST(Args, ExportDefaultsAreThoseTheProgramStartsWith) {
     EXPECT_FALSE(o.portrait);
     EXPECT_TRUE(o.correctLab);
     EXPECT_EQ(o.preset, -1);
-    EXPECT_EQ(o.frameMode, FrameMode::Fit);
+    EXPECT_EQ(o.frameMode, FrameMode::Center);
     EXPECT_EQ(o.quality, 95);
     EXPECT_EQ(o.jobs, 0);
+    EXPECT_EQ(o.minDpi, 150);
+    EXPECT_FALSE(o.json);
+
+    ASSERT_TRUE(Parse({"export", "a", "--to", "o", "--frame", "fit", "--min-dpi=300", "--json"}, o));
+    EXPECT_EQ(o.frameMode, FrameMode::Fit);
+    EXPECT_EQ(o.minDpi, 300);
+    EXPECT_TRUE(o.json);
 }
 
 TEST(Args, ExportOptionsInAnyOrderAndBothSpellings) {
@@ -63,6 +70,10 @@ TEST(Args, BadValuesAreUsageErrors) {
         {"export", "a", "--to", "o", "--preset", "13"},
         {"export", "a", "--to", "o", "--preset", "Sepia"},
         {"export", "a", "--to", "o", "--frame", "1,2,3"},
+        {"export", "a", "--to", "o", "--min-dpi", "-1"},
+        {"export", "a", "--to", "o", "--min-dpi", "lots"},
+        {"export", "a", "--to", "o", "--json=yes"},
+        {"preview", "a", "--box", "10x10", "--out", "a.ppm", "--json"},
         {"export", "a", "--to", "o", "--frame", "1,2,3,4,5"},
         {"export", "a", "--to", "o", "--frame", "1,2,x,4"},
         {"export", "a", "--to", "o", "--frame", "0,0,2147483648,4"},

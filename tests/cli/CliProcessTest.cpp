@@ -37,6 +37,18 @@ TEST(CliProcess, ExitStatusAndPlainOutputOnAPipe) {
               1);
     EXPECT_NE(Slurp(err).find("none.jpg"), std::string::npos);
 
+    // For scripts: the failure is a JSON line too, after the written one.
+    EXPECT_EQ(RunCliProcess("export '" + photo + "' '" + storage.Host("none.jpg") + "' --to '" + storage.Host("out") +
+                                "' --json",
+                            out, err),
+              1);
+    EXPECT_EQ(Slurp(out), "{\"source\":\"" + photo + "\",\"ok\":true,\"output\":\"" + storage.Host("out/p_10x15.jpg") +
+                              "\",\"width_px\":1024,\"height_px\":687,\"width_cm\":15.2,\"height_cm\":10.2,\"dpi\":171,"
+                              "\"warnings\":[],\"lossless\":null}\n"
+                              "{\"source\":\"" + storage.Host("none.jpg") +
+                              "\",\"ok\":false,\"error\":\"cannot open: No such file or directory\",\"warnings\":[]}\n");
+    EXPECT_NE(Slurp(err).find("none.jpg: cannot open"), std::string::npos);
+
     EXPECT_EQ(RunCliProcess("export --to", out, err), 2);
     EXPECT_EQ(RunCliProcess("formats", out, err), 0);
 }

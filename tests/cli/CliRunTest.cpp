@@ -10,6 +10,7 @@
 
 #include "TestJpeg.h"
 #include "cli/Commands.h"
+#include "cli/Result.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"
@@ -131,11 +132,12 @@ TEST(CliCommands, UsageErrorsExitWithTwo) {
     EXPECT_EQ(Cli({"export", "--help"}).status, 0);
 }
 
-TEST_F(CliRun, ExportWritesTheFittedFrameAndSaysWhatItWrote) {
+TEST_F(CliRun, ExportWritesTheCentredFrameAndSaysWhatItWrote) {
     // Dark above row 63, light below: tells a frame at the top from a centred one.
     const PixelFn bands = [](int, int y) { return y < 63 ? Rgb{20, 20, 20} : Rgb{230, 230, 230}; };
     const std::string photo = Photo("p.jpg", 1600, 1200, bands);
 
+    // Centred by default: the frame starts at row (1200 - 1073) / 2 = 63.
     CliResult r = Cli({"export", photo, "--to", storage.Host("out")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, Out("p_10x15.jpg") + "\t1600x1074 px\t15.2x10.2 cm\t267 dpi\n");
@@ -143,15 +145,75 @@ TEST_F(CliRun, ExportWritesTheFittedFrameAndSaysWhatItWrote) {
     ASSERT_TRUE(DecodeTestJpeg(Out("p_10x15.jpg"), out));
     EXPECT_EQ(out.width, 1600);
     EXPECT_EQ(out.height, 1074);
-    EXPECT_TRUE(Near(out.At(800, 10), 20, 20, 20));
+    EXPECT_TRUE(Near(out.At(800, 2), 230, 230, 230));
+    EXPECT_TRUE(r.err.empty()) << r.err;
 
-    // Centred: the frame starts at row (1200 - 1073) / 2 = 63.
-    r = Cli({"export", photo, "--to", storage.Host("out"), "--frame", "center"});
+    // The program's fit at the top-left corner.
+    r = Cli({"export", photo, "--to", storage.Host("out"), "--frame", "fit"});
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_TRUE(DecodeTestJpeg(Out("p_10x15.jpg"), out));
     EXPECT_EQ(out.height, 1074);
-    EXPECT_TRUE(Near(out.At(800, 2), 230, 230, 230));
-    EXPECT_TRUE(r.err.empty()) << r.err;
+    EXPECT_TRUE(Near(out.At(800, 10), 20, 20, 20));
+}
+
+TEST_F(CliRun, ResolutionBelowTheLabsLimitIsWarnedOfNamingPhotographFormatAndDpi) {
+    const std::string photo = Photo("p.jpg");
+    // A4 from 1600 pixels: 1600 x 2.54 / 29.7 = 136.8 dpi.
+    CliResult r = Cli({"export", photo, "--to", storage.Host("out"), "--format", "A4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, Out("p_A4.jpg") + "\t1600x1131 px\t29.7x21.0 cm\t137 dpi\n");
+    EXPECT_EQ(r.err, "trimora-cli: " + photo + ": low resolution for A4: 137 dpi, below 150 dpi\n");
+
+    // The limit is the user's; the reported dpi itself is what is compared.
+    EXPECT_EQ(Cli({"export", photo, "--to", storage.Host("out"), "--format", "A4", "--min-dpi", "137"}).err, "");
+    r = Cli({"export", photo, "--to", storage.Host("out"), "--format", "A4", "--min-dpi", "138"});
+    EXPECT_NE(r.err.find("137 dpi, below 138 dpi"), std::string::npos) << r.err;
+}
+
+TEST_F(CliRun, JsonGivesEveryPhotographItsObjectInTheGivenOrder) {
+    const std::string good = Photo("good.jpg");
+    const std::string missing = In("missing.jpg");
+    // A Latin-1 name: no UTF-8, and a quote to escape.
+    const std::string odd = Photo("\xE9t\xE9\"q.jpg");
+    storage.Folder("empty");
+
+    const CliResult r = Cli({"export", good, missing, odd, storage.Host("empty"), "--to", storage.Host("out"),
+                             "--format", "A4", "--json", "--jobs", "2"});
+    EXPECT_EQ(r.status, 1);
+    auto hex = [](const std::string& s) {
+        std::string h;
+        char b[3];
+        for (unsigned char c : s) std::snprintf(b, sizeof b, "%02x", c), h += b;
+        return h;
+    };
+    auto quoted = [](std::string s) {
+        std::string q;
+        for (char c : s) {
+            if (c == '\xE9') q += "\xEF\xBF\xBD";
+            else if (c == '"') q += "\\\"";
+            else q += c;
+        }
+        return q;
+    };
+    const std::string warning = ",\"warnings\":[\"low resolution for A4: 137 dpi, below 150 dpi\"]";
+    const std::vector<std::string> expected = {
+        "{\"source\":\"" + storage.Host("empty") + "\",\"ok\":false,\"error\":\"no JPEG files in this folder\","
+        "\"warnings\":[]}",
+        "{\"source\":\"" + good + "\",\"ok\":true,\"output\":\"" + Out("good_A4.jpg") +
+            "\",\"width_px\":1600,\"height_px\":1131,\"width_cm\":29.7,\"height_cm\":21,\"dpi\":137" + warning +
+            ",\"lossless\":null}",
+        "{\"source\":\"" + missing + "\",\"ok\":false,\"error\":\"cannot open: No such file or directory\","
+        "\"warnings\":[]}",
+        // Device paths are Unicode: such a name cannot be exported, but
+        // its object is still valid JSON and names the exact bytes.
+        "{\"source\":\"" + quoted(odd) + "\",\"source_hex\":\"" + hex(odd) +
+            "\",\"ok\":false,\"error\":\"the name is not valid UTF-8\",\"warnings\":[]}",
+    };
+    EXPECT_EQ(Lines(r.out), expected);
+    EXPECT_TRUE(IsUtf8(r.out));
+    // The messages are those a run without --json gives.
+    EXPECT_NE(r.err.find(missing + ": cannot open"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("empty: no JPEG files in this folder"), std::string::npos) << r.err;
 }
 
 TEST_F(CliRun, ExportTakesAFrameInSourcePixelsAndTheOtherSettings) {
