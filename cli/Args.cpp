@@ -107,11 +107,12 @@ CliCommand CommandByName(const std::string& name) {
 // Which options each command takes; anything else is a usage error rather
 // than silently ignored.
 bool Accepts(CliCommand command, const std::string& option) {
+    if (command == CliCommand::Export && (option == "--min-dpi" || option == "--json")) return true;
     switch (command) {
     case CliCommand::Export:
         return option == "--to" || option == "--format" || option == "--portrait" ||
                option == "--no-lab-correction" || option == "--preset" || option == "--frame" ||
-               option == "--quality" || option == "--jobs" || option == "--min-dpi" || option == "--json";
+               option == "--quality" || option == "--jobs";
     case CliCommand::Preview:
         return option == "--box" || option == "--out";
     case CliCommand::Curve:
@@ -122,7 +123,8 @@ bool Accepts(CliCommand command, const std::string& option) {
 }
 
 bool TakesValue(const std::string& option) {
-    return option != "--portrait" && option != "--no-lab-correction" && option != "--json";
+    if (option == "--json") return false;
+    return option != "--portrait" && option != "--no-lab-correction";
 }
 
 }  // namespace
@@ -226,14 +228,6 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
                 return false;
             }
             o.jobs = static_cast<int>(n);
-        } else if (arg == "--min-dpi") {
-            if (!ParseInt(value, 0, 100000, n)) {
-                error = "--min-dpi takes 0 to 100000, not '" + value + "'";
-                return false;
-            }
-            o.minDpi = static_cast<int>(n);
-        } else if (arg == "--json") {
-            o.json = true;
         } else if (arg == "--box") {
             if (!ParseBox(value, o.box)) {
                 error = "--box takes WxH with W 1 to 800 and H 1 to 600, not '" + value + "'";
@@ -247,6 +241,14 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
             }
             o.out = value;
             sawOut = true;
+        } else if (arg == "--min-dpi") {
+            if (!ParseInt(value, 0, 100000, n)) {
+                error = "--min-dpi takes 0 to 100000, not '" + value + "'";
+                return false;
+            }
+            o.minDpi = static_cast<int>(n);
+        } else if (arg == "--json") {
+            o.json = true;
         }
     }
 
