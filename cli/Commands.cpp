@@ -150,7 +150,7 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
         if (!LoadPreview(job.source, box, decoded, preview, quiet, &report)) {
             const std::string why = FailureText(report, "");
             if (!why.empty() || t_messages == 0)
-            reporter.Message(About(job.display, why.empty() ? "Cannot open this file" : why));
+                reporter.Message(About(job.display, why.empty() ? "Cannot open this file" : why));
             return false;
         }
         size = decoded;
