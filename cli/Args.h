@@ -28,6 +28,7 @@ struct CliOptions {
     int jobs = 0;  // 0: one per core
     int minDpi = 150;   // warn below this; labs refuse or warn at about that
     bool json = false;  // a JSON object per photograph instead of the tab line
+    bool strict = false;  // refuse damaged photographs
 
     CSize box;
     std::string out;
