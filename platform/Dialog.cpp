@@ -386,6 +386,10 @@ void CDialog::Build() {
                              [this, id](QTreeWidgetItem*, QTreeWidgetItem*) { Route(id, TVN_SELCHANGED); });
             QObject::connect(t, &QTreeWidget::itemExpanded, dlg,
                              [this, id](QTreeWidgetItem*) { Route(id, TVN_ITEMEXPANDING); });
+            // What a double-click does is the dialog's to say.
+            t->setExpandsOnDoubleClick(false);
+            QObject::connect(t, &QTreeWidget::itemDoubleClicked, dlg,
+                             [this, id](QTreeWidgetItem*, int) { Route(id, NM_DBLCLK); });
             w = t;
             break;
         }
@@ -503,10 +507,10 @@ void CDialog::Route(int id, int code) {
 BOOL CDialog::TranslateAccelerator(QObject*, QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return FALSE;
     auto* key = static_cast<QKeyEvent*>(event);
-    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier))
-        return FALSE;
+    const int held =
+        key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier);
     for (const Accelerator& a : m_accel) {
-        if (a.key != key->key()) continue;
+        if (a.key != key->key() || a.modifiers != held) continue;
         // A shortcut override only claims the key so that it comes back as a
         // key press; the command runs once, on the press.
         if (event->type() == QEvent::ShortcutOverride) {

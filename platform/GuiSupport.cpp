@@ -53,8 +53,11 @@ void DrawTracker(QPainter& painter, const CRectTracker& tracker) {
         const unsigned mask = tracker.GetHandleMask();
         for (int h = 0; h < 8; ++h) {
             if (!(mask & (1u << h))) continue;
+            // Black with a white rim, so that a handle shows on a dark
+            // photograph as well as on a light one.
             CRect hr = tracker.GetHandleRect(h);
-            painter.fillRect(hr.left, hr.top, hr.Width(), hr.Height(), Qt::black);
+            painter.fillRect(hr.left, hr.top, hr.Width(), hr.Height(), Qt::white);
+            painter.fillRect(hr.left + 1, hr.top + 1, hr.Width() - 2, hr.Height() - 2, Qt::black);
         }
     }
     painter.restore();
