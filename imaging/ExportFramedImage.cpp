@@ -84,7 +84,6 @@ bool Stream(ExportJob& job) {
     jpeg_decompress_struct& dinfo = job.dinfo;
     jpeg_compress_struct& cinfo = job.cinfo;
     const CRect& crop = job.crop;
-    const JDIMENSION height = dinfo.output_height;
     const JDIMENSION fullWidth = dinfo.output_width;
     const JDIMENSION left = static_cast<JDIMENSION>(crop.left);
     const JDIMENSION right = static_cast<JDIMENSION>(crop.right);
@@ -124,11 +123,14 @@ bool Stream(ExportJob& job) {
         batch[i] = converted ? converted[i] : decoded[i] + static_cast<size_t>(left - windowLeft) * components;
     const size_t rowBytes = static_cast<size_t>(outWidth) * 3;
 
+    // Decoding stops after the frame's last row, so the rows worked through
+    // are those down to it: counted over the whole height the line would
+    // stop short of the end.
     ProgressSink& progress = *job.progress;
     int lastPercent = 0;
     progress.DrawProgress(0);
-    auto report = [&](JDIMENSION row) {
-        const int percent = static_cast<int>(static_cast<uint64_t>(row) * 100 / height);
+    auto report = [&](JDIMENSION rowsDone) {
+        const int percent = static_cast<int>(static_cast<uint64_t>(rowsDone) * 100 / bottom);
         if (percent != lastPercent) {
             progress.DrawProgress(percent);
             lastPercent = percent;
@@ -139,7 +141,7 @@ bool Stream(ExportJob& job) {
         const JDIMENSION chunk = std::min(SKIP_CHUNK, top - dinfo.output_scanline);
         if (jpeg_skip_scanlines(&dinfo, chunk) == 0) return false;
         progress.PumpOneMessage();
-        report(dinfo.output_scanline - 1);
+        report(dinfo.output_scanline);
     }
 
     int pending = 0;
@@ -157,7 +159,7 @@ bool Stream(ExportJob& job) {
             pending = 0;
         }
         progress.PumpOneMessage();
-        report(y);
+        report(y + 1);
     }
 
     // Nothing below the frame is needed. Stopping here also keeps junk after
