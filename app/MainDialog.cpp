@@ -65,6 +65,7 @@ BOOL CMainDialog::OnInitDialog() {
                      {Qt::Key_Up, ID_MOVE_UP},
                      {Qt::Key_Down, ID_MOVE_DOWN}});
     m_hAccel = TRUE;
+    AcceptDroppedPhotographs();
     return TRUE;
 }
 
@@ -279,7 +280,11 @@ void CMainDialog::OnOpen() {
     browser.m_nMode = BROWSE_FILE;
     browser.m_strTitle = L"Select source file";
     if (browser.DoModal() != IDOK) return;
+    OpenPhotograph(browser.m_strPath);
+}
 
+void CMainDialog::OpenPhotograph(const std::wstring& path) {
+    if (m_bBusy) return;
     m_bLoaded = FALSE;
     DeleteBitmaps();
     PumpOneMessage();
@@ -290,7 +295,7 @@ void CMainDialog::OnOpen() {
     // preview at that size, centred.
     m_sizePreview = {std::clamp(a.right - a.left, 1, 800), std::clamp(a.bottom - a.top, 1, 600)};
     m_bBusy = TRUE;
-    const int ok = LoadPreview(browser.m_strPath, m_sizePreview, m_sizeSource, m_preview, *this);
+    const int ok = LoadPreview(path, m_sizePreview, m_sizeSource, m_preview, *this);
     m_bBusy = FALSE;
     if (!ok) {
         m_preview.Clear();
@@ -300,7 +305,7 @@ void CMainDialog::OnOpen() {
         m_hbmAdjusted = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
         m_bLoaded = TRUE;
         FitFrameToImage();
-        m_strSourcePath = browser.m_strPath;
+        m_strSourcePath = path;
     }
     Invalidate();
 }

@@ -65,5 +65,30 @@ run_trimora --root "$work"
 expect_status 0 "closed on the splash"
 expect_line "status Selected format: 15.2x10.2 cm" "closed on the splash"
 
+# A photograph named on the command line is open when the window shows: its
+# red fills the preview area's centre. The camera's upper-case name is found.
+mkdir -p "$work/card/DCIM"
+convert -size 1600x1200 xc:'rgb(200,30,40)' "$work/card/DCIM/IMG_0001.JPG"
+run_trimora "$work/card/DCIM/IMG_0001.JPG"
+expect_status 0 "closed with a photograph"
+expect_line "status Selected format: 15.2x10.2 cm" "closed with a photograph"
+if ! grep -q "^centre 2[0-9][0-9] [0-5][0-9] [0-5][0-9]$" "$work/report" || grep -q "^message" "$work/report"; then
+  fail "photograph on the command line not shown:"; sed 's/^/  /' "$work/report"
+fi
+
+# One that cannot be opened: the open command's messages, then the splash.
+echo "not a photograph" >"$work/card/bad.jpg"
+convert -size 799x600 xc:gray "$work/card/small.jpg"
+run_trimora --root "$work/card" "$work/card/bad.jpg"
+expect_status 0 "closed after a bad photograph"
+expect_line "message Cannot open this file" "closed after a bad photograph"
+expect_line "centre 255 255 255" "closed after a bad photograph (splash)"
+run_trimora "$work/card/small.jpg"
+expect_status 0 "closed after a small photograph"
+if [ "$(grep ^message "$work/report" 2>/dev/null)" != "message Image must be lagrer then 800x600
+message Cannot open this file" ]; then
+  fail "small photograph:"; sed 's/^/  /' "$work/report"
+fi
+
 [ $failures -eq 0 ] && echo "all cases passed ($mode)"
 [ $failures -eq 0 ]
