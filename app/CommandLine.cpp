@@ -86,7 +86,12 @@ int ParseCommandLine(int argc, char** argv, StartOptions& options, FILE* out, FI
     };
     if (!parser.parse(args)) return usageError(parser.errorText());
     if (parser.isSet(help)) {
-        std::fputs(qPrintable(parser.helpText().replace("<executable_name>", "trimora")), out);
+        // Qt names the program after argv[0], or a placeholder before the
+        // QApplication exists; the help names it as users call it.
+        QString text = parser.helpText();
+        const qsizetype name = text.indexOf(' '), options = text.indexOf(" [options]");
+        if (name >= 0 && options > name) text.replace(name + 1, options - name - 1, "trimora");
+        std::fputs(qPrintable(text), out);
         return 0;
     }
     if (parser.isSet(version)) {
