@@ -24,7 +24,6 @@
 // ---------------------------------------------------------------- CWnd
 
 namespace {
-
 // A static picture that reports a tap, the way the handheld's notify style did.
 class PictureStatic : public QLabel {
 public:
