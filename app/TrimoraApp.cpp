@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "app/HostPhoto.h"
 #include "app/MainDialog.h"
+#include "imaging/TempFile.h"
 #include "platform/DeviceFs.h"
 
 BOOL CTrimoraApp::InitInstance() {
@@ -26,6 +27,7 @@ CTrimoraApp theApp;
 }  // namespace
 
 int main(int argc, char** argv) {
+    TempFile::InstallSignalCleanup();  // a signal or a size limit leaves no half-written export behind
     StartOptions options;
     if (const int status = ParseCommandLine(argc, argv, options); status >= 0) return status;
     std::string root = options.root.empty() ? "/" : options.root;

@@ -25,6 +25,7 @@ struct CliOptions {
     CRect frame;  // source pixels, for FrameMode::Given
     int quality = 95;
     int jobs = 0;  // 0: one per core
+    bool strict = false;  // refuse damaged photographs
 
     CSize box;
     std::string out;
