@@ -24,6 +24,10 @@ struct CliOptions {
     CRect frame;  // source pixels, for FrameMode::Given
     int quality = 95;
     int jobs = 0;  // 0: one per core
+    bool lossless = false;      // cut from the DCT coefficients, frame on the iMCU grid
+    bool recordDpi = false;     // JFIF density: the dpi the result line reports
+    bool keepProfile = false;   // the source's ICC profile
+    bool keepMetadata = false;  // EXIF, XMP and the ICC profile
 
     CSize box;
     std::string out;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "cli/JpegHeader.h"
 #include "cli/PreviewFile.h"
 #include "cli/Reporter.h"
+#include "imaging/Export.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
@@ -80,6 +82,44 @@ struct ExportJob {
     std::string display;  // the photograph as the user named it
     std::wstring source;  // device path
     std::string error;    // set when planning already refused it
+    // A lossless cut: how far the frame's left and top moved to the block
+    // grid, and whether its size had to shrink.
+    bool lossless = false;
+    int shiftX = 0, shiftY = 0;
+    bool clipped = false;
+};
+
+// Workers that find no photograph left free their core; an export still
+// running may then take it for its encoder. Busy cores: one per photograph
+// not yet finished (at most one per worker) and one per lent encoder.
+class CoreLedger : public SpareCores {
+public:
+    void Reset(unsigned threads, size_t photographs) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_threads = threads;
+        m_unfinished = photographs;
+        m_lent = 0;
+    }
+    bool Claim() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_unfinished + m_lent >= m_threads) return false;
+        ++m_lent;
+        return true;
+    }
+    void Release() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_lent;
+    }
+    void Finished() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_unfinished;
+    }
+
+private:
+    std::mutex m_mutex;
+    size_t m_threads = 1;
+    size_t m_unfinished = 0;
+    size_t m_lent = 0;
 };
 
 struct ExportRun {
@@ -91,6 +131,7 @@ struct ExportRun {
     float widthCm = 0.0f;
     float heightCm = 0.0f;
     std::atomic<int> failed{0};
+    CoreLedger cores;
 };
 
 CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
@@ -109,15 +150,19 @@ CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
     return fitted;
 }
 
-std::string ResultLine(const std::string& outputHost, const CRect& rc, float widthCm, float heightCm) {
+long PrintDpi(const CRect& rc, float widthCm, float heightCm) {
     // The sides differ in resolution only by rounding, unless a hand-made
     // frame was cut by the photograph's border; the smaller one is what the
     // whole print gets at least.
     const double dpiX = rc.Width() * 2.54 / widthCm;
     const double dpiY = rc.Height() * 2.54 / heightCm;
+    return std::lround(std::min(dpiX, dpiY));
+}
+
+std::string ResultLine(const std::string& outputHost, const CRect& rc, float widthCm, float heightCm) {
     char text[128];
     std::snprintf(text, sizeof text, "\t%dx%d px\t%.1fx%.1f cm\t%ld dpi", rc.Width(), rc.Height(),
-                  static_cast<double>(widthCm), static_cast<double>(heightCm), std::lround(std::min(dpiX, dpiY)));
+                  static_cast<double>(widthCm), static_cast<double>(heightCm), PrintDpi(rc, widthCm, heightCm));
     return outputHost + text;
 }
 
@@ -164,7 +209,34 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
         if (const TonePreset* preset = FindPresetByIndex(o.preset)) ApplyPreset(curve, *preset);
     JobProgressSink sink(reporter, index);
     const std::string outputHost = devfs::ToHostPath(plan.outputPath);
-    if (!ExportFramedImage(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality)) {
+    std::vector<std::string> warnings;
+    ExportExtras extras;
+    extras.cores = &run.cores;
+    extras.recordDpi = o.recordDpi ? static_cast<int>(PrintDpi(plan.rcExport, run.widthCm, run.heightCm)) : 0;
+    extras.keepProfile = o.keepProfile;
+    extras.keepMetadata = o.keepMetadata;
+    extras.warnings = &warnings;
+    if (o.lossless) {
+        LosslessCut cut;
+        const int ok = ExportLossless(job.source, plan.outputPath, plan.rcExport, extras, cut, error);
+        for (const std::string& w : warnings) reporter.Message(About(job.display, w));
+        if (!ok) {
+            reporter.Message(About(job.display, error));
+            return false;
+        }
+        job.lossless = true;
+        job.shiftX = cut.shiftX;
+        job.shiftY = cut.shiftY;
+        job.clipped = cut.clipped;
+        if (cut.clipped)
+            reporter.Message(About(job.display, "the lossless cut was clipped to the photograph's edge"));
+        line = ResultLine(outputHost, cut.written, run.widthCm, run.heightCm) + "\tlossless, moved " +
+               std::to_string(cut.shiftX) + " px left and " + std::to_string(cut.shiftY) + " px up";
+        return true;
+    }
+    const int ok = ExportFramedImageWith(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, extras);
+    for (const std::string& w : warnings) reporter.Message(About(job.display, w));
+    if (!ok) {
         reporter.Message(About(job.display, "Cannot create file " + outputHost));
         return false;
     }
@@ -183,6 +255,7 @@ void ExportWorker(size_t index, void* context) {
     else
         ok = ExportOne(run, index, line);
     if (!ok) ++run.failed;
+    run.cores.Finished();
     run.reporter->Finish(index, ok, line);
 }
 
@@ -315,6 +388,7 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     unsigned threads = o.jobs > 0 ? static_cast<unsigned>(o.jobs) : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
 
+    run.cores.Reset(threads, run.jobs.size());
     Reporter reporter(run.jobs.size(), s.out, s.err, s.bar);
     run.reporter = &reporter;
     {

@@ -23,7 +23,10 @@
 #include <cstdio>
 #include <string>
 
+#include "imaging/Export.h"
+#include "imaging/ExportThreads.h"
 #include "imaging/JpegSource.h"
+#include "imaging/Metadata.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/WaitCursor.h"
@@ -44,9 +47,6 @@ constexpr JDIMENSION COLUMN_MARGIN = 2;
 // last ends on an iMCU boundary, where skipping is cheapest.
 constexpr JDIMENSION SKIP_CHUNK = 256;
 
-// One iMCU row of the encoder's 4:2:0 output.
-constexpr int ROWS_PER_BATCH = 16;
-
 struct ExportJob {
     FILE* source = nullptr;
     FILE* destination = nullptr;  // the temporary file
@@ -63,6 +63,10 @@ struct ExportJob {
     bool decoderCreated = false;
     bool encoderCreated = false;
     SourceColour colour = SourceColour::Rgb;
+
+    const ExportExtras* extras = nullptr;
+    const SourceMetadata* metadata = nullptr;  // markers for the new file
+    EncoderThread* encoder = nullptr;          // set when a spare core may take the encoder
 };
 
 // Neither of the two functions below may hold an object with a destructor:
@@ -104,7 +108,12 @@ bool Stream(ExportJob& job) {
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, job.quality, TRUE);
+    if (job.extras->recordDpi > 0) {
+        cinfo.density_unit = 1;
+        cinfo.X_density = cinfo.Y_density = static_cast<UINT16>(std::min(job.extras->recordDpi, 65535));
+    }
     jpeg_start_compress(&cinfo, TRUE);
+    if (job.metadata) WriteMetadata(cinfo, *job.metadata);
 
     JDIMENSION windowLeft = left > COLUMN_MARGIN ? left - COLUMN_MARGIN : 0;
     JDIMENSION windowWidth = std::min(fullWidth, right + COLUMN_MARGIN) - windowLeft;
@@ -121,10 +130,14 @@ bool Stream(ExportJob& job) {
     if (job.colour != SourceColour::Rgb)
         converted = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, ROWS_PER_BATCH);
     // Where the frame's pixels start in each row of the batch.
-    JSAMPROW batch[ROWS_PER_BATCH];
-    for (int i = 0; i < ROWS_PER_BATCH; ++i)
-        batch[i] = converted ? converted[i] : decoded[i] + static_cast<size_t>(left - windowLeft) * components;
+    const size_t offset = static_cast<size_t>(left - windowLeft) * components;
+    RowBatch own;
+    for (int i = 0; i < ROWS_PER_BATCH; ++i) {
+        own.decoded[i] = decoded[i];
+        own.rows[i] = converted ? converted[i] : decoded[i] + offset;
+    }
     const size_t rowBytes = static_cast<size_t>(outWidth) * 3;
+    EncoderThread* encoder = job.encoder;
 
     ProgressSink& progress = *job.progress;
     int lastPercent = 0;
@@ -144,23 +157,35 @@ bool Stream(ExportJob& job) {
         report(dinfo.output_scanline - 1);
     }
 
+    // With a spare core the batches go to the encoder's own thread; the
+    // rows and their order stay the same.
     int pending = 0;
+    RowBatch* batch = &own;
     for (JDIMENSION y = top; y < bottom; ++y) {
-        JSAMPROW row = decoded[pending];
+        if (pending == 0 && encoder && encoder->Running() && !(batch = encoder->Free())) return false;
+        JSAMPROW row = batch->decoded[pending];
         jpeg_read_scanlines(&dinfo, &row, 1);
-        JSAMPROW rgb = batch[pending];
+        JSAMPROW rgb = batch->rows[pending];
         if (converted)
-            CmykToRgb(row + static_cast<size_t>(left - windowLeft) * components, rgb, outWidth,
-                      job.colour == SourceColour::CmykInverted);
+            CmykToRgb(row + offset, rgb, outWidth, job.colour == SourceColour::CmykInverted);
         if (job.tone)
             for (size_t i = 0; i < rowBytes; ++i) rgb[i] = job.tone[rgb[i]];
         if (++pending == ROWS_PER_BATCH || y + 1 == bottom) {
-            jpeg_write_scanlines(&cinfo, batch, pending);
+            if (batch != &own) {
+                batch->count = pending;
+                encoder->Push(batch);
+            } else {
+                jpeg_write_scanlines(&cinfo, batch->rows, pending);
+                if (encoder && y + 1 < bottom)
+                    encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, dinfo.output_width * components,
+                                   converted ? rowBytes : 0, offset);
+            }
             pending = 0;
         }
         progress.PumpOneMessage();
         report(y);
     }
+    if (encoder && !encoder->Drain()) return false;
 
     // Nothing below the frame is needed. Stopping here also keeps junk after
     // the image data, which jpeg_finish_decompress would find fatal, from
@@ -209,6 +234,11 @@ FILE* CreateTemporary(const std::string& target, std::string& temp) {
 
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
                       ProgressSink& progress, ToneCurve& curve, int quality) {
+    return ExportFramedImageWith(sourcePath, destinationPath, crop, progress, curve, quality, ExportExtras());
+}
+
+int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
+                          ProgressSink& progress, ToneCurve& curve, int quality, const ExportExtras& extras) {
     CWaitCursor wait;
     curve.UpdateLut();
     uint8_t tone[256];
@@ -220,6 +250,19 @@ int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destin
     job.crop = crop;
     job.progress = &progress;
     job.quality = quality;
+    job.extras = &extras;
+    SourceMetadata metadata;
+    if (extras.keepProfile || extras.keepMetadata) {
+        std::vector<std::string> dropped;
+        if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata,
+                                static_cast<uint32_t>(crop.Width()), static_cast<uint32_t>(crop.Height()), metadata,
+                                dropped))
+            return 0;
+        if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
+        if (!metadata.Empty()) job.metadata = &metadata;
+    }
+    EncoderThread encoder;
+    if (extras.cores) job.encoder = &encoder;
 
     job.source = devfs::OpenFile(sourcePath, "rb");
     if (!job.source) return 0;
@@ -233,6 +276,7 @@ int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destin
         ok = job.destination != nullptr;
     }
     if (ok) ok = Stream(job);
+    encoder.Abandon();  // after a failure; the encoder must be idle before it is destroyed
 
     if (job.encoderCreated) jpeg_destroy_compress(&job.cinfo);
     if (job.decoderCreated) jpeg_destroy_decompress(&job.dinfo);
