@@ -58,6 +58,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     const CRect f = TenByFifteen(W, H);
+    // The frame's pixels as a PPM for cjpeg, the way a user of the plain
+    // tools would get them out of djpeg.
+    const std::string ppm = scratch + "/frame.ppm", ppmFull = scratch + "/full.ppm";
+    if (FILE* p = std::fopen(ppm.c_str(), "wb")) {
+        std::fprintf(p, "P6\n%d %d\n255\n", f.Width(), f.Height());
+        for (int y = f.top; y < f.bottom; ++y)
+            std::fwrite(pixels.data() + (static_cast<size_t>(y) * W + f.left) * 3, 3, f.Width(), p);
+        std::fclose(p);
+    }
+    const bool haveTools = bench::Have("djpeg") && bench::Have("cjpeg");
     std::vector<std::function<void()>> work = {
         [&] { bench::PlainDecode(src); },
         [&] {
@@ -68,6 +78,10 @@ int main(int argc, char** argv) {
         [&] { bench::Run({cli, "export", src, "--to", one, "--jobs", "1"}); },
         [&] { bench::Run({cli, "export", src, "--to", cut, "--lossless"}); },
     };
+    if (haveTools) {
+        work.push_back([&] { bench::Run({"djpeg", "-outfile", ppmFull, src}); });
+        work.push_back([&] { bench::Run({"cjpeg", "-quality", "95", "-outfile", out, ppm}); });
+    }
     const std::vector<bench::Timing> t = bench::MeasureInRounds(runs, work);
     // The plain work runs in this process: its CPU time is what it costs
     // uncontended. trimora-cli runs as a process: its wall time.
@@ -81,6 +95,11 @@ int main(int argc, char** argv) {
     std::printf("  trimora-cli export, two cores   %7.1f   ratio %.3f (target <= 0.65)\n", t[2].wall, ratio);
     std::printf("  trimora-cli export --jobs 1     %7.1f   ratio %.3f (one thread)\n", t[3].wall, t[3].wall / plain);
     std::printf("  trimora-cli export --lossless   %7.1f   ratio %.3f\n", t[4].wall, t[4].wall / plain);
+    if (haveTools) {
+        const double tools = t[5].wall + t[6].wall;
+        std::printf("  djpeg %.1f + cjpeg -quality 95 %.1f = %.1f (processes, wall): two cores ratio %.3f, one %.3f\n",
+                    t[5].wall, t[6].wall, tools, t[2].wall / tools, t[3].wall / tools);
+    }
     const bool same = bench::Run({"cmp", "-s", one + "/photo-24mp_10x15.jpg", two + "/photo-24mp_10x15.jpg"}).status == 0;
     std::printf("  two-thread file %s the one-thread file\n", same ? "is byte for byte" : "DIFFERS FROM");
     pass = pass && ratio <= 0.65 && same;

@@ -137,7 +137,7 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
     unsigned long outSize = 0;
     const int status = tjTransform(transformer, source.data(), static_cast<unsigned long>(source.size()), 1, &out,
                                    &outSize, &t, 0);
-    if (status != 0 && tjGetErrorCode(transformer) == TJERR_FATAL) {
+    if ((status != 0 && tjGetErrorCode(transformer) == TJERR_FATAL) || !out || outSize == 0) {
         error = std::string("cannot cut it losslessly: ") + tjGetErrorStr2(transformer);
         tjFree(out);
         tjDestroy(transformer);

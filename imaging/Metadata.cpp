@@ -231,16 +231,18 @@ bool FixExifForOutput(std::vector<JOCTET>& payload, uint32_t width, uint32_t hei
                 const uint64_t begin = t.U32(o + 8), end = begin + t.U32(l + 8);
                 if (end <= t.n) thumb.push_back({begin, end});
             }
-            uint64_t first = t.n;
-            for (const Range& r : thumb) first = std::min(first, r.begin);
-            if (first >= keptEnd) {
-                payload.resize(EXIF_ID_SIZE + keptEnd);
-                t.d = payload.data() + EXIF_ID_SIZE;
-                t.n = keptEnd;
-            } else {
-                for (const Range& r : thumb)
-                    if (!Overlaps(r, used)) std::memset(t.d + r.begin, 0, r.end - r.begin);
-            }
+        } else {
+            thumb.clear();
+        }
+        uint64_t first = ifd1;
+        for (const Range& r : thumb) first = std::min(first, r.begin);
+        if (first >= keptEnd) {
+            payload.resize(EXIF_ID_SIZE + keptEnd);
+            t.d = payload.data() + EXIF_ID_SIZE;
+            t.n = keptEnd;
+        } else {
+            for (const Range& r : thumb)
+                if (!Overlaps(r, used)) std::memset(t.d + r.begin, 0, r.end - r.begin);
         }
     }
 
