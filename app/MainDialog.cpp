@@ -289,8 +289,9 @@ void CMainDialog::OnOpen() {
     // The pipeline takes previews up to 800 x 600; a larger screen shows the
     // preview at that size, centred.
     m_sizePreview = {std::clamp(a.right - a.left, 1, 800), std::clamp(a.bottom - a.top, 1, 600)};
+    PhotoReport report;
     m_bBusy = TRUE;
-    const int ok = LoadPreview(browser.m_strPath, m_sizePreview, m_sizeSource, m_preview, *this);
+    const int ok = LoadPreview(browser.m_strPath, m_sizePreview, m_sizeSource, m_preview, *this, &report);
     m_bBusy = FALSE;
     if (!ok) {
         m_preview.Clear();
@@ -303,6 +304,11 @@ void CMainDialog::OnOpen() {
         m_strSourcePath = browser.m_strPath;
     }
     Invalidate();
+    // The decoder filled what it could not read with grey; without a word the
+    // grey would pass for part of the photograph.
+    if (ok && report.damageWarnings > 0)
+        ShowMessageBox(L"Image is damaged, its missing part is shown grey", L"Warning", MessageIcon::Information,
+                       this);
 }
 
 void CMainDialog::OnAdjust() {

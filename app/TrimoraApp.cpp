@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "app/MainDialog.h"
+#include "imaging/TempFile.h"
 #include "platform/DeviceFs.h"
 
 BOOL CTrimoraApp::InitInstance() {
@@ -28,6 +29,7 @@ void Usage(FILE* to) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    TempFile::InstallSignalCleanup();  // a signal or a size limit leaves no half-written export behind
     std::string root = "/";
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--root") && i + 1 < argc) {

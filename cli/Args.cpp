@@ -111,10 +111,10 @@ bool Accepts(CliCommand command, const std::string& option) {
     case CliCommand::Export:
         return option == "--to" || option == "--format" || option == "--portrait" ||
                option == "--no-lab-correction" || option == "--preset" || option == "--frame" ||
-               option == "--quality" || option == "--jobs" || option == "--lossless" ||
+               option == "--quality" || option == "--jobs" || option == "--strict" || option == "--lossless" ||
                option == "--record-dpi" || option == "--keep-profile" || option == "--keep-metadata";
     case CliCommand::Preview:
-        return option == "--box" || option == "--out";
+        return option == "--box" || option == "--out" || option == "--strict";
     case CliCommand::Curve:
         return option == "--preset";
     default:
@@ -123,8 +123,9 @@ bool Accepts(CliCommand command, const std::string& option) {
 }
 
 bool TakesValue(const std::string& option) {
-    return option != "--portrait" && option != "--no-lab-correction" && option != "--lossless" &&
-           option != "--record-dpi" && option != "--keep-profile" && option != "--keep-metadata";
+    return option != "--portrait" && option != "--no-lab-correction" && option != "--strict" &&
+           option != "--lossless" && option != "--record-dpi" && option != "--keep-profile" &&
+           option != "--keep-metadata";
 }
 
 }  // namespace
@@ -228,6 +229,8 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
                 return false;
             }
             o.jobs = static_cast<int>(n);
+        } else if (arg == "--strict") {
+            o.strict = true;
         } else if (arg == "--lossless") {
             o.lossless = true;
         } else if (arg == "--record-dpi") {
@@ -335,6 +338,8 @@ std::string HelpText(CliCommand command) {
                "                       its proportions are then made exact as on export\n"
                "  --quality N          JPEG quality 0-100 (default 95)\n"
                "  --jobs N             photographs exported at once (default: the cores)\n"
+               "  --strict             refuse damaged photographs instead of exporting\n"
+               "                       them with their missing parts grey\n"
                "  --lossless           cut the frame from the photograph's compressed data\n"
                "                       without encoding it again (no loss of quality); its\n"
                "                       left and top move up to 15 pixels left and up to\n"
@@ -348,14 +353,16 @@ std::string HelpText(CliCommand command) {
                "Prints one line per written file, fields separated by tabs: the output\n"
                "path, its size in pixels, the print size in cm, and the resolution that\n"
                "gives in dots per inch. Photographs smaller than 800x600 are refused.\n"
+               "A damaged photograph is exported with a warning on the error stream.\n"
                "Exit status: 0 when every file was written, 1 when any failed, 2 for a\n"
                "usage error.\n";
     case CliCommand::Preview:
-        return "Usage: trimora-cli preview PHOTO --box WxH --out FILE.ppm|FILE.bmp\n"
+        return "Usage: trimora-cli preview PHOTO --box WxH --out FILE.ppm|FILE.bmp [--strict]\n"
                "\n"
                "Decodes PHOTO into the preview the program shows in a box of at most\n"
                "WxH pixels (W up to 800, H up to 600) and writes it as a binary PPM or a\n"
-               "24-bit BMP. Prints the preview size and the photograph's size.\n";
+               "24-bit BMP. Prints the preview size and the photograph's size.\n"
+               "A damaged photograph gives a warning; with --strict it is refused.\n";
     case CliCommand::Curve: {
         std::string text =
             "Usage: trimora-cli curve --preset NAME|INDEX\n"

@@ -24,6 +24,7 @@ struct CliOptions {
     CRect frame;  // source pixels, for FrameMode::Given
     int quality = 95;
     int jobs = 0;  // 0: one per core
+    bool strict = false;  // refuse damaged photographs
     bool lossless = false;      // cut from the DCT coefficients, frame on the iMCU grid
     bool recordDpi = false;     // JFIF density: the dpi the result line reports
     bool keepProfile = false;   // the source's ICC profile

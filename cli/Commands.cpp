@@ -16,6 +16,7 @@
 #include "app/PrintFormatTable.h"
 #include "cli/HostPaths.h"
 #include "cli/JpegHeader.h"
+#include "cli/PhotoMessages.h"
 #include "cli/PreviewFile.h"
 #include "cli/Reporter.h"
 #include "imaging/Export.h"
@@ -70,11 +71,15 @@ private:
 };
 
 // What identifies the file a host path leads to: the file itself when it
-// exists (so that links and other spellings meet), its path otherwise.
+// exists (so that links and other spellings meet), its path otherwise, in
+// the device's lower case: once the first of two names that differ only in
+// case is written, the storage resolves the second to that same file.
 std::string FileIdentity(const std::string& hostPath) {
     struct stat st {};
     if (::stat(hostPath.c_str(), &st) == 0)
         return "i" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    std::wstring wide;
+    if (FromUtf8(hostPath, wide)) return "p" + ToUtf8(devfs::LowerName(wide));
     return "p" + hostPath;
 }
 
@@ -82,6 +87,7 @@ struct ExportJob {
     std::string display;  // the photograph as the user named it
     std::wstring source;  // device path
     std::string error;    // set when planning already refused it
+    std::vector<std::string> warnings;  // what was wrong with a photograph that was written
     // A lossless cut: how far the frame's left and top moved to the block
     // grid, and whether its size had to shrink.
     bool lossless = false;
@@ -184,8 +190,12 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
         CSize box(800, 600), decoded;
         PreviewBuffer preview;
         NullProgressSink quiet;
-        if (!LoadPreview(job.source, box, decoded, preview, quiet)) {
-            if (t_messages == 0) reporter.Message(About(job.display, "Cannot open this file"));
+        PhotoReport report;
+        report.strict = o.strict;
+        if (!LoadPreview(job.source, box, decoded, preview, quiet, &report)) {
+            const std::string why = FailureText(report, "");
+            if (!why.empty() || t_messages == 0)
+                reporter.Message(About(job.display, why.empty() ? "Cannot open this file" : why));
             return false;
         }
         size = decoded;
@@ -215,30 +225,44 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
     extras.recordDpi = o.recordDpi ? static_cast<int>(PrintDpi(plan.rcExport, run.widthCm, run.heightCm)) : 0;
     extras.keepProfile = o.keepProfile;
     extras.keepMetadata = o.keepMetadata;
+    extras.strict = o.strict;
     extras.warnings = &warnings;
+    auto warn = [&] {
+        for (const std::string& w : warnings) {
+            job.warnings.push_back(w);
+            reporter.Message(About(job.display, w));
+        }
+    };
     if (o.lossless) {
         LosslessCut cut;
         const int ok = ExportLossless(job.source, plan.outputPath, plan.rcExport, extras, cut, error);
-        for (const std::string& w : warnings) reporter.Message(About(job.display, w));
         if (!ok) {
             reporter.Message(About(job.display, error));
             return false;
         }
+        if (cut.clipped) warnings.push_back("the lossless cut was clipped to the photograph's edge");
+        warn();
         job.lossless = true;
         job.shiftX = cut.shiftX;
         job.shiftY = cut.shiftY;
         job.clipped = cut.clipped;
-        if (cut.clipped)
-            reporter.Message(About(job.display, "the lossless cut was clipped to the photograph's edge"));
         line = ResultLine(outputHost, cut.written, run.widthCm, run.heightCm) + "\tlossless, moved " +
                std::to_string(cut.shiftX) + " px left and " + std::to_string(cut.shiftY) + " px up";
         return true;
     }
-    const int ok = ExportFramedImageWith(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, extras);
-    for (const std::string& w : warnings) reporter.Message(About(job.display, w));
+    PhotoReport report;
+    report.strict = o.strict;
+    const int ok =
+        ExportFramedImageWith(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, extras, &report);
     if (!ok) {
-        reporter.Message(About(job.display, "Cannot create file " + outputHost));
+        reporter.Message(About(job.display, FailureText(report, outputHost)));
         return false;
+    }
+    warn();
+    const std::string damage = DamageText(report);
+    if (!damage.empty()) {
+        job.warnings.push_back(damage);
+        reporter.Message(About(job.display, damage));
     }
     line = ResultLine(outputHost, plan.rcExport, run.widthCm, run.heightCm);
     return true;
@@ -304,10 +328,16 @@ int RunPreview(const CliOptions& o, const CliStreams& s) {
     CSize box = o.box, size;
     PreviewBuffer preview;
     JobProgressSink sink(reporter, 0);
-    if (!LoadPreview(source, box, size, preview, sink)) {
-        if (t_messages == 0) reporter.Message(About(photo, "Cannot open this file"));
+    PhotoReport report;
+    report.strict = o.strict;
+    if (!LoadPreview(source, box, size, preview, sink, &report)) {
+        const std::string why = FailureText(report, "");
+        if (!why.empty() || t_messages == 0)
+            reporter.Message(About(photo, why.empty() ? "Cannot open this file" : why));
         return 1;
     }
+    const std::string damage = DamageText(report);
+    if (!damage.empty()) reporter.Message(About(photo, damage));
     reporter.Close();
     const bool bmp = o.out.size() >= 4 && o.out.compare(o.out.size() - 4, 4, ".bmp") == 0;
     if (!WritePreviewFile(o.out, preview, box, bmp ? PreviewFileType::Bmp : PreviewFileType::Ppm, error)) {
@@ -359,6 +389,7 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     // photograph of the run while a worker reads it, are refused up front:
     // in parallel, either would leave a damaged file.
     std::map<std::string, size_t> sources, outputs;
+    std::vector<std::string> outputHosts(files.size());
     run.jobs.resize(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
         ExportJob& job = run.jobs[i];
@@ -371,9 +402,12 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
         if (!job.error.empty()) continue;
         const std::string outputHost = devfs::ToHostPath(MakeOutputPath(run.folder, job.source, run.suffix));
         const std::string id = FileIdentity(outputHost);
+        outputHosts[i] = outputHost;
         const auto same = outputs.find(id);
         if (same != outputs.end()) {
             job.error = "skipped: " + outputHost + " is already written for " + run.jobs[same->second].display;
+            const std::string& earlier = outputHosts[same->second];
+            if (earlier != outputHost) job.error += " (as " + earlier + ": the storage takes both names for one file)";
             continue;
         }
         const auto other = sources.find(id);

@@ -27,12 +27,16 @@ struct ExportExtras {
     // EXIF (pixel size set to the output's, thumbnail dropped), XMP and the
     // ICC profile go along.
     bool keepMetadata = false;
+    // The lossless cut refuses damaged data instead of copying it over.
+    // (The decoding export takes this from its PhotoReport.)
+    bool strict = false;
     // Receives what was left out and why; may be null.
     std::vector<std::string>* warnings = nullptr;
 };
 
 int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
-                          ProgressSink& progress, ToneCurve& curve, int quality, const ExportExtras& extras);
+                          ProgressSink& progress, ToneCurve& curve, int quality, const ExportExtras& extras,
+                          PhotoReport* report = nullptr);
 
 // The framed part cut from the source's DCT coefficients, nothing decoded or
 // encoded again. The frame's left and top move down to the source's iMCU

@@ -12,6 +12,7 @@
 // and renamed over the destination only once it is complete and on disk, so
 // a failed export neither leaves a damaged file nor destroys an existing one.
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -57,6 +58,7 @@ struct ExportJob {
     std::jmp_buf jump;
     bool decoderCreated = false;
     bool encoderCreated = false;
+    bool frameOutside = false;
     SourceColour colour = SourceColour::Rgb;
 
     const ExportExtras* extras = nullptr;
@@ -75,9 +77,10 @@ bool StartDecoder(ExportJob& job) {
     // The caller keeps the frame inside the photograph; a frame that is not
     // would make the library skip or crop past the end.
     const CRect& c = job.crop;
-    return c.left >= 0 && c.top >= 0 && c.left < c.right && c.top < c.bottom &&
-           static_cast<JDIMENSION>(c.right) <= dinfo.output_width &&
-           static_cast<JDIMENSION>(c.bottom) <= dinfo.output_height;
+    job.frameOutside = !(c.left >= 0 && c.top >= 0 && c.left < c.right && c.top < c.bottom &&
+                         static_cast<JDIMENSION>(c.right) <= dinfo.output_width &&
+                         static_cast<JDIMENSION>(c.bottom) <= dinfo.output_height);
+    return !job.frameOutside;
 }
 
 bool Stream(ExportJob& job) {
@@ -193,12 +196,13 @@ bool Stream(ExportJob& job) {
 }  // namespace
 
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
-                      ProgressSink& progress, ToneCurve& curve, int quality) {
-    return ExportFramedImageWith(sourcePath, destinationPath, crop, progress, curve, quality, ExportExtras());
+                      ProgressSink& progress, ToneCurve& curve, int quality, PhotoReport* report) {
+    return ExportFramedImageWith(sourcePath, destinationPath, crop, progress, curve, quality, ExportExtras(), report);
 }
 
 int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
-                          ProgressSink& progress, ToneCurve& curve, int quality, const ExportExtras& extras) {
+                          ProgressSink& progress, ToneCurve& curve, int quality, const ExportExtras& extras,
+                          PhotoReport* report) {
     CWaitCursor wait;
     curve.UpdateLut();
     uint8_t tone[256];
@@ -210,36 +214,73 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
     job.crop = crop;
     job.progress = &progress;
     job.quality = quality;
+    job.decoderTrap.strict = report && report->strict;
+    PhotoReport ignored;
+    PhotoReport& result = report ? *report : ignored;
+    using Failure = PhotoReport::Failure;
     job.extras = &extras;
     SourceMetadata metadata;
     if (extras.keepProfile || extras.keepMetadata) {
         std::vector<std::string> dropped;
         if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata,
                                 static_cast<uint32_t>(crop.Width()), static_cast<uint32_t>(crop.Height()), metadata,
-                                dropped))
-            return 0;
+                                dropped)) {
+            // The decoder below tells what is wrong with the file.
+            metadata = SourceMetadata();
+        }
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
         if (!metadata.Empty()) job.metadata = &metadata;
     }
     EncoderThread encoder;
     if (extras.cores) job.encoder = &encoder;
 
-    job.source = devfs::OpenFile(sourcePath, "rb");
-    if (!job.source) return 0;
+    const char* kind = nullptr;
+    job.source = devfs::OpenRegularFile(sourcePath, &kind);
+    if (!job.source) {
+        result.failure = kind ? Failure::SourceNotRegular : Failure::SourceUnreadable;
+        result.error = errno;
+        result.detail = kind ? kind : "";
+        return 0;
+    }
 
     bool ok = StartDecoder(job);
+    if (!ok) {
+        if (job.frameOutside)
+            result.failure = Failure::FrameOutside;
+        else
+            ReportDecoderFailure(job.decoderTrap, job.dinfo, result);
+    }
     TempFile output;
     if (ok) {
         ok = output.Create(devfs::ToHostPath(destinationPath));
         job.destination = output.Stream();
+        if (!ok) {
+            result.failure = Failure::Destination;
+            result.error = output.Error();
+        }
     }
-    if (ok) ok = Stream(job);
-    encoder.Abandon();  // after a failure; the encoder must be idle before it is destroyed
+    if (ok) {
+        ok = Stream(job);
+        encoder.Abandon();  // after a failure; the encoder must be idle before it is destroyed
+        if (!ok && job.decoderTrap.failed) {
+            ReportDecoderFailure(job.decoderTrap, job.dinfo, result);
+        } else if (!ok) {
+            // Only writing can fail the encoder here; its errno says why.
+            result.failure = Failure::Destination;
+            result.error = job.encoderTrap.failed && job.encoderTrap.savedErrno ? job.encoderTrap.savedErrno : EIO;
+        }
+    }
+    if (ok) ReportDamage(job.decoderTrap, result);
 
     if (job.encoderCreated) jpeg_destroy_compress(&job.cinfo);
     if (job.decoderCreated) jpeg_destroy_decompress(&job.dinfo);
     std::fclose(job.source);
 
-    if (!ok || !output.Commit()) return 0;
+    if (!ok) return 0;
+    if (!output.Commit()) {
+        result.failure = Failure::Destination;
+        result.error = output.Error();
+        return 0;
+    }
     return 1;
 }

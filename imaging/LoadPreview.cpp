@@ -1,5 +1,6 @@
 // Decodes a photograph once, row by row, and averages it down into the
 // preview while it goes: the full picture is never in memory.
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <climits>
@@ -224,19 +225,35 @@ Outcome Decode(PreviewJob& job) {
 }  // namespace
 
 int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, PreviewBuffer& preview,
-                ProgressSink& progress) {
+                ProgressSink& progress, PhotoReport* report) {
     CWaitCursor wait;
     if (box.cx < 1 || box.cx > 800 || box.cy < 1 || box.cy > 600) return 0;
 
     PreviewJob job;
-    job.file = devfs::OpenFile(path, "rb");
-    if (!job.file) return 0;
+    const char* kind = nullptr;
+    job.file = devfs::OpenRegularFile(path, &kind);
+    if (!job.file) {
+        if (report) {
+            report->failure = kind ? PhotoReport::Failure::SourceNotRegular : PhotoReport::Failure::SourceUnreadable;
+            report->error = errno;
+            report->detail = kind ? kind : "";
+        }
+        return 0;
+    }
     job.box = box;
     job.progress = &progress;
     job.preview = &preview;
+    job.trap.strict = report && report->strict;
 
     const Outcome outcome = Decode(job);
 
+    if (report) {
+        if (outcome == Outcome::Failed)
+            ReportDecoderFailure(job.trap, job.cinfo, *report);
+        else
+            ReportDamage(job.trap, *report);
+        if (outcome == Outcome::Refused) report->failure = PhotoReport::Failure::SourceTooSmall;
+    }
     if (job.decoderCreated) jpeg_destroy_decompress(&job.cinfo);
     std::fclose(job.file);
 

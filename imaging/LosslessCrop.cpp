@@ -60,13 +60,18 @@ bool ReadLayout(Layout& l, const std::vector<unsigned char>& file) {
     return true;
 }
 
-bool ReadWhole(const std::wstring& path, std::vector<unsigned char>& bytes) {
-    FILE* f = devfs::OpenFile(path, "rb");
-    if (!f) return false;
+bool ReadWhole(const std::wstring& path, std::vector<unsigned char>& bytes, std::string& error) {
+    const char* kind = nullptr;
+    FILE* f = devfs::OpenRegularFile(path, &kind);
+    if (!f) {
+        error = kind ? std::string(kind) + ", not a photograph" : std::string("cannot open it: ") + std::strerror(errno);
+        return false;
+    }
     unsigned char chunk[65536];
     size_t n = 0;
     while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
     const bool ok = !std::ferror(f);
+    if (!ok) error = std::string("cannot read it: ") + std::strerror(errno);
     std::fclose(f);
     return ok;
 }
@@ -77,10 +82,7 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
                    const ExportExtras& extras, LosslessCut& cut, std::string& error) {
     cut = LosslessCut();
     std::vector<unsigned char> source;
-    if (!ReadWhole(sourcePath, source)) {
-        error = "cannot read the file";
-        return 0;
-    }
+    if (!ReadWhole(sourcePath, source, error)) return 0;
     Layout layout;
     const bool readable = ReadLayout(layout, source);
     if (layout.created) jpeg_destroy_decompress(&layout.dinfo);
@@ -136,13 +138,15 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
     unsigned char* out = nullptr;
     unsigned long outSize = 0;
     const int status = tjTransform(transformer, source.data(), static_cast<unsigned long>(source.size()), 1, &out,
-                                   &outSize, &t, 0);
-    if ((status != 0 && tjGetErrorCode(transformer) == TJERR_FATAL) || !out || outSize == 0) {
+                                   &outSize, &t, extras.strict ? TJFLAG_STOPONWARNING : 0);
+    if ((status != 0 && (extras.strict || tjGetErrorCode(transformer) == TJERR_FATAL)) || !out || outSize == 0) {
         error = std::string("cannot cut it losslessly: ") + tjGetErrorStr2(transformer);
         tjFree(out);
         tjDestroy(transformer);
         return 0;
     }
+    if (status != 0 && extras.warnings)
+        extras.warnings->push_back(std::string("damaged data copied as it is: ") + tjGetErrorStr2(transformer));
     tjDestroy(transformer);
     source = std::vector<unsigned char>();
 

@@ -291,7 +291,7 @@ bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, 
                         SourceMetadata& metadata, std::vector<std::string>& warnings) {
     metadata = SourceMetadata();
     MarkerReader r;
-    r.file = devfs::OpenFile(sourcePath, "rb");
+    r.file = devfs::OpenRegularFile(sourcePath);
     if (!r.file) return false;
     const bool ok = ReadMarkers(r, metadata, profile, all);
     if (r.created) jpeg_destroy_decompress(&r.dinfo);

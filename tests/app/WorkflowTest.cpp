@@ -229,6 +229,22 @@ TEST_F(Workflow, RefusedAndBrokenPhotographs) {
     });
 }
 
+TEST_F(Workflow, ADamagedPhotographOpensWithOneWarning) {
+    const std::string whole = ReadFile(AddPhoto("whole.jpg", 1000, 800));
+    WriteFile(m_root + "/DCIM/cut.jpg", whole.substr(0, whole.size() / 2));
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget*) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "whole.jpg"});
+        ASSERT_TRUE(dlg.m_bLoaded);
+        EXPECT_TRUE(messages.messages.empty());
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "cut.jpg"});
+        EXPECT_TRUE(dlg.m_bLoaded);
+        ASSERT_EQ(messages.Texts(), std::vector<std::wstring>{L"Image is damaged, its missing part is shown grey"});
+        EXPECT_EQ(messages.messages[0].caption, L"Warning");
+        EXPECT_EQ(messages.messages[0].icon, MessageIcon::Information);
+    });
+}
+
 TEST_F(Workflow, ExportBesideTheSourceTwiceAndTheNameThatWouldOverwrite) {
     AddPhoto("img_0001.jpg", 1200, 900);
     AddPhoto(".jpg", 1200, 900, 9);

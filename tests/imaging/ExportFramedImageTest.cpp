@@ -319,4 +319,32 @@ TEST_F(ExportTest, WriteFailingHalfWayKeepsTheOldFileAndLeavesNoTemporary) {
     }
 }
 
+// A FIFO with no writer would block a plain fopen for good; the program's
+// decoders must turn it (and any other non-file) away at once.
+TEST_F(ExportTest, OnlyRegularFilesAreReadAndNothingWaits) {
+    ASSERT_EQ(mkfifo(storage.Host("pipe.jpg").c_str(), 0644), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(20);
+        int wrong = 0;
+        for (const wchar_t* path : {L"\\pipe.jpg", L"\\out"}) {
+            PhotoReport preview, exported;
+            CSize box(200, 200), size;
+            PreviewBuffer buffer;
+            wrong += LoadPreview(path, box, size, buffer, quiet, &preview) != 0;
+            wrong += ExportFramedImage(path, L"\\out\\frame.jpg", CRect(0, 0, 10, 10), quiet, curve, 95, &exported) != 0;
+            for (const PhotoReport* r : {&preview, &exported})
+                wrong += r->failure != PhotoReport::Failure::SourceNotRegular ||
+                         r->detail != (path[1] == L'p' ? "a FIFO" : "a folder");
+        }
+        _exit(wrong);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(FolderEntries("out"), std::vector<std::string>{});
+}
+
 }  // namespace
