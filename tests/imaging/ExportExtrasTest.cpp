@@ -451,6 +451,22 @@ TEST_F(ExportExtrasTest, LosslessCutIsTheSourcesAlignedRectangle) {
     std::string error;
     EXPECT_EQ(ExportLossless(L"\\src.jpg", L"\\out\\c.jpg", CRect(500, 0, 1001, 10), ExportExtras(), cut, error), 0);
     EXPECT_FALSE(std::filesystem::exists(Out("out/c.jpg")));
+
+    // A photograph cut short: copied with a warning, or refused when strict;
+    // a folder is refused without blocking.
+    const std::string whole = EncodeJpeg({1000, 800});
+    WriteFile(storage.Host("short.jpg"), whole.substr(0, whole.size() / 2));
+    std::vector<std::string> warnings;
+    ExportExtras extras;
+    extras.warnings = &warnings;
+    EXPECT_EQ(ExportLossless(L"\\short.jpg", L"\\out\\c.jpg", CRect(0, 0, 900, 600), extras, cut, error), 1);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("damaged data copied as it is: ", 0), 0u) << warnings[0];
+    extras.strict = true;
+    EXPECT_EQ(ExportLossless(L"\\short.jpg", L"\\out\\d.jpg", CRect(0, 0, 900, 600), extras, cut, error), 0);
+    EXPECT_FALSE(std::filesystem::exists(Out("out/d.jpg")));
+    EXPECT_EQ(ExportLossless(L"\\out", L"\\out\\d.jpg", CRect(0, 0, 900, 600), extras, cut, error), 0);
+    EXPECT_EQ(error, "a folder, not a photograph");
 }
 
 }  // namespace
