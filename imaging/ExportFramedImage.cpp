@@ -88,7 +88,6 @@ bool Stream(ExportJob& job) {
     jpeg_decompress_struct& dinfo = job.dinfo;
     jpeg_compress_struct& cinfo = job.cinfo;
     const CRect& crop = job.crop;
-    const JDIMENSION height = dinfo.output_height;
     const JDIMENSION fullWidth = dinfo.output_width;
     const JDIMENSION left = static_cast<JDIMENSION>(crop.left);
     const JDIMENSION right = static_cast<JDIMENSION>(crop.right);
@@ -137,11 +136,14 @@ bool Stream(ExportJob& job) {
     const size_t rowBytes = static_cast<size_t>(outWidth) * 3;
     EncoderThread* encoder = job.encoder;
 
+    // Decoding stops after the frame's last row, so the rows worked through
+    // are those down to it: counted over the whole height the line would
+    // stop short of the end.
     ProgressSink& progress = *job.progress;
     int lastPercent = 0;
     progress.DrawProgress(0);
-    auto report = [&](JDIMENSION row) {
-        const int percent = static_cast<int>(static_cast<uint64_t>(row) * 100 / height);
+    auto report = [&](JDIMENSION rowsDone) {
+        const int percent = static_cast<int>(static_cast<uint64_t>(rowsDone) * 100 / bottom);
         if (percent != lastPercent) {
             progress.DrawProgress(percent);
             lastPercent = percent;
@@ -152,7 +154,7 @@ bool Stream(ExportJob& job) {
         const JDIMENSION chunk = std::min(SKIP_CHUNK, top - dinfo.output_scanline);
         if (jpeg_skip_scanlines(&dinfo, chunk) == 0) return false;
         progress.PumpOneMessage();
-        report(dinfo.output_scanline - 1);
+        report(dinfo.output_scanline);
     }
 
     // With a spare core the batches go to the encoder's own thread; the
@@ -181,7 +183,7 @@ bool Stream(ExportJob& job) {
             pending = 0;
         }
         progress.PumpOneMessage();
-        report(y);
+        report(y + 1);
     }
     if (encoder && !encoder->Drain()) return false;
 

@@ -138,9 +138,10 @@ void CmykToRgb(const JSAMPLE* cmyk, JSAMPLE* rgb, size_t n, bool inverted) {
 }
 
 bool StartRgbDecoder(jpeg_decompress_struct& cinfo, JpegErrorTrap& trap, std::jmp_buf* jump, FILE* file,
-                     bool& created, SourceColour& colour) {
+                     bool& created, SourceColour& colour, jpeg_progress_mgr* monitor) {
     cinfo.err = InitErrorTrap(trap, jump);
     jpeg_create_decompress(&cinfo);
+    cinfo.progress = monitor;
     cinfo.mem->max_memory_to_use = MAX_DECODER_MEMORY;
     created = true;
     jpeg_stdio_src(&cinfo, file);
