@@ -2,6 +2,8 @@
 // coefficients of the blocks inside the frame are copied into a new file, so
 // nothing of the photograph's quality is lost. Blocks cannot be split, so the
 // frame's left and top move to the iMCU grid.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -67,6 +69,8 @@ bool ReadWhole(const std::wstring& path, std::vector<unsigned char>& bytes, std:
         error = kind ? std::string(kind) + ", not a photograph" : std::string("cannot open it: ") + std::strerror(errno);
         return false;
     }
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
     unsigned char chunk[65536];
     size_t n = 0;
     while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
