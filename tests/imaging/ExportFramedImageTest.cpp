@@ -202,8 +202,10 @@ TEST_F(ExportTest, ProgressRunsFromZeroThroughEachPercentOnceTo100OverTheRowsWor
         for (size_t i = 1; i < sink.percents.size(); ++i) EXPECT_GT(sink.percents[i], sink.percents[i - 1]);
         EXPECT_EQ(sink.percents.back(), 100);
         // Rows above the frame count too: its first row is not 0 percent.
-        if (c.top > 0) EXPECT_NE(std::find(sink.percents.begin(), sink.percents.end(), c.top * 100 / c.bottom),
-                                 sink.percents.end());
+        if (c.top > 0) {
+            EXPECT_NE(std::find(sink.percents.begin(), sink.percents.end(), c.top * 100 / c.bottom),
+                      sink.percents.end());
+        }
         EXPECT_GE(sink.pumps, c.Height());
     }
     EXPECT_EQ(CWaitCursor::Depth(), 0);
