@@ -80,6 +80,7 @@ BOOL CMainDialog::OnInitDialog() {
                      {Qt::Key_G, IDC_GO, Qt::ControlModifier},
                      {Qt::Key_Q, IDCANCEL, Qt::ControlModifier}});
     m_hAccel = TRUE;
+    AcceptDroppedPhotographs();
     // The pictures alone do not say what they do.
     const std::pair<int, const char*> tips[] = {{IDC_OPEN, "Open a photograph"},
                                                 {IDC_ROTATE, "Turn the frame"},
@@ -306,7 +307,11 @@ void CMainDialog::OnOpen() {
     browser.m_nMode = BROWSE_FILE;
     browser.m_strTitle = L"Select source file";
     if (browser.DoModal() != IDOK) return;
+    OpenPhotograph(browser.m_strPath);
+}
 
+void CMainDialog::OpenPhotograph(const std::wstring& path) {
+    if (m_bBusy) return;
     m_bLoaded = FALSE;
     DeleteBitmaps();
     PumpOneMessage();
@@ -323,7 +328,7 @@ void CMainDialog::OnOpen() {
     m_sizePreview = {std::clamp(a.right - a.left, 1, 800), std::clamp(a.bottom - a.top, 1, 600)};
     PhotoReport report;
     m_bBusy = TRUE;
-    const int ok = LoadPreview(browser.m_strPath, m_sizePreview, m_sizeSource, m_preview, *this, &report);
+    const int ok = LoadPreview(path, m_sizePreview, m_sizeSource, m_preview, *this, &report);
     m_bBusy = FALSE;
     if (!ok) {
         m_preview.Clear();
@@ -336,7 +341,7 @@ void CMainDialog::OnOpen() {
             m_hbmAdjusted = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
         m_bLoaded = TRUE;
         FitFrameToImage();
-        m_strSourcePath = browser.m_strPath;
+        m_strSourcePath = path;
     }
     Invalidate();
     // The decoder filled what it could not read with grey; without a word the

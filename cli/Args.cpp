@@ -142,6 +142,11 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
         if (args.size() > 1) o.command = CommandByName(args[1]);
         return true;
     }
+    if (args[0] == "--version") {
+        o.version = args.size() == 1;
+        if (!o.version) error = "--version takes nothing more";
+        return o.version;
+    }
     o.command = CommandByName(args[0]);
     if (o.command == CliCommand::None) {
         error = "unknown command '" + args[0] + "'";
@@ -309,6 +314,8 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
     return true;
 }
 
+std::string VersionText() { return "trimora-cli " TRIMORA_VERSION "\n"; }
+
 std::string HelpText(CliCommand command) {
     switch (command) {
     case CliCommand::Formats:
@@ -389,5 +396,6 @@ std::string HelpText(CliCommand command) {
            "  preview   write the preview the program shows of a photograph\n"
            "  curve     print a tone preset's table\n"
            "\n"
-           "'trimora-cli COMMAND --help' tells more about each.\n";
+           "'trimora-cli COMMAND --help' tells more about each;\n"
+           "'trimora-cli --version' prints the version.\n";
 }

@@ -13,6 +13,7 @@ enum class FrameMode { Fit, Center, Given };
 struct CliOptions {
     CliCommand command = CliCommand::None;
     bool help = false;
+    bool version = false;
 
     std::vector<std::string> photos;
     std::string toDir;
@@ -36,6 +37,9 @@ struct CliOptions {
 
 // False on a usage error, with error saying what is wrong.
 bool ParseArgs(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// "trimora-cli VERSION", one line.
+std::string VersionText();
 
 // The help text of a command, or the overview for CliCommand::None.
 std::string HelpText(CliCommand command);

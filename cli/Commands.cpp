@@ -441,6 +441,10 @@ int RunCli(int argc, const char* const* argv, const CliStreams& s) {
         std::fprintf(s.err, "%s: %s\nTry '%s --help'.\n", kProgram, error.c_str(), kProgram);
         return 2;
     }
+    if (options.version) {
+        std::fputs(VersionText().c_str(), s.out);
+        return 0;
+    }
     if (options.help || options.command == CliCommand::None) {
         std::fputs(HelpText(options.command).c_str(), s.out);
         return 0;

@@ -26,8 +26,6 @@
 // ---------------------------------------------------------------- CWnd
 
 namespace {
-CRect ToCRect(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
-
 // A static picture that reports a tap, the way the handheld's notify style did.
 class PictureStatic : public QLabel {
 public:

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing Trimora needs on Debian 12.
+# Installs what building, running and testing Trimora needs on Debian 12
+# (the run command needs less: scripts/install-run-deps.sh).
 # Safe to run again: packages already there are left alone.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -9,7 +10,8 @@ bash "$here/apt-install.sh" \
   qt6-base-dev qt6-base-dev-tools libgl-dev \
   libjpeg62-turbo-dev libjpeg-turbo-progs libturbojpeg0-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
-  xvfb xauth imagemagick fonts-dejavu-core lomiri-wallpapers-20.04
+  xvfb xauth imagemagick fonts-dejavu-core lomiri-wallpapers-20.04 \
+  xdotool desktop-file-utils appstream bash-completion man-db dpkg-dev
 
 for extra in "$here"/install-*-deps.sh; do
   [ -e "$extra" ] && bash "$extra"
