@@ -112,7 +112,8 @@ bool Accepts(CliCommand command, const std::string& option) {
     case CliCommand::Export:
         return option == "--to" || option == "--format" || option == "--portrait" ||
                option == "--no-lab-correction" || option == "--preset" || option == "--frame" ||
-               option == "--quality" || option == "--jobs" || option == "--strict";
+               option == "--quality" || option == "--jobs" || option == "--strict" || option == "--lossless" ||
+               option == "--record-dpi" || option == "--keep-profile" || option == "--keep-metadata";
     case CliCommand::Preview:
         return option == "--box" || option == "--out" || option == "--strict";
     case CliCommand::Curve:
@@ -124,7 +125,9 @@ bool Accepts(CliCommand command, const std::string& option) {
 
 bool TakesValue(const std::string& option) {
     if (option == "--json") return false;
-    return option != "--portrait" && option != "--no-lab-correction" && option != "--strict";
+    return option != "--portrait" && option != "--no-lab-correction" && option != "--strict" &&
+           option != "--lossless" && option != "--record-dpi" && option != "--keep-profile" &&
+           option != "--keep-metadata";
 }
 
 }  // namespace
@@ -235,6 +238,14 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
             o.jobs = static_cast<int>(n);
         } else if (arg == "--strict") {
             o.strict = true;
+        } else if (arg == "--lossless") {
+            o.lossless = true;
+        } else if (arg == "--record-dpi") {
+            o.recordDpi = true;
+        } else if (arg == "--keep-profile") {
+            o.keepProfile = true;
+        } else if (arg == "--keep-metadata") {
+            o.keepMetadata = true;
         } else if (arg == "--box") {
             if (!ParseBox(value, o.box)) {
                 error = "--box takes WxH with W 1 to 800 and H 1 to 600, not '" + value + "'";
@@ -273,6 +284,10 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
         }
         if (!sawTo) {
             error = "export needs --to DIR";
+            return false;
+        }
+        if (o.lossless && sawPreset) {
+            error = "--lossless cannot apply a tone preset: it does not decode the photograph";
             return false;
         }
         break;
@@ -343,6 +358,15 @@ std::string HelpText(CliCommand command) {
                "  --jobs N             photographs exported at once (default: the cores)\n"
                "  --strict             refuse damaged photographs instead of exporting\n"
                "                       them with their missing parts grey\n"
+               "  --lossless           cut the frame from the photograph's compressed data\n"
+               "                       without encoding it again (no loss of quality); its\n"
+               "                       left and top move left and up by at most 15 pixels\n"
+               "                       to the photograph's block grid; not with --preset\n"
+               "  --record-dpi         record the print resolution (dots per inch) in the\n"
+               "                       file, so print dialogs and lab software see the size\n"
+               "  --keep-profile       carry the photograph's ICC colour profile over\n"
+               "  --keep-metadata      carry EXIF, XMP and the ICC profile over; EXIF gets\n"
+               "                       the new pixel size and loses its thumbnail\n"
                "  --min-dpi N          warn when a print gets less than N dots per inch\n"
                "                       (default 150, where labs refuse or warn; 0: never)\n"
                "  --json               one JSON object per photograph instead of the line\n"

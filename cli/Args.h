@@ -30,6 +30,10 @@ struct CliOptions {
     int minDpi = 150;   // warn below this; labs refuse or warn at about that
     bool json = false;  // a JSON object per photograph instead of the tab line
     bool strict = false;  // refuse damaged photographs
+    bool lossless = false;      // cut from the DCT coefficients, frame on the iMCU grid
+    bool recordDpi = false;     // JFIF density: the dpi the result line reports
+    bool keepProfile = false;   // the source's ICC profile
+    bool keepMetadata = false;  // EXIF, XMP and the ICC profile
 
     CSize box;
     std::string out;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "cli/PreviewFile.h"
 #include "cli/Reporter.h"
 #include "cli/Result.h"
+#include "imaging/Export.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
@@ -98,6 +100,39 @@ struct ExportJob {
     std::string error;    // set when planning already refused it
 };
 
+// Workers that find no photograph left free their core; an export still
+// running may then take it for its encoder. Busy cores: one per photograph
+// not yet finished (at most one per worker) and one per lent encoder.
+class CoreLedger : public SpareCores {
+public:
+    void Reset(unsigned threads, size_t photographs) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_threads = threads;
+        m_unfinished = photographs;
+        m_lent = 0;
+    }
+    bool Claim() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_unfinished + m_lent >= m_threads) return false;
+        ++m_lent;
+        return true;
+    }
+    void Release() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_lent;
+    }
+    void Finished() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_unfinished;
+    }
+
+private:
+    std::mutex m_mutex;
+    size_t m_threads = 1;
+    size_t m_unfinished = 0;
+    size_t m_lent = 0;
+};
+
 struct ExportRun {
     const CliOptions* options = nullptr;
     std::vector<ExportJob> jobs;
@@ -108,6 +143,7 @@ struct ExportRun {
     float widthCm = 0.0f;
     float heightCm = 0.0f;
     std::atomic<int> failed{0};
+    CoreLedger cores;
 };
 
 CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
@@ -124,6 +160,10 @@ CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
         return o.frame;
     }
     return fitted;
+}
+
+long PrintDpi(const CRect& rc, float widthCm, float heightCm) {
+    return DotsPerInch(CSize(rc.Width(), rc.Height()), widthCm, heightCm);
 }
 
 void RecordWritten(ExportRecord& record, const std::string& outputHost, CSize pixels, float widthCm, float heightCm) {
@@ -182,13 +222,46 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         if (const TonePreset* preset = FindPresetByIndex(o.preset)) ApplyPreset(curve, *preset);
     JobProgressSink sink(reporter, index);
     const std::string outputHost = devfs::ToHostPath(plan.outputPath);
+    std::vector<std::string> warnings;
+    ExportExtras extras;
+    extras.cores = &run.cores;
+    extras.recordDpi = o.recordDpi ? static_cast<int>(PrintDpi(plan.rcExport, run.widthCm, run.heightCm)) : 0;
+    extras.keepProfile = o.keepProfile;
+    extras.keepMetadata = o.keepMetadata;
+    extras.strict = o.strict;
+    extras.warnings = &warnings;
+    auto warn = [&] {
+        for (const std::string& w : warnings) {
+            record.warnings.push_back(w);
+            reporter.Message(About(job.display, w));
+        }
+    };
+    if (o.lossless) {
+        LosslessCut cut;
+        const int ok = ExportLossless(job.source, plan.outputPath, plan.rcExport, extras, cut, error);
+        if (!ok) {
+            reporter.Message(Failure(job.display, error));
+            return false;
+        }
+        RecordWritten(record, outputHost, CSize(cut.written.Width(), cut.written.Height()), run.widthCm,
+                      run.heightCm);
+        record.lossless = LosslessShift{cut.shiftX, cut.shiftY, cut.clipped};
+        if (cut.clipped) warnings.push_back("the lossless cut was clipped to the photograph's edge");
+        warn();
+        const std::string lowDpi = WarnOfLowResolution(record, run.formatName, o.minDpi);
+        if (!lowDpi.empty()) reporter.Message(About(job.display, lowDpi));
+        return true;
+    }
     PhotoReport report;
     report.strict = o.strict;
-    if (!ExportFramedImage(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, &report)) {
+    const int ok =
+        ExportFramedImageWith(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, extras, &report);
+    if (!ok) {
         reporter.Message(Failure(job.display, FailureText(report, outputHost)));
         return false;
     }
     RecordWritten(record, outputHost, CSize(plan.rcExport.Width(), plan.rcExport.Height()), run.widthCm, run.heightCm);
+    warn();
     const std::string damage = DamageText(report);
     if (!damage.empty()) {
         record.warnings.push_back(damage);
@@ -215,6 +288,7 @@ void ExportWorker(size_t index, void* context) {
         record.ok = false;
         record.error = t_failure.empty() ? "not written" : t_failure;
     }
+    run.cores.Finished();
     // A failure has no tab line: its message on the error stream says it all.
     std::string line;
     if (run.options->json)
@@ -377,6 +451,7 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     unsigned threads = o.jobs > 0 ? static_cast<unsigned>(o.jobs) : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
 
+    run.cores.Reset(threads, run.jobs.size());
     Reporter reporter(run.jobs.size(), s.out, s.err, s.bar);
     run.reporter = &reporter;
     {
