@@ -95,7 +95,9 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   [ "$(complete_words "$cli" ex)" = export ] || fail "completion of a command"
   [ "$(complete_words "$cli" export --fr)" = --frame ] || fail "completion of an option"
   [ "$(complete_words "$cli" export --format A | sort | tr '\n' ' ')" = "A4 A5 A6 " ] || fail "completion of --format"
-  complete_words "$cli" export --preset Little | grep -qx 'Little\\ dark' || fail "completion of --preset"
+  # Not a pipe into grep -q: grep leaving early would fail the pipe under pipefail.
+  presets=$(complete_words "$cli" export --preset Little)
+  grep -qx 'Little\\ dark' <<<"$presets" || fail "completion of --preset"
 else
   echo "bash-completion not there: completion not tried"
 fi
