@@ -68,7 +68,8 @@ for page in trimora trimora-cli; do
   warnings=$(zcat "$stage/share/man/man1/$page.1.gz" | groff -man -ww -z 2>&1)
   [ -z "$warnings" ] || fail "$page(1): $warnings"
   if command -v man >/dev/null; then
-    MANWIDTH=80 man -l "$stage/share/man/man1/$page.1.gz" 2>/dev/null | grep -q "^NAME" || fail "man -l $page(1)"
+    rendered=$(MANWIDTH=80 man -l "$stage/share/man/man1/$page.1.gz" 2>/dev/null)
+    grep -q "^NAME" <<<"$rendered" || fail "man -l $page(1)"
   fi
 done
 for option in $(grep -o -- '--[a-z][a-z-]*' <<<"$gui_help" | sort -u); do
