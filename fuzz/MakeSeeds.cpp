@@ -47,7 +47,7 @@ const Seed SEEDS[] = {
 
 // Smooth gradients with a few hard edges: both kinds of block the coder sees.
 uint8_t Sample(int x, int y, int c, int w, int h) {
-    const int edge = ((x / 7) ^ (y / 5)) & 1 ? 40 : 0;
+    const int edge = ((x / 97) ^ (y / 61)) & 1 ? 40 : 0;
     return static_cast<uint8_t>((x * 255 / w + y * 255 / h * (c + 1) / 3 + edge + c * 60) & 0xff);
 }
 

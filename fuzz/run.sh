@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A longer fuzzing run of decoding and export (not part of the tests):
 #   bash fuzz/run.sh [SECONDS] [more libFuzzer options]
+# SECONDS 0 only builds the target and runs each seed through it once.
 # Builds the libFuzzer target with clang in build-fuzz/ (AddressSanitizer and
 # UBSan included), starts from the seed corpus and keeps what it finds in
 # build-fuzz/fuzz/found/. A failing input is written as build-fuzz/crash-*;
@@ -25,10 +26,12 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[
   "-DCMAKE_C_FLAGS=$flags" "-DCMAKE_CXX_FLAGS=$flags" >/dev/null
 cmake --build build-fuzz --target trimora_fuzz fuzz_corpus
 
-found=build-fuzz/fuzz/found
-mkdir -p "$found"
+mkdir -p build-fuzz/fuzz/found
 export ASAN_OPTIONS="detect_leaks=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 cd build-fuzz
+if [ "$seconds" = 0 ]; then
+  exec ./fuzz/trimora_fuzz -runs=0 "$@" fuzz/corpus
+fi
 exec ./fuzz/trimora_fuzz -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 \
   -max_len=262144 -print_final_stats=1 "$@" fuzz/found fuzz/corpus

@@ -9,7 +9,8 @@ bash "$here/apt-install.sh" \
   qt6-base-dev qt6-base-dev-tools libgl-dev \
   libjpeg62-turbo-dev libjpeg-turbo-progs \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
-  xvfb xauth imagemagick fonts-dejavu-core lomiri-wallpapers-20.04
+  xvfb xauth imagemagick fonts-dejavu-core lomiri-wallpapers-20.04 \
+  clang libclang-rt-14-dev
 
 for extra in "$here"/install-*-deps.sh; do
   [ -e "$extra" ] && bash "$extra"
