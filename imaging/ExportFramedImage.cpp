@@ -11,13 +11,7 @@
 // The new file is written under a temporary name in the destination folder
 // and renamed over the destination only once it is complete and on disk, so
 // a failed export neither leaves a damaged file nor destroys an existing one.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +19,7 @@
 
 #include "imaging/JpegSource.h"
 #include "imaging/Pipeline.h"
+#include "imaging/TempFile.h"
 #include "platform/DeviceFs.h"
 #include "platform/WaitCursor.h"
 #include "tone/ToneCurve.h"
@@ -170,41 +165,6 @@ bool Stream(ExportJob& job) {
     return true;
 }
 
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// A new file in the destination's folder under a hidden name of its own,
-// created the way fopen(..., "wb") would create it (mode 0666 less the umask,
-// without touching the umask, which other threads may rely on). Replacing a
-// file keeps that file's permissions.
-FILE* CreateTemporary(const std::string& target, std::string& temp) {
-    const size_t slash = target.rfind('/');
-    const std::string stem = FolderOf(target) + "/." + target.substr(slash == std::string::npos ? 0 : slash + 1);
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[32];
-        std::snprintf(suffix, sizeof suffix, ".%d-%u.tmp", static_cast<int>(::getpid()), counter++);
-        temp = stem + suffix;
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            break;
-        }
-        struct stat st;
-        if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd, st.st_mode & 07777);
-        if (FILE* file = ::fdopen(fd, "wb")) return file;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        break;
-    }
-    temp.clear();
-    return nullptr;
-}
-
 }  // namespace
 
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
@@ -225,12 +185,10 @@ int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destin
     if (!job.source) return 0;
 
     bool ok = StartDecoder(job);
-    std::string target;
-    std::string temp;
+    TempFile output;
     if (ok) {
-        target = devfs::ToHostPath(destinationPath);
-        job.destination = CreateTemporary(target, temp);
-        ok = job.destination != nullptr;
+        ok = output.Create(devfs::ToHostPath(destinationPath));
+        job.destination = output.Stream();
     }
     if (ok) ok = Stream(job);
 
@@ -238,21 +196,6 @@ int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destin
     if (job.decoderCreated) jpeg_destroy_decompress(&job.dinfo);
     std::fclose(job.source);
 
-    if (job.destination) {
-        // The encoder flushed through stdio; the bytes must also be on the
-        // disk before the rename makes them the destination.
-        if (ok && (std::fflush(job.destination) != 0 || ::fsync(::fileno(job.destination)) != 0)) ok = false;
-        if (std::fclose(job.destination) != 0) ok = false;
-    }
-    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false;
-    if (!ok) {
-        if (!temp.empty()) ::unlink(temp.c_str());
-        return 0;
-    }
-    const int dir = ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
+    if (!ok || !output.Commit()) return 0;
     return 1;
 }

@@ -588,6 +588,10 @@ int CWinApp::Run(int& argc, char** argv) {
     if (!QApplication::instance()) m_app = std::make_unique<QApplication>(argc, argv);
     InstallGuiPlatformHooks();
     InitInstance();
+    // The application object is a global, so its members would die in the
+    // exit handlers after main, when Qt's own globals are already gone:
+    // QApplication must go while the program is still running.
+    m_app.reset();
     return 0;
 }
 

@@ -183,7 +183,8 @@ public:
     CWinApp();
     virtual ~CWinApp();
     virtual BOOL InitInstance() = 0;
-    // Runs the program: builds the QApplication, calls InitInstance.
+    // Runs the program: builds the QApplication, calls InitInstance, and
+    // destroys the QApplication again before returning.
     int Run(int& argc, char** argv);
 
     CWnd* m_pMainWnd = nullptr;

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Starts the real `trimora` as a process, lets the preloaded user hook tap the
+# cross, and checks that the program ends with status 0.
+#   run_to_the_end.sh TRIMORA HOOK_LIBRARY offscreen|x11
+# On "x11" the program runs on Xvfb and the cross is clicked with xdotool, as
+# a user's pointer clicks it; exit 77 (skipped) when those tools are missing.
+set -uo pipefail
+trimora=$1 hook=$2 mode=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# Runs trimora with the given arguments; leaves the status in $status and the
+# hook's lines in $work/report.
+run_trimora() {
+  rm -f "$work/report"
+  if [ "$mode" = offscreen ]; then
+    QT_QPA_PLATFORM=offscreen TRIMORA_HOOK_REPORT="$work/report" TRIMORA_HOOK_CROSS=tap \
+      LD_PRELOAD="$hook" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+      timeout 60 "$trimora" "$@" >"$work/out" 2>"$work/err"
+    status=$?
+  else
+    xvfb-run -a -s "-screen 0 640x480x24" bash -c '
+      report=$1 trimora=$2 hook=$3; shift 3
+      env -u QT_QPA_PLATFORM TRIMORA_HOOK_REPORT="$report" TRIMORA_HOOK_CROSS=point \
+        LD_PRELOAD="$hook" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+        "$trimora" "$@" &
+      pid=$!
+      for _ in $(seq 300); do
+        grep -q "^cross " "$report" 2>/dev/null && break
+        kill -0 $pid 2>/dev/null || break
+        sleep 0.1
+      done
+      if read -r _ x y < <(grep "^cross " "$report"); then
+        xdotool mousemove "$x" "$y" click 1
+      fi
+      # Give it a while to end, but never hang the test.
+      for _ in $(seq 300); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+      kill -0 $pid 2>/dev/null && { echo "still running after the click" >&2; kill -KILL $pid; }
+      wait $pid
+    ' bash "$work/report" "$trimora" "$hook" "$@" >"$work/out" 2>"$work/err"
+    status=$?
+  fi
+}
+
+expect_status() {
+  if [ "$status" -ne "$1" ]; then
+    fail "$2: exit status $status, expected $1"
+    sed 's/^/  stderr: /' "$work/err"
+  fi
+}
+
+expect_line() {
+  grep -qxF -- "$1" "$work/report" 2>/dev/null || { fail "$2: no line \"$1\" in"; sed 's/^/  /' "$work/report" 2>/dev/null; }
+}
+
+if [ "$mode" = x11 ]; then
+  command -v xvfb-run >/dev/null && command -v xdotool >/dev/null || { echo "xvfb-run or xdotool missing"; exit 77; }
+fi
+
+# Nothing loaded: the splash, then the cross.
+run_trimora --root "$work"
+expect_status 0 "closed on the splash"
+expect_line "status Selected format: 15.2x10.2 cm" "closed on the splash"
+
+[ $failures -eq 0 ] && echo "all cases passed ($mode)"
+[ $failures -eq 0 ]
