@@ -34,4 +34,4 @@ if [ "$seconds" = 0 ]; then
   exec ./fuzz/trimora_fuzz -runs=0 "$@" fuzz/corpus
 fi
 exec ./fuzz/trimora_fuzz -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 \
-  -max_len=262144 -print_final_stats=1 "$@" fuzz/found fuzz/corpus
+  -max_len=262144 -print_final_stats=1 -dict=../fuzz/jpeg.dict "$@" fuzz/found fuzz/corpus
