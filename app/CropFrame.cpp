@@ -193,9 +193,9 @@ void FrameModel::FitFrameToImage() {
     UpdateFrameRect();
 }
 
-void FrameModel::StepFrame(int dx, int dy) {
+void FrameModel::StepFrame(int dx, int dy, int times) {
     if (!m_bLoaded) return;
-    m_frame.MoveBy(dx, dy);
+    for (int i = 0; i < times; ++i) m_frame.MoveBy(dx, dy);
     UpdateSourceRect(m_frame.m_rect);
     Redraw();
 }

@@ -80,9 +80,8 @@ public:
 
 protected:
     virtual void Redraw() {}
-
-private:
-    void StepFrame(int dx, int dy);
+    // times key steps of (dx, dy), each kept on the photograph, shown once.
+    void StepFrame(int dx, int dy, int times = 1);
 };
 
 // CentreRect: a w x h rectangle centred in rect, halves truncated.

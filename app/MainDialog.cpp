@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScreen>
 
@@ -17,6 +18,7 @@
 #include "platform/WaitCursor.h"
 #include "resources/MainTemplate.h"
 #include "tone/AdjustDialog.h"
+#include "tone/AdjustPreview.h"
 
 CMainDialog::CMainDialog() : CDialog(MainTemplate(), nullptr) {
     m_hIcon = LoadIconResource(IDI_MAIN);
@@ -32,6 +34,10 @@ CMainDialog::CMainDialog() : CDialog(MainTemplate(), nullptr) {
     MapCommand(ID_MOVE_RIGHT, [this] { OnMoveRight(); });
     MapCommand(ID_MOVE_UP, [this] { OnMoveUp(); });
     MapCommand(ID_MOVE_DOWN, [this] { OnMoveDown(); });
+    MapCommand(ID_MOVE_LEFT_FAR, [this] { StepFrame(-1, 0, 10); });
+    MapCommand(ID_MOVE_RIGHT_FAR, [this] { StepFrame(1, 0, 10); });
+    MapCommand(ID_MOVE_UP_FAR, [this] { StepFrame(0, -1, 10); });
+    MapCommand(ID_MOVE_DOWN_FAR, [this] { StepFrame(0, 1, 10); });
 }
 
 CMainDialog::~CMainDialog() { DeleteBitmaps(); }
@@ -63,13 +69,35 @@ BOOL CMainDialog::OnInitDialog() {
     SetAccelerators({{Qt::Key_Left, ID_MOVE_LEFT},
                      {Qt::Key_Right, ID_MOVE_RIGHT},
                      {Qt::Key_Up, ID_MOVE_UP},
-                     {Qt::Key_Down, ID_MOVE_DOWN}});
+                     {Qt::Key_Down, ID_MOVE_DOWN},
+                     {Qt::Key_Left, ID_MOVE_LEFT_FAR, Qt::ShiftModifier},
+                     {Qt::Key_Right, ID_MOVE_RIGHT_FAR, Qt::ShiftModifier},
+                     {Qt::Key_Up, ID_MOVE_UP_FAR, Qt::ShiftModifier},
+                     {Qt::Key_Down, ID_MOVE_DOWN_FAR, Qt::ShiftModifier},
+                     {Qt::Key_O, IDC_OPEN, Qt::ControlModifier},
+                     {Qt::Key_R, IDC_ROTATE, Qt::ControlModifier},
+                     {Qt::Key_T, IDC_ADJUST, Qt::ControlModifier},
+                     {Qt::Key_G, IDC_GO, Qt::ControlModifier},
+                     {Qt::Key_Q, IDCANCEL, Qt::ControlModifier}});
     m_hAccel = TRUE;
+    AcceptDroppedPhotographs();
+    // The pictures alone do not say what they do.
+    const std::pair<int, const char*> tips[] = {{IDC_OPEN, "Open a photograph"},
+                                                {IDC_ROTATE, "Turn the frame"},
+                                                {IDC_ADJUST, "Adjust tones"},
+                                                {IDC_GO, "Create the framed file"},
+                                                {IDCANCEL, "Close"}};
+    for (const auto& [id, tip] : tips)
+        if (QWidget* picture = GetDlgItemWidget(id)) picture->setToolTip(QString::fromUtf8(tip));
     return TRUE;
 }
 
 BOOL CMainDialog::PreTranslateMessage(QObject* target, QEvent* event) {
     if (m_hAccel && TranslateAccelerator(target, event)) return TRUE;
+    // Escape would be the cancel command, and one press too many (after
+    // closing the format list, say) would end the program and lose the
+    // frame. Only the cross, Ctrl+Q and the window's close box end it.
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) return TRUE;
     return CDialog::PreTranslateMessage(target, event);
 }
 
@@ -279,30 +307,48 @@ void CMainDialog::OnOpen() {
     browser.m_nMode = BROWSE_FILE;
     browser.m_strTitle = L"Select source file";
     if (browser.DoModal() != IDOK) return;
+    OpenPhotograph(browser.m_strPath);
+}
 
+void CMainDialog::OpenPhotograph(const std::wstring& path) {
+    if (m_bBusy) return;
     m_bLoaded = FALSE;
     DeleteBitmaps();
     PumpOneMessage();
+    // The decoder may read a whole progressive file before the first row
+    // comes out: show the window as it now is (no browser, no old picture)
+    // rather than whatever was on the screen.
+    Invalidate();
+    UpdateWindow();
     CWaitCursor wait;
     m_preview.Clear();
     const CRect a = GetPreviewArea();
     // The pipeline takes previews up to 800 x 600; a larger screen shows the
     // preview at that size, centred.
     m_sizePreview = {std::clamp(a.right - a.left, 1, 800), std::clamp(a.bottom - a.top, 1, 600)};
+    PhotoReport report;
     m_bBusy = TRUE;
-    const int ok = LoadPreview(browser.m_strPath, m_sizePreview, m_sizeSource, m_preview, *this);
+    const int ok = LoadPreview(path, m_sizePreview, m_sizeSource, m_preview, *this, &report);
     m_bBusy = FALSE;
     if (!ok) {
         m_preview.Clear();
         ShowMessageBox(L"Cannot open this file", L"Warning", MessageIcon::Information, this);
     } else {
         m_hbmPreview = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
-        m_hbmAdjusted = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
+        // The curve stays in force for the new photograph, and GO! applies
+        // it: the adjusted view must show it from the start.
+        if (!RenderAdjustedBitmap(m_curve, m_preview, m_sizePreview.cx, m_sizePreview.cy, &m_hbmAdjusted))
+            m_hbmAdjusted = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
         m_bLoaded = TRUE;
         FitFrameToImage();
-        m_strSourcePath = browser.m_strPath;
+        m_strSourcePath = path;
     }
     Invalidate();
+    // The decoder filled what it could not read with grey; without a word the
+    // grey would pass for part of the photograph.
+    if (ok && report.damageWarnings > 0)
+        ShowMessageBox(L"Image is damaged, its missing part is shown grey", L"Warning", MessageIcon::Information,
+                       this);
 }
 
 void CMainDialog::OnAdjust() {

@@ -38,6 +38,14 @@ public:
     void OnCorrectLab();
     void OnFormatChange();
 
+    // The open command after the browser: loads the photograph at a device
+    // path. A photograph named on the command line or dropped on the window
+    // comes in here too.
+    void OpenPhotograph(const std::wstring& path);
+    // The same for a host path, which must lie inside the storage root
+    // (OpenFromOutside.cpp).
+    void OpenHostPhotograph(const std::string& hostPath);
+
     // The state, as the window keeps it.
     CComboBox m_cbFormat;
     BOOL m_bCorrectLab = TRUE;
@@ -73,6 +81,8 @@ protected:
     void DrawAll(QPainter& painter);
     void DrawCentredBitmap(QPainter& painter, const QImage& picture, int w, int h);
     void DeleteBitmaps();
+    // A JPEG file dropped on the window opens as if picked (OpenFromOutside.cpp).
+    void AcceptDroppedPhotographs();
 
 private:
     bool m_bLayingOut = false;

@@ -1,16 +1,21 @@
 #include "app/TrimoraApp.h"
 
+#include <QTimer>
 #include <cstdio>
-#include <cstring>
-#include <string>
-#include <sys/stat.h>
 
+#include "app/CommandLine.h"
+#include "app/HostPhoto.h"
 #include "app/MainDialog.h"
+#include "imaging/TempFile.h"
 #include "platform/DeviceFs.h"
 
 BOOL CTrimoraApp::InitInstance() {
     CMainDialog dlg;
     m_pMainWnd = &dlg;
+    // A photograph from the command line opens once the window is up, as if
+    // the user had picked it first thing.
+    if (!m_strStartPhoto.empty())
+        QTimer::singleShot(0, [&dlg, photo = m_strStartPhoto] { dlg.OpenHostPhotograph(photo); });
     dlg.DoModal();
     m_pMainWnd = nullptr;
     // No message loop of our own: the program ends with the main window.
@@ -19,37 +24,22 @@ BOOL CTrimoraApp::InitInstance() {
 
 namespace {
 CTrimoraApp theApp;
-
-void Usage(FILE* to) {
-    std::fputs("Usage: trimora [--root DIR]\n"
-               "  --root DIR  the folder shown as the device's storage (default: /)\n",
-               to);
-}
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string root = "/";
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--root") && i + 1 < argc) {
-            root = argv[++i];
-        } else if (!std::strncmp(argv[i], "--root=", 7)) {
-            root = argv[i] + 7;
-        } else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            Usage(stdout);
-            return 0;
-        } else if (argv[i][0] == '-' && argv[i][1] == '-') {
-            // Qt's own options (-platform, -style ...) use one dash; anything
-            // else with two is a mistake worth saying so.
-            std::fprintf(stderr, "trimora: unknown option %s\n", argv[i]);
-            Usage(stderr);
-            return 2;
-        }
-    }
-    struct stat st {};
-    if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "trimora: %s is not a folder\n", root.c_str());
-        return 2;
+    TempFile::InstallSignalCleanup();  // a signal or a size limit leaves no half-written export behind
+    StartOptions options;
+    if (const int status = ParseCommandLine(argc, argv, options); status >= 0) return status;
+    std::string root = options.root.empty() ? "/" : options.root;
+    if (!options.photo.empty()) {
+        // The storage is the photograph's own (its card, say), so that the
+        // browser and GO! go on in device paths.
+        const HostPhoto photo = LocateHostPhoto(options.photo, options.root);
+        if (photo.error.empty()) root = photo.root;
+        else std::fprintf(stderr, "trimora: %s\n", photo.error.c_str());
+        theApp.m_strStartPhoto = options.photo;
     }
     devfs::SetStorageRoot(root);
+    QuietRuntimeDir();
     return theApp.Run(argc, argv);
 }

@@ -1,5 +1,9 @@
 #include "browse/BrowseDialog.h"
 
+#include <QApplication>
+#include <QTreeWidgetItem>
+#include <algorithm>
+
 #include "platform/Resources.h"
 #include "resources/BrowseTemplate.h"
 
@@ -12,6 +16,7 @@ CBrowseDialog::CBrowseDialog(CWnd* pParent) : CDialog(BrowseTemplate(), pParent)
         LRESULT result = 0;
         OnSelChangedTree(&nm, &result);
     });
+    MapNotify(IDC_TREE, NM_DBLCLK, [this] { OnDblClkTree(); });
 }
 
 CBrowseDialog::~CBrowseDialog() = default;
@@ -47,8 +52,48 @@ void CBrowseDialog::GetItemPath(HTREEITEM item, std::wstring& path) const {
 }
 
 void CBrowseDialog::OnSelChangedTree(const NMTREEVIEW* pNMTreeView, LRESULT* pResult) {
-    if (pNMTreeView && pNMTreeView->itemNew) ReadOnSelection(m_tree, pNMTreeView->itemNew, m_strFolder);
+    if (pNMTreeView && pNMTreeView->itemNew) {
+        const bool wasRead = m_tree.ItemHasChildren(pNMTreeView->itemNew);
+        ReadOnSelection(m_tree, pNMTreeView->itemNew, m_strFolder);
+        if (!wasRead && m_tree.ItemHasChildren(pNMTreeView->itemNew)) {
+            m_hJustOpened = pNMTreeView->itemNew;
+            m_openedAt.start();
+        }
+    }
     if (pResult) *pResult = 0;
+}
+
+void CBrowseDialog::OnDblClkTree() {
+    HTREEITEM item = m_tree.GetSelectedItem();
+    if (!item) return;
+    if (m_tree.GetItemData(item) == ITEM_JPEG) {
+        OnOK();
+        return;
+    }
+    // The first tap of this double-click has just read and opened the
+    // folder: toggling now would close it again at once.
+    if (item == m_hJustOpened && m_openedAt.isValid() && m_openedAt.elapsed() <= QApplication::doubleClickInterval())
+        return;
+    if (QTreeWidgetItem* it = CTreeCtrl::ToItem(item)) it->setExpanded(!it->isExpanded());
+}
+
+void CBrowseDialog::OnShowLayout() {
+    // The tree takes whatever the window gains (a maximised browser shows
+    // more of the card); the buttons keep to the bottom-right corner.
+    QDialog* w = DialogWidget();
+    if (!w) return;
+    const CRect whole = MapDialogRect({0, 0, Template().cx, Template().cy});
+    const int dx = std::max(0, w->width() - whole.right);
+    const int dy = std::max(0, w->height() - whole.bottom);
+    for (const ControlTemplate& c : Template().controls) {
+        QWidget* control = GetDlgItemWidget(c.id);
+        if (!control) continue;
+        const CRect r = MapDialogRect({c.x, c.y, c.x + c.cx, c.y + c.cy});
+        if (c.id == IDC_TREE)
+            control->setGeometry(r.left, r.top, r.Width() + dx, r.Height() + dy);
+        else
+            control->setGeometry(r.left + dx, r.top + dy, r.Width(), r.Height());
+    }
 }
 
 void CBrowseDialog::OnOK() {

@@ -1,6 +1,7 @@
 #pragma once
 // The storage browser: a tree of the device's folders and JPEG files from
 // which the user picks a file to open or a folder to write into.
+#include <QElapsedTimer>
 #include <string>
 
 #include "browse/BrowseTree.h"
@@ -35,7 +36,12 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
     void OnSelChangedTree(const NMTREEVIEW* pNMTreeView, LRESULT* pResult);
+    void OnDblClkTree();
+    void OnShowLayout() override;
 
 private:
     HTREEITEM m_hLastSelected = nullptr;  // the notification's old item
+    // The folder that the last selection read and opened, and when.
+    HTREEITEM m_hJustOpened = nullptr;
+    QElapsedTimer m_openedAt;
 };

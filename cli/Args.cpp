@@ -111,9 +111,9 @@ bool Accepts(CliCommand command, const std::string& option) {
     case CliCommand::Export:
         return option == "--to" || option == "--format" || option == "--portrait" ||
                option == "--no-lab-correction" || option == "--preset" || option == "--frame" ||
-               option == "--quality" || option == "--jobs";
+               option == "--quality" || option == "--jobs" || option == "--strict";
     case CliCommand::Preview:
-        return option == "--box" || option == "--out";
+        return option == "--box" || option == "--out" || option == "--strict";
     case CliCommand::Curve:
         return option == "--preset";
     default:
@@ -122,7 +122,7 @@ bool Accepts(CliCommand command, const std::string& option) {
 }
 
 bool TakesValue(const std::string& option) {
-    return option != "--portrait" && option != "--no-lab-correction";
+    return option != "--portrait" && option != "--no-lab-correction" && option != "--strict";
 }
 
 }  // namespace
@@ -138,6 +138,11 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
         o.help = true;
         if (args.size() > 1) o.command = CommandByName(args[1]);
         return true;
+    }
+    if (args[0] == "--version") {
+        o.version = args.size() == 1;
+        if (!o.version) error = "--version takes nothing more";
+        return o.version;
     }
     o.command = CommandByName(args[0]);
     if (o.command == CliCommand::None) {
@@ -226,6 +231,8 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
                 return false;
             }
             o.jobs = static_cast<int>(n);
+        } else if (arg == "--strict") {
+            o.strict = true;
         } else if (arg == "--box") {
             if (!ParseBox(value, o.box)) {
                 error = "--box takes WxH with W 1 to 800 and H 1 to 600, not '" + value + "'";
@@ -292,6 +299,8 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
     return true;
 }
 
+std::string VersionText() { return "trimora-cli " TRIMORA_VERSION "\n"; }
+
 std::string HelpText(CliCommand command) {
     switch (command) {
     case CliCommand::Formats:
@@ -321,18 +330,22 @@ std::string HelpText(CliCommand command) {
                "                       its proportions are then made exact as on export\n"
                "  --quality N          JPEG quality 0-100 (default 95)\n"
                "  --jobs N             photographs exported at once (default: the cores)\n"
+               "  --strict             refuse damaged photographs instead of exporting\n"
+               "                       them with their missing parts grey\n"
                "\n"
                "Prints one line per written file, fields separated by tabs: the output\n"
                "path, its size in pixels, the print size in cm, and the resolution that\n"
                "gives in dots per inch. Photographs smaller than 800x600 are refused.\n"
+               "A damaged photograph is exported with a warning on the error stream.\n"
                "Exit status: 0 when every file was written, 1 when any failed, 2 for a\n"
                "usage error.\n";
     case CliCommand::Preview:
-        return "Usage: trimora-cli preview PHOTO --box WxH --out FILE.ppm|FILE.bmp\n"
+        return "Usage: trimora-cli preview PHOTO --box WxH --out FILE.ppm|FILE.bmp [--strict]\n"
                "\n"
                "Decodes PHOTO into the preview the program shows in a box of at most\n"
                "WxH pixels (W up to 800, H up to 600) and writes it as a binary PPM or a\n"
-               "24-bit BMP. Prints the preview size and the photograph's size.\n";
+               "24-bit BMP. Prints the preview size and the photograph's size.\n"
+               "A damaged photograph gives a warning; with --strict it is refused.\n";
     case CliCommand::Curve: {
         std::string text =
             "Usage: trimora-cli curve --preset NAME|INDEX\n"
@@ -359,5 +372,6 @@ std::string HelpText(CliCommand command) {
            "  preview   write the preview the program shows of a photograph\n"
            "  curve     print a tone preset's table\n"
            "\n"
-           "'trimora-cli COMMAND --help' tells more about each.\n";
+           "'trimora-cli COMMAND --help' tells more about each;\n"
+           "'trimora-cli --version' prints the version.\n";
 }

@@ -13,6 +13,7 @@ enum class FrameMode { Fit, Center, Given };
 struct CliOptions {
     CliCommand command = CliCommand::None;
     bool help = false;
+    bool version = false;
 
     std::vector<std::string> photos;
     std::string toDir;
@@ -24,6 +25,7 @@ struct CliOptions {
     CRect frame;  // source pixels, for FrameMode::Given
     int quality = 95;
     int jobs = 0;  // 0: one per core
+    bool strict = false;  // refuse damaged photographs
 
     CSize box;
     std::string out;
@@ -31,6 +33,9 @@ struct CliOptions {
 
 // False on a usage error, with error saying what is wrong.
 bool ParseArgs(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// "trimora-cli VERSION", one line.
+std::string VersionText();
 
 // The help text of a command, or the overview for CliCommand::None.
 std::string HelpText(CliCommand command);

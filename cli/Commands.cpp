@@ -15,6 +15,7 @@
 #include "app/PrintFormatTable.h"
 #include "cli/HostPaths.h"
 #include "cli/JpegHeader.h"
+#include "cli/PhotoMessages.h"
 #include "cli/PreviewFile.h"
 #include "cli/Reporter.h"
 #include "imaging/Pipeline.h"
@@ -68,11 +69,15 @@ private:
 };
 
 // What identifies the file a host path leads to: the file itself when it
-// exists (so that links and other spellings meet), its path otherwise.
+// exists (so that links and other spellings meet), its path otherwise, in
+// the device's lower case: once the first of two names that differ only in
+// case is written, the storage resolves the second to that same file.
 std::string FileIdentity(const std::string& hostPath) {
     struct stat st {};
     if (::stat(hostPath.c_str(), &st) == 0)
         return "i" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    std::wstring wide;
+    if (FromUtf8(hostPath, wide)) return "p" + ToUtf8(devfs::LowerName(wide));
     return "p" + hostPath;
 }
 
@@ -80,6 +85,7 @@ struct ExportJob {
     std::string display;  // the photograph as the user named it
     std::wstring source;  // device path
     std::string error;    // set when planning already refused it
+    std::vector<std::string> warnings;  // what was wrong with a photograph that was written
 };
 
 struct ExportRun {
@@ -139,8 +145,12 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
         CSize box(800, 600), decoded;
         PreviewBuffer preview;
         NullProgressSink quiet;
-        if (!LoadPreview(job.source, box, decoded, preview, quiet)) {
-            if (t_messages == 0) reporter.Message(About(job.display, "Cannot open this file"));
+        PhotoReport report;
+        report.strict = o.strict;
+        if (!LoadPreview(job.source, box, decoded, preview, quiet, &report)) {
+            const std::string why = FailureText(report, "");
+            if (!why.empty() || t_messages == 0)
+                reporter.Message(About(job.display, why.empty() ? "Cannot open this file" : why));
             return false;
         }
         size = decoded;
@@ -164,9 +174,16 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
         if (const TonePreset* preset = FindPresetByIndex(o.preset)) ApplyPreset(curve, *preset);
     JobProgressSink sink(reporter, index);
     const std::string outputHost = devfs::ToHostPath(plan.outputPath);
-    if (!ExportFramedImage(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality)) {
-        reporter.Message(About(job.display, "Cannot create file " + outputHost));
+    PhotoReport report;
+    report.strict = o.strict;
+    if (!ExportFramedImage(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, &report)) {
+        reporter.Message(About(job.display, FailureText(report, outputHost)));
         return false;
+    }
+    const std::string damage = DamageText(report);
+    if (!damage.empty()) {
+        job.warnings.push_back(damage);
+        reporter.Message(About(job.display, damage));
     }
     line = ResultLine(outputHost, plan.rcExport, run.widthCm, run.heightCm);
     return true;
@@ -231,10 +248,16 @@ int RunPreview(const CliOptions& o, const CliStreams& s) {
     CSize box = o.box, size;
     PreviewBuffer preview;
     JobProgressSink sink(reporter, 0);
-    if (!LoadPreview(source, box, size, preview, sink)) {
-        if (t_messages == 0) reporter.Message(About(photo, "Cannot open this file"));
+    PhotoReport report;
+    report.strict = o.strict;
+    if (!LoadPreview(source, box, size, preview, sink, &report)) {
+        const std::string why = FailureText(report, "");
+        if (!why.empty() || t_messages == 0)
+            reporter.Message(About(photo, why.empty() ? "Cannot open this file" : why));
         return 1;
     }
+    const std::string damage = DamageText(report);
+    if (!damage.empty()) reporter.Message(About(photo, damage));
     reporter.Close();
     const bool bmp = o.out.size() >= 4 && o.out.compare(o.out.size() - 4, 4, ".bmp") == 0;
     if (!WritePreviewFile(o.out, preview, box, bmp ? PreviewFileType::Bmp : PreviewFileType::Ppm, error)) {
@@ -286,6 +309,7 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     // photograph of the run while a worker reads it, are refused up front:
     // in parallel, either would leave a damaged file.
     std::map<std::string, size_t> sources, outputs;
+    std::vector<std::string> outputHosts(files.size());
     run.jobs.resize(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
         ExportJob& job = run.jobs[i];
@@ -298,9 +322,12 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
         if (!job.error.empty()) continue;
         const std::string outputHost = devfs::ToHostPath(MakeOutputPath(run.folder, job.source, run.suffix));
         const std::string id = FileIdentity(outputHost);
+        outputHosts[i] = outputHost;
         const auto same = outputs.find(id);
         if (same != outputs.end()) {
             job.error = "skipped: " + outputHost + " is already written for " + run.jobs[same->second].display;
+            const std::string& earlier = outputHosts[same->second];
+            if (earlier != outputHost) job.error += " (as " + earlier + ": the storage takes both names for one file)";
             continue;
         }
         const auto other = sources.find(id);
@@ -332,6 +359,10 @@ int RunCli(int argc, const char* const* argv, const CliStreams& s) {
     if (!ParseArgs(args, options, error)) {
         std::fprintf(s.err, "%s: %s\nTry '%s --help'.\n", kProgram, error.c_str(), kProgram);
         return 2;
+    }
+    if (options.version) {
+        std::fputs(VersionText().c_str(), s.out);
+        return 0;
     }
     if (options.help || options.command == CliCommand::None) {
         std::fputs(HelpText(options.command).c_str(), s.out);

@@ -27,9 +27,11 @@ void Silent(j_common_ptr) {}
 }  // namespace
 
 bool ReadJpegHeader(const std::wstring& devicePath, JpegHeader& header, std::string& error) {
-    FILE* file = devfs::OpenFile(devicePath, "rb");
+    const char* kind = nullptr;
+    FILE* file = devfs::OpenRegularFile(devicePath, &kind);
     if (!file) {
-        error = std::string("cannot open: ") + std::strerror(errno);
+        error = kind ? std::string("cannot read the photograph: it is ") + kind + ", not a file"
+                     : std::string("cannot open the photograph: ") + std::strerror(errno);
         return false;
     }
     jpeg_decompress_struct cinfo;
@@ -41,7 +43,7 @@ bool ReadJpegHeader(const std::wstring& devicePath, JpegHeader& header, std::str
     if (setjmp(trap.jump)) {
         jpeg_destroy_decompress(&cinfo);
         std::fclose(file);
-        error = std::string("not a readable JPEG file (") + trap.message + ")";
+        error = std::string("cannot decode the photograph: ") + trap.message;
         return false;
     }
     jpeg_create_decompress(&cinfo);

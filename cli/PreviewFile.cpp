@@ -1,8 +1,5 @@
 #include "cli/PreviewFile.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +7,7 @@
 #include <vector>
 
 #include "imaging/DibBitmap.h"
+#include "imaging/TempFile.h"
 
 namespace {
 
@@ -76,31 +74,17 @@ bool WritePreviewFile(const std::string& path, const PreviewBuffer& preview, CSi
         error = "no preview to write";
         return false;
     }
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = std::string("cannot create the file: ") + std::strerror(errno);
+    TempFile file;
+    if (!file.Create(path)) {
+        error = std::string("cannot create the file: ") + std::strerror(file.Error());
         return false;
     }
-    // mkstemp makes the file private; a preview is an ordinary file.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    FILE* f = ::fdopen(fd, "wb");
-    if (!f) {
-        error = std::string("cannot write the file: ") + std::strerror(errno);
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return false;
-    }
-    bool ok = type == PreviewFileType::Ppm ? WritePpm(f, preview, size) : WriteBmp(f, preview, size);
-    int saved = errno;
-    if (std::fflush(f) != 0) ok = false, saved = errno;
-    if (std::fclose(f) != 0) ok = false, saved = errno;
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) ok = false, saved = errno;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        error = std::string("cannot write the file: ") + std::strerror(saved);
+    FILE* f = file.Stream();
+    errno = 0;
+    const bool ok = type == PreviewFileType::Ppm ? WritePpm(f, preview, size) : WriteBmp(f, preview, size);
+    if (!ok) file.SetError(errno ? errno : EIO);
+    if (!file.Commit()) {
+        error = std::string("cannot write the file: ") + std::strerror(file.Error());
         return false;
     }
     return true;

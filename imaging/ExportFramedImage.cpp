@@ -12,6 +12,7 @@
 // and renamed over the destination only once it is complete and on disk, so
 // a failed export neither leaves a damaged file nor destroys an existing one.
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdint>
 #include <cstdio>
@@ -57,6 +58,7 @@ struct ExportJob {
     std::jmp_buf jump;
     bool decoderCreated = false;
     bool encoderCreated = false;
+    bool frameOutside = false;
     SourceColour colour = SourceColour::Rgb;
 };
 
@@ -71,9 +73,10 @@ bool StartDecoder(ExportJob& job) {
     // The caller keeps the frame inside the photograph; a frame that is not
     // would make the library skip or crop past the end.
     const CRect& c = job.crop;
-    return c.left >= 0 && c.top >= 0 && c.left < c.right && c.top < c.bottom &&
-           static_cast<JDIMENSION>(c.right) <= dinfo.output_width &&
-           static_cast<JDIMENSION>(c.bottom) <= dinfo.output_height;
+    job.frameOutside = !(c.left >= 0 && c.top >= 0 && c.left < c.right && c.top < c.bottom &&
+                         static_cast<JDIMENSION>(c.right) <= dinfo.output_width &&
+                         static_cast<JDIMENSION>(c.bottom) <= dinfo.output_height);
+    return !job.frameOutside;
 }
 
 bool Stream(ExportJob& job) {
@@ -81,7 +84,6 @@ bool Stream(ExportJob& job) {
     jpeg_decompress_struct& dinfo = job.dinfo;
     jpeg_compress_struct& cinfo = job.cinfo;
     const CRect& crop = job.crop;
-    const JDIMENSION height = dinfo.output_height;
     const JDIMENSION fullWidth = dinfo.output_width;
     const JDIMENSION left = static_cast<JDIMENSION>(crop.left);
     const JDIMENSION right = static_cast<JDIMENSION>(crop.right);
@@ -121,11 +123,14 @@ bool Stream(ExportJob& job) {
         batch[i] = converted ? converted[i] : decoded[i] + static_cast<size_t>(left - windowLeft) * components;
     const size_t rowBytes = static_cast<size_t>(outWidth) * 3;
 
+    // Decoding stops after the frame's last row, so the rows worked through
+    // are those down to it: counted over the whole height the line would
+    // stop short of the end.
     ProgressSink& progress = *job.progress;
     int lastPercent = 0;
     progress.DrawProgress(0);
-    auto report = [&](JDIMENSION row) {
-        const int percent = static_cast<int>(static_cast<uint64_t>(row) * 100 / height);
+    auto report = [&](JDIMENSION rowsDone) {
+        const int percent = static_cast<int>(static_cast<uint64_t>(rowsDone) * 100 / bottom);
         if (percent != lastPercent) {
             progress.DrawProgress(percent);
             lastPercent = percent;
@@ -136,7 +141,7 @@ bool Stream(ExportJob& job) {
         const JDIMENSION chunk = std::min(SKIP_CHUNK, top - dinfo.output_scanline);
         if (jpeg_skip_scanlines(&dinfo, chunk) == 0) return false;
         progress.PumpOneMessage();
-        report(dinfo.output_scanline - 1);
+        report(dinfo.output_scanline);
     }
 
     int pending = 0;
@@ -154,7 +159,7 @@ bool Stream(ExportJob& job) {
             pending = 0;
         }
         progress.PumpOneMessage();
-        report(y);
+        report(y + 1);
     }
 
     // Nothing below the frame is needed. Stopping here also keeps junk after
@@ -168,7 +173,7 @@ bool Stream(ExportJob& job) {
 }  // namespace
 
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
-                      ProgressSink& progress, ToneCurve& curve, int quality) {
+                      ProgressSink& progress, ToneCurve& curve, int quality, PhotoReport* report) {
     CWaitCursor wait;
     curve.UpdateLut();
     uint8_t tone[256];
@@ -180,22 +185,57 @@ int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destin
     job.crop = crop;
     job.progress = &progress;
     job.quality = quality;
+    job.decoderTrap.strict = report && report->strict;
+    PhotoReport ignored;
+    PhotoReport& result = report ? *report : ignored;
+    using Failure = PhotoReport::Failure;
 
-    job.source = devfs::OpenFile(sourcePath, "rb");
-    if (!job.source) return 0;
+    const char* kind = nullptr;
+    job.source = devfs::OpenRegularFile(sourcePath, &kind);
+    if (!job.source) {
+        result.failure = kind ? Failure::SourceNotRegular : Failure::SourceUnreadable;
+        result.error = errno;
+        result.detail = kind ? kind : "";
+        return 0;
+    }
 
     bool ok = StartDecoder(job);
+    if (!ok) {
+        if (job.frameOutside)
+            result.failure = Failure::FrameOutside;
+        else
+            ReportDecoderFailure(job.decoderTrap, job.dinfo, result);
+    }
     TempFile output;
     if (ok) {
         ok = output.Create(devfs::ToHostPath(destinationPath));
         job.destination = output.Stream();
+        if (!ok) {
+            result.failure = Failure::Destination;
+            result.error = output.Error();
+        }
     }
-    if (ok) ok = Stream(job);
+    if (ok) {
+        ok = Stream(job);
+        if (!ok && job.decoderTrap.failed) {
+            ReportDecoderFailure(job.decoderTrap, job.dinfo, result);
+        } else if (!ok) {
+            // Only writing can fail the encoder here; its errno says why.
+            result.failure = Failure::Destination;
+            result.error = job.encoderTrap.failed && job.encoderTrap.savedErrno ? job.encoderTrap.savedErrno : EIO;
+        }
+    }
+    if (ok) ReportDamage(job.decoderTrap, result);
 
     if (job.encoderCreated) jpeg_destroy_compress(&job.cinfo);
     if (job.decoderCreated) jpeg_destroy_decompress(&job.dinfo);
     std::fclose(job.source);
 
-    if (!ok || !output.Commit()) return 0;
+    if (!ok) return 0;
+    if (!output.Commit()) {
+        result.failure = Failure::Destination;
+        result.error = output.Error();
+        return 0;
+    }
     return 1;
 }

@@ -1,6 +1,12 @@
 #include "imaging/JpegSource.h"
 
+#include <cerrno>
 #include <csetjmp>
+#include <string>
+
+#include <jerror.h>
+
+#include "imaging/Pipeline.h"
 
 namespace {
 
@@ -8,8 +14,45 @@ void SilentOutput(j_common_ptr) {}
 
 [[noreturn]] void ReturnToTrap(j_common_ptr cinfo) {
     auto* trap = reinterpret_cast<JpegErrorTrap*>(cinfo->err);
+    if (!trap->failed) {
+        trap->failed = true;
+        trap->savedErrno = errno;
+        trap->code = cinfo->err->msg_code;
+        (*cinfo->err->format_message)(cinfo, trap->text);
+    }
     (*cinfo->err->output_message)(cinfo);
     std::longjmp(*trap->target, 1);
+}
+
+// The warnings that mean pixels are missing or wrong. Others (an unknown
+// JFIF revision, a bad ICC marker, reading past the last row) leave the
+// picture whole.
+bool IsDamage(int code) {
+    switch (code) {
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_JPEG_EOF:
+    case JWRN_MUST_RESYNC:
+    case JWRN_NOT_SEQUENTIAL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void NoteMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;  // trace output
+    auto* trap = reinterpret_cast<JpegErrorTrap*>(cinfo->err);
+    ++cinfo->err->num_warnings;
+    if (!IsDamage(cinfo->err->msg_code)) return;
+    if (trap->damage++ == 0) (*cinfo->err->format_message)(cinfo, trap->firstDamage);
+    if (trap->strict) {
+        trap->refusedDamage = true;
+        (*cinfo->err->error_exit)(cinfo);
+    }
 }
 
 }  // namespace
@@ -18,8 +61,35 @@ jpeg_error_mgr* InitErrorTrap(JpegErrorTrap& trap, std::jmp_buf* target) {
     jpeg_error_mgr* err = jpeg_std_error(&trap.pub);
     err->error_exit = ReturnToTrap;
     err->output_message = SilentOutput;
+    err->emit_message = NoteMessage;
     trap.target = target;
     return err;
+}
+
+void ReportDamage(const JpegErrorTrap& trap, PhotoReport& report) {
+    report.damageWarnings = trap.damage;
+    report.firstDamage = trap.damage > 0 ? trap.firstDamage : "";
+}
+
+void ReportDecoderFailure(const JpegErrorTrap& trap, const jpeg_decompress_struct& cinfo, PhotoReport& report) {
+    using Failure = PhotoReport::Failure;
+    ReportDamage(trap, report);
+    if (trap.refusedDamage) {
+        report.failure = Failure::SourceDamaged;
+        report.detail = trap.firstDamage;
+    } else if (trap.failed && (trap.code == JERR_OUT_OF_MEMORY || trap.code == JERR_NO_BACKING_STORE)) {
+        // The memory cap: a progressive picture this large needs more than
+        // the decoder may take.
+        report.failure = Failure::SourceTooLarge;
+        report.detail = trap.text;
+    } else if (trap.failed) {
+        report.failure = Failure::SourceUndecodable;
+        report.detail = trap.text;
+    } else {
+        report.failure = Failure::SourceUnsupported;
+        report.detail = std::to_string(cinfo.num_components) +
+                        (cinfo.num_components == 1 ? " colour component" : " colour components");
+    }
 }
 
 bool SelectRgbOutput(jpeg_decompress_struct& cinfo, SourceColour& colour) {
@@ -68,9 +138,10 @@ void CmykToRgb(const JSAMPLE* cmyk, JSAMPLE* rgb, size_t n, bool inverted) {
 }
 
 bool StartRgbDecoder(jpeg_decompress_struct& cinfo, JpegErrorTrap& trap, std::jmp_buf* jump, FILE* file,
-                     bool& created, SourceColour& colour) {
+                     bool& created, SourceColour& colour, jpeg_progress_mgr* monitor) {
     cinfo.err = InitErrorTrap(trap, jump);
     jpeg_create_decompress(&cinfo);
+    cinfo.progress = monitor;
     cinfo.mem->max_memory_to_use = MAX_DECODER_MEMORY;
     created = true;
     jpeg_stdio_src(&cinfo, file);

@@ -10,13 +10,39 @@
 
 // The library's standard error manager followed by the place a fatal error
 // returns to. Nothing is ever printed: this is a GUI program, and a damaged
-// file is reported by the caller's own message.
+// file is reported by the caller's own message. What went wrong is kept for
+// callers that say more.
 struct JpegErrorTrap {
     jpeg_error_mgr pub;
     std::jmp_buf* target = nullptr;
+
+    // A fatal error: errno at that moment (the cause of a write error), the
+    // message's code and text.
+    bool failed = false;
+    int savedErrno = 0;
+    int code = 0;
+    char text[JMSG_LENGTH_MAX] = {};
+
+    // Warnings about damaged data, which the library patches up with grey:
+    // how many, and the first one's text. With strict set (by the caller,
+    // before InitErrorTrap) the first one is fatal instead.
+    bool strict = false;
+    bool refusedDamage = false;
+    int damage = 0;
+    char firstDamage[JMSG_LENGTH_MAX] = {};
 };
 
 jpeg_error_mgr* InitErrorTrap(JpegErrorTrap& trap, std::jmp_buf* target);
+
+struct PhotoReport;
+
+// For a decoder that stopped before its photograph was done: why, from its
+// trap (or, with no fatal error there, because the component layout is not
+// a photograph's). Also copies the damage tally.
+void ReportDecoderFailure(const JpegErrorTrap& trap, const jpeg_decompress_struct& cinfo, PhotoReport& report);
+
+// The damage tally alone, for a decoder that got through.
+void ReportDamage(const JpegErrorTrap& trap, PhotoReport& report);
 
 // What the decoder may allocate. Progressive files need their whole
 // coefficient image in memory (about 72 MiB at 24 MP); a header that claims
@@ -39,8 +65,10 @@ bool SelectRgbOutput(jpeg_decompress_struct& cinfo, SourceColour& colour);
 // and starts decompression. Call it under the jump target of trap: a fatal
 // error returns there, and created says whether the decoder must then be
 // destroyed. False for component layouts that are not a photograph.
+// monitor, when given, hears how far the scans of a multi-scan (progressive)
+// file have been read, which jpeg_start_decompress does all at once.
 bool StartRgbDecoder(jpeg_decompress_struct& cinfo, JpegErrorTrap& trap, std::jmp_buf* jump, FILE* file,
-                     bool& created, SourceColour& colour);
+                     bool& created, SourceColour& colour, jpeg_progress_mgr* monitor = nullptr);
 
 // n pixels of C, M, Y, K to R, G, B.
 void CmykToRgb(const JSAMPLE* cmyk, JSAMPLE* rgb, size_t n, bool inverted);

@@ -1,5 +1,6 @@
 // Decodes a photograph once, row by row, and averages it down into the
 // preview while it goes: the full picture is never in memory.
+#include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <climits>
@@ -18,6 +19,33 @@ namespace {
 constexpr JDIMENSION MIN_WIDTH = 800;
 constexpr JDIMENSION MIN_HEIGHT = 600;
 
+// A multi-scan (progressive) file is read whole inside jpeg_start_decompress
+// before the first row comes out; that reading takes this share of the
+// progress line, the rows the rest. Reading is nearly all of the time: a
+// 6000 x 4000 progressive photograph took 1.0 s to read its scans and 0.07 s
+// to hand out its rows.
+constexpr int SCAN_READING_PERCENT = 90;
+
+// The library's progress monitor, with the way back to the window.
+struct ScanMonitor {
+    jpeg_progress_mgr pub{};
+    ProgressSink* progress = nullptr;
+    int* lastPercent = nullptr;
+};
+
+void OnScanProgress(j_common_ptr cinfo) {
+    auto* monitor = reinterpret_cast<ScanMonitor*>(cinfo->progress);
+    const jpeg_progress_mgr& p = monitor->pub;
+    monitor->progress->PumpOneMessage();
+    if (p.pass_limit <= 0) return;
+    long percent = p.pass_counter * SCAN_READING_PERCENT / p.pass_limit;
+    if (percent >= SCAN_READING_PERCENT) percent = SCAN_READING_PERCENT - 1;
+    if (percent > *monitor->lastPercent) {
+        monitor->progress->DrawProgress(static_cast<int>(percent));
+        *monitor->lastPercent = static_cast<int>(percent);
+    }
+}
+
 // Everything the decoding step touches lives here, in the caller's frame, so
 // that a fatal library error that jumps back out of it finds every resource
 // where the clean-up expects it.
@@ -31,6 +59,8 @@ struct PreviewJob {
     JpegErrorTrap trap;
     std::jmp_buf jump;
     bool decoderCreated = false;
+    ScanMonitor monitor;
+    int lastPercent = -1;
 
     // Per-column sums of the band being gathered (16 or 32 bits each).
     // Adding rows into these as they arrive gives the same integer sums as
@@ -45,6 +75,7 @@ struct PreviewJob {
 };
 
 enum class Outcome { Done, Refused, Failed };
+
 
 // Decoded rows kept before they are added into the column sums.
 constexpr int ROWS_PER_ADD = 4;
@@ -89,7 +120,15 @@ Outcome Decode(PreviewJob& job) {
 
     jpeg_decompress_struct& cinfo = job.cinfo;
     SourceColour colour = SourceColour::Rgb;
-    if (!StartRgbDecoder(cinfo, job.trap, &job.jump, job.file, job.decoderCreated, colour)) return Outcome::Failed;
+    job.monitor.pub.progress_monitor = OnScanProgress;
+    job.monitor.progress = job.progress;
+    job.monitor.lastPercent = &job.lastPercent;
+    if (!StartRgbDecoder(cinfo, job.trap, &job.jump, job.file, job.decoderCreated, colour, &job.monitor.pub))
+        return Outcome::Failed;
+    // From here on the rows report progress themselves.
+    cinfo.progress = nullptr;
+    const bool scansRead = jpeg_has_multiple_scans(&cinfo);
+    const int rowsFrom = scansRead ? SCAN_READING_PERCENT : 0;
 
     const JDIMENSION width = cinfo.output_width;
     const JDIMENSION height = cinfo.output_height;
@@ -155,11 +194,11 @@ Outcome Decode(PreviewJob& job) {
     int32_t bandRows = 0;
     int32_t outRow = 0;
     float acc = 0.0f;
-    int lastPercent = -1;
+    int& lastPercent = job.lastPercent;
 
     while (cinfo.output_scanline < height) {
         job.progress->PumpOneMessage();
-        const int percent = consumed * 100 / H;
+        const int percent = rowsFrom + static_cast<int>(int64_t(consumed) * (100 - rowsFrom) / H);
         if (percent != lastPercent) {
             job.progress->DrawProgress(percent);
             lastPercent = percent;
@@ -224,19 +263,35 @@ Outcome Decode(PreviewJob& job) {
 }  // namespace
 
 int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, PreviewBuffer& preview,
-                ProgressSink& progress) {
+                ProgressSink& progress, PhotoReport* report) {
     CWaitCursor wait;
     if (box.cx < 1 || box.cx > 800 || box.cy < 1 || box.cy > 600) return 0;
 
     PreviewJob job;
-    job.file = devfs::OpenFile(path, "rb");
-    if (!job.file) return 0;
+    const char* kind = nullptr;
+    job.file = devfs::OpenRegularFile(path, &kind);
+    if (!job.file) {
+        if (report) {
+            report->failure = kind ? PhotoReport::Failure::SourceNotRegular : PhotoReport::Failure::SourceUnreadable;
+            report->error = errno;
+            report->detail = kind ? kind : "";
+        }
+        return 0;
+    }
     job.box = box;
     job.progress = &progress;
     job.preview = &preview;
+    job.trap.strict = report && report->strict;
 
     const Outcome outcome = Decode(job);
 
+    if (report) {
+        if (outcome == Outcome::Failed)
+            ReportDecoderFailure(job.trap, job.cinfo, *report);
+        else
+            ReportDamage(job.trap, *report);
+        if (outcome == Outcome::Refused) report->failure = PhotoReport::Failure::SourceTooSmall;
+    }
     if (job.decoderCreated) jpeg_destroy_decompress(&job.cinfo);
     std::fclose(job.file);
 

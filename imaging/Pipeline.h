@@ -10,12 +10,43 @@
 
 class ToneCurve;
 
+// What a caller may learn beyond 1 or 0: why an operation failed, and what
+// damage the decoder patched up on the way. Passing none changes nothing.
+struct PhotoReport {
+    // In: refuse a photograph whose data is damaged instead of going on with
+    // substitute (grey) data. The export then writes nothing.
+    bool strict = false;
+
+    enum class Failure {
+        None,
+        SourceUnreadable,   // cannot be opened; error says why
+        SourceNotRegular,   // a folder, FIFO, device or socket; detail says which
+        SourceUndecodable,  // not a JPEG or broken beyond use; detail is the library's text
+        SourceUnsupported,  // a component layout that is not a photograph; detail says which
+        SourceTooLarge,     // needs more memory than the decoder may take
+        SourceDamaged,      // damaged data under strict; detail is the damage
+        SourceTooSmall,     // below 800 x 600 (its message box has been shown)
+        FrameOutside,       // the crop does not lie inside the photograph
+        Destination,        // cannot create or write the new file; error says why
+    };
+    Failure failure = Failure::None;
+    int error = 0;
+    std::string detail;
+
+    // Damage met while decoding: the number of warnings about it and the
+    // library's text of the first ("Premature end of JPEG file", "Corrupt
+    // JPEG data: ..."). Set on success too.
+    int damageWarnings = 0;
+    std::string firstDamage;
+};
+
 // box: in, the largest preview the caller can show (1..800 x 1..600); out, the
 // preview's size. sourceSize: out, the photograph's size. Returns 1 or 0.
 int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, PreviewBuffer& preview,
-                ProgressSink& progress);
+                ProgressSink& progress, PhotoReport* report = nullptr);
 
 // crop: source pixels, right and bottom exclusive, inside the photograph.
 // Returns 1 when the destination was written completely.
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath,
-                      const CRect& crop, ProgressSink& progress, ToneCurve& curve, int quality);
+                      const CRect& crop, ProgressSink& progress, ToneCurve& curve, int quality,
+                      PhotoReport* report = nullptr);

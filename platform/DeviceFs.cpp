@@ -1,6 +1,7 @@
 #include "platform/DeviceFs.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
@@ -173,6 +174,42 @@ std::string ToHostPath(const std::wstring& devicePath) {
 
 FILE* OpenFile(const std::wstring& devicePath, const char* mode) {
     return std::fopen(ToHostPath(devicePath).c_str(), mode);
+}
+
+FILE* OpenRegularFile(const std::wstring& devicePath, const char** kind) {
+    if (kind) *kind = nullptr;
+    const int fd = ::open(ToHostPath(devicePath).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        if (kind) {
+            *kind = S_ISDIR(st.st_mode)    ? "a folder"
+                    : S_ISFIFO(st.st_mode) ? "a FIFO"
+                    : S_ISSOCK(st.st_mode) ? "a socket"
+                    : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                                                                 : "not a regular file";
+        }
+        ::close(fd);
+        errno = error;
+        return nullptr;
+    }
+    // Reads of a regular file never wait anyway; the flag goes so that
+    // nothing downstream ever sees EAGAIN.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* file = ::fdopen(fd, "rb");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return file;
 }
 
 bool FindFiles(const std::wstring& pattern, std::vector<FindData>& out) {

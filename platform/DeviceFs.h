@@ -28,6 +28,13 @@ std::string ToHostPath(const std::wstring& devicePath);
 // fopen on a device path.
 FILE* OpenFile(const std::wstring& devicePath, const char* mode);
 
+// Opens a photograph for reading ("rb") without ever waiting: a FIFO with no
+// writer, or a device, would block fopen for good. Anything that is not a
+// regular file is refused: null with errno EISDIR (a folder) or EINVAL, and
+// kind, when given, names what was found ("a folder", "a FIFO", "a device",
+// "a socket"). Null with errno set as by open otherwise.
+FILE* OpenRegularFile(const std::wstring& devicePath, const char** kind = nullptr);
+
 struct FindData {
     std::wstring name;
     uint32_t attributes = 0;

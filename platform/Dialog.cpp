@@ -12,6 +12,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
+#include <QAbstractItemView>
+#include <QStyle>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -24,8 +26,6 @@
 // ---------------------------------------------------------------- CWnd
 
 namespace {
-CRect ToCRect(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
-
 // A static picture that reports a tap, the way the handheld's notify style did.
 class PictureStatic : public QLabel {
 public:
@@ -40,6 +40,22 @@ protected:
             return;
         }
         QLabel::mousePressEvent(e);
+    }
+};
+// A drop-down list whose opened list is wide enough for its longest entry,
+// whatever the style does on its own (some keep it to the box's width), and
+// no wider than the screen.
+class DropDownList : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+    void showPopup() override {
+        QAbstractItemView* list = view();
+        int wanted = list->sizeHintForColumn(0) + 2 * list->frameWidth() + 8;
+        if (count() > maxVisibleItems()) wanted += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+        if (QScreen* s = screen()) wanted = std::min(wanted, s->availableGeometry().width());
+        list->setMinimumWidth(std::max(wanted, width()));
+        QComboBox::showPopup();
     }
 };
 }  // namespace
@@ -361,7 +377,7 @@ void CDialog::Build() {
             break;
         }
         case ControlKind::ComboBox: {
-            auto* cb = new QComboBox(dlg);
+            auto* cb = new DropDownList(dlg);
             cb->setEditable(false);
             cb->setMaxVisibleItems(std::max(3, (r.Height() - m_baseY) / std::max(1, m_baseY)));
             QObject::connect(cb, &QComboBox::activated, dlg, [this, id](int) { Route(id, CBN_SELCHANGE); });
@@ -386,6 +402,10 @@ void CDialog::Build() {
                              [this, id](QTreeWidgetItem*, QTreeWidgetItem*) { Route(id, TVN_SELCHANGED); });
             QObject::connect(t, &QTreeWidget::itemExpanded, dlg,
                              [this, id](QTreeWidgetItem*) { Route(id, TVN_ITEMEXPANDING); });
+            // What a double-click does is the dialog's to say.
+            t->setExpandsOnDoubleClick(false);
+            QObject::connect(t, &QTreeWidget::itemDoubleClicked, dlg,
+                             [this, id](QTreeWidgetItem*, int) { Route(id, NM_DBLCLK); });
             w = t;
             break;
         }
@@ -503,10 +523,10 @@ void CDialog::Route(int id, int code) {
 BOOL CDialog::TranslateAccelerator(QObject*, QEvent* event) {
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return FALSE;
     auto* key = static_cast<QKeyEvent*>(event);
-    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier))
-        return FALSE;
+    const int held =
+        key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier | Qt::MetaModifier);
     for (const Accelerator& a : m_accel) {
-        if (a.key != key->key()) continue;
+        if (a.key != key->key() || a.modifiers != held) continue;
         // A shortcut override only claims the key so that it comes back as a
         // key press; the command runs once, on the press.
         if (event->type() == QEvent::ShortcutOverride) {

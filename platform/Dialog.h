@@ -83,8 +83,9 @@ void DDX_Text(CDataExchange* pDX, int id, std::wstring& value);
 void DDX_CBIndex(CDataExchange* pDX, int id, int32_t& index);
 
 struct Accelerator {
-    int key;       // Qt::Key
-    int command;   // command id sent to the dialog
+    int key;            // Qt::Key
+    int command;        // command id sent to the dialog
+    int modifiers = 0;  // Qt::KeyboardModifiers that must be held, exactly
 };
 
 class CDialog : public CWnd {

@@ -50,6 +50,7 @@ constexpr int STN_CLICKED = 0;
 constexpr int CBN_SELCHANGE = 1;
 constexpr int TVN_SELCHANGED = -402;
 constexpr int TVN_ITEMEXPANDING = -405;
+constexpr int NM_DBLCLK = -3;  // a double-click (or double tap) on a tree item
 
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;

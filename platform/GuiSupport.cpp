@@ -1,6 +1,12 @@
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
+#include <QStyle>
+#include <QTextLayout>
+#include <algorithm>
+#include <cmath>
 #include <QPainter>
 #include <QPen>
 
@@ -53,12 +59,49 @@ void DrawTracker(QPainter& painter, const CRectTracker& tracker) {
         const unsigned mask = tracker.GetHandleMask();
         for (int h = 0; h < 8; ++h) {
             if (!(mask & (1u << h))) continue;
+            // Black with a white rim, so that a handle shows on a dark
+            // photograph as well as on a light one.
             CRect hr = tracker.GetHandleRect(h);
-            painter.fillRect(hr.left, hr.top, hr.Width(), hr.Height(), Qt::black);
+            painter.fillRect(hr.left, hr.top, hr.Width(), hr.Height(), Qt::white);
+            painter.fillRect(hr.left + 1, hr.top + 1, hr.Width() - 2, hr.Height() - 2, Qt::black);
         }
     }
     painter.restore();
 }
+
+namespace {
+// A message box left to itself wraps its text at half the screen's width:
+// on a handheld's screen two or three words a line, and a long file name
+// cut. Lines as long as the screen allows, broken between words where they
+// can be and anywhere in a word too long for a line, show it all.
+void FitMessageToScreen(QMessageBox& box, const QString& text, QWidget* owner) {
+    QScreen* screen = owner ? owner->screen() : QApplication::primaryScreen();
+    auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (!screen || !label || text.isEmpty()) return;
+    const QStyle* style = box.style();
+    int chrome = style->pixelMetric(QStyle::PM_LayoutLeftMargin) + style->pixelMetric(QStyle::PM_LayoutRightMargin) +
+                 2 * style->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) + 16;  // 16: a window frame
+    if (!box.iconPixmap().isNull()) chrome += box.iconPixmap().width() / box.iconPixmap().devicePixelRatio();
+    const int room = screen->availableGeometry().width() - chrome;
+    if (room < 40) return;
+
+    QTextLayout layout(text, label->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    qreal widest = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(room);
+        lines << text.mid(line.textStart(), line.textLength()).trimmed();
+        widest = std::max(widest, line.naturalTextWidth());
+    }
+    layout.endLayout();
+    label->setText(lines.join(QLatin1Char('\n')));
+    label->setMinimumWidth(std::min(room, int(std::ceil(widest)) + 2));
+}
+}  // namespace
 
 void InstallGuiPlatformHooks() {
     SetMessageBoxHandler([](const MessageRequest& request) {
@@ -68,6 +111,7 @@ void InstallGuiPlatformHooks() {
         QMessageBox box(request.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon,
                         QString::fromStdWString(request.caption), QString::fromStdWString(request.text),
                         QMessageBox::Ok, owner);
+        FitMessageToScreen(box, QString::fromStdWString(request.text), owner);
         box.exec();
         return IDOK;
     });

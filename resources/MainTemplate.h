@@ -24,5 +24,10 @@ constexpr int ID_MOVE_LEFT = 32776;
 constexpr int ID_MOVE_RIGHT = 32777;
 constexpr int ID_MOVE_UP = 32778;
 constexpr int ID_MOVE_DOWN = 32779;
+// Shift with an arrow: ten steps at once.
+constexpr int ID_MOVE_LEFT_FAR = 32780;
+constexpr int ID_MOVE_RIGHT_FAR = 32781;
+constexpr int ID_MOVE_UP_FAR = 32782;
+constexpr int ID_MOVE_DOWN_FAR = 32783;
 
 const DialogTemplate& MainTemplate();

@@ -8,7 +8,14 @@ for p in "$@"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 SUDO=()
-if [ "$(id -u)" -ne 0 ]; then SUDO=(sudo); fi
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "Missing packages, and neither root nor sudo to install them: as root, run" \
+         "'apt-get install --no-install-recommends ${missing[*]}', then this script again." >&2
+    exit 1
+  fi
+  SUDO=(sudo)
+fi
 # sudo drops the environment, so the non-interactive front end is passed on
 # the command line.
 "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing Trimora needs on Debian 12.
+# Installs what building, running and testing Trimora needs on Debian 12
+# (the run command needs less: scripts/install-run-deps.sh).
 # Safe to run again: packages already there are left alone.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -10,6 +11,7 @@ bash "$here/apt-install.sh" \
   libjpeg62-turbo-dev libjpeg-turbo-progs \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   xvfb xauth imagemagick fonts-dejavu-core lomiri-wallpapers-20.04 \
+  xdotool desktop-file-utils appstream bash-completion man-db dpkg-dev \
   clang libclang-rt-14-dev
 
 for extra in "$here"/install-*-deps.sh; do

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and starts Trimora.
+# Installs what is missing for running, builds the program and the sample
+# card (nothing else), and starts Trimora.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-bash scripts/build.sh
+bash scripts/install-run-deps.sh
+bash scripts/build.sh trimora sample_card
 args=("$@")
 # Without --root the program would show the whole host as its storage; a
-# newcomer gets the bundled sample card instead.
-if [[ " ${args[*]-} " != *" --root "* ]] && [ -d build/sample-card ]; then
+# newcomer gets the bundled sample card instead. A photograph given to open
+# brings its own storage.
+own_storage=no
+for a in "$@"; do
+  case "${a,,}" in --root | --root=* | *.jpg | *.jpeg) own_storage=yes ;; esac
+done
+if [ $own_storage = no ] && [ -d build/sample-card ]; then
   args=(--root "$PWD/build/sample-card" "${args[@]}")
 fi
 exec ./build/app/trimora "${args[@]}"

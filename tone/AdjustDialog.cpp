@@ -88,7 +88,11 @@ BOOL CAdjustDialog::OnInitDialog() {
     m_cbPreset.SetCurSel(stored == PRESET_INDEX_NONE ? 0 : stored);
 
     if (m_pCurve != nullptr) m_workCurve.Assign(*m_pCurve);
-    return TRUE;
+    // The list is what the dialog is for: with the focus on "Apply" the first
+    // arrow key would only move the focus into the list, and the user, who
+    // sees the list, would find one pick short.
+    m_cbPreset.SetFocus();
+    return FALSE;
 }
 
 void CAdjustDialog::OnPaint(QPainter& painter) {

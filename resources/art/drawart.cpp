@@ -1,12 +1,14 @@
 // Draws Trimora's pictures: the splash bitmap 134, the tool bitmaps 138-142
-// and the program icon 128.
+// and the program icon 128, and that icon again for the desktop's icon theme
+// (16 to 256 pixels, and a scalable SVG of the same drawing).
 //
 // Run by hand (see make_art.sh); its outputs are committed under
-// resources/bitmaps/. Everything is drawn without antialiasing and written as
+// resources/bitmaps/ and desktop/icons/. Everything is drawn without antialiasing and written as
 // 4-bit palette PNGs in the classic 16-colour palette, the way the handheld's
 // 4 bpp bitmap resources look. Fonts are loaded from their files, never looked
 // up by name, so the result does not depend on what fontconfig prefers.
 
+#include <QDir>
 #include <QFile>
 #include <QFont>
 #include <QFontDatabase>
@@ -621,14 +623,86 @@ QImage drawSmallIcon()
     });
 }
 
+// The icon as an SVG, from the same proportions as drawIcon: for desktops
+// that scale icons beyond the drawn sizes.
+std::string drawIconSvg()
+{
+    const double s = 256;
+    const double top = s * 2 / 16, bottom = s - s * 2 / 16;
+    const double px = 0, py = top, pw = s, ph = bottom - top;
+    const double inset = s * 4 / 16;
+    const double fx = inset, fy = top + s * 2 / 16, fw = s - 2 * inset, fh = ph - s * 4 / 16;
+    const double hs = s / 16;
+    auto colour = [](QRgb c) {
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "#%02x%02x%02x", qRed(c), qGreen(c), qBlue(c));
+        return std::string(buf);
+    };
+    auto num = [](double v) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%g", v);
+        return std::string(buf);
+    };
+    auto scene = [&](bool bright) {
+        auto at = [&](double x, double y) { return num(px + x * pw) + "," + num(py + y * ph); };
+        std::string g;
+        g += "<rect x=\"" + num(px) + "\" y=\"" + num(py) + "\" width=\"" + num(pw) + "\" height=\"" + num(ph) +
+             "\" fill=\"" + colour(bright ? kCyan : kTeal) + "\"/>";
+        g += "<circle cx=\"" + num(px + 0.62 * pw) + "\" cy=\"" + num(py + 0.36 * ph) + "\" r=\"" +
+             num(0.13 * ph) + "\" fill=\"" + colour(bright ? kYellow : kOlive) + "\"/>";
+        g += "<polygon points=\"" + at(0, 0.70) + " " + at(0.28, 0.42) + " " + at(0.50, 0.62) + " " +
+             at(0.70, 0.50) + " " + at(1, 0.74) + " " + at(1, 1) + " " + at(0, 1) + "\" fill=\"" +
+             colour(bright ? kGreen : kDarkGreen) + "\"/>";
+        return g;
+    };
+    std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" "
+                      "viewBox=\"0 0 256 256\">\n"
+                      "<defs><clipPath id=\"frame\"><rect x=\"" + num(fx) + "\" y=\"" + num(fy) +
+                      "\" width=\"" + num(fw) + "\" height=\"" + num(fh) + "\"/></clipPath></defs>\n";
+    svg += "<g>" + scene(false) + "</g>\n";
+    svg += "<g clip-path=\"url(#frame)\">" + scene(true) + "</g>\n";
+    svg += "<rect x=\"" + num(px + 4) + "\" y=\"" + num(py + 4) + "\" width=\"" + num(pw - 8) + "\" height=\"" +
+           num(ph - 8) + "\" fill=\"none\" stroke=\"" + colour(kBlack) + "\" stroke-width=\"8\"/>\n";
+    svg += "<rect x=\"" + num(fx + 2) + "\" y=\"" + num(fy + 2) + "\" width=\"" + num(fw - 4) + "\" height=\"" +
+           num(fh - 4) + "\" fill=\"none\" stroke=\"" + colour(kWhite) + "\" stroke-width=\"4\"/>\n";
+    svg += "<rect x=\"" + num(fx + 2) + "\" y=\"" + num(fy + 2) + "\" width=\"" + num(fw - 4) + "\" height=\"" +
+           num(fh - 4) + "\" fill=\"none\" stroke=\"" + colour(kBlack) + "\" stroke-width=\"4\" "
+           "stroke-dasharray=\"8 8\"/>\n";
+    for (double hx : {fx, fx + fw - hs})
+        for (double hy : {fy, fy + fh - hs})
+            svg += "<rect x=\"" + num(hx) + "\" y=\"" + num(hy) + "\" width=\"" + num(hs) + "\" height=\"" +
+                   num(hs) + "\" fill=\"" + colour(kBlack) + "\"/>\n";
+    svg += "</svg>\n";
+    return svg;
+}
+
+// The icon in a freedesktop icon theme folder (hicolor/NxN/apps/NAME.png).
+void writeThemeIcons(const QString& theme, const QString& name)
+{
+    for (int s : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString dir = theme + QStringLiteral("/hicolor/%1x%1/apps").arg(s);
+        QDir().mkpath(dir);
+        writePalettePng(s == 16 ? drawSmallIcon() : drawIcon(s), dir + "/" + name + ".png", false);
+    }
+    const QString dir = theme + "/hicolor/scalable/apps";
+    QDir().mkpath(dir);
+    QFile svg(dir + "/" + name + ".svg");
+    const std::string text = drawIconSvg();
+    if (!svg.open(QIODevice::WriteOnly) || svg.write(text.data(), qint64(text.size())) != qint64(text.size())) {
+        std::fprintf(stderr, "drawart: cannot write %s\n", qPrintable(svg.fileName()));
+        std::exit(1);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: drawart OUTPUT-FOLDER\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: drawart OUTPUT-FOLDER [ICON-THEME-FOLDER]\n");
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]) + "/";
@@ -642,5 +716,6 @@ int main(int argc, char** argv)
     writePalettePng(drawIcon(32), out + "icon128.png", false);
     writePalettePng(drawSmallIcon(), out + "icon128_16.png", false);
     writePalettePng(drawIcon(48), out + "icon128_48.png", false);
+    if (argc == 3) writeThemeIcons(QString::fromLocal8Bit(argv[2]), "io.github.trimora.Trimora");
     return 0;
 }

@@ -1,6 +1,7 @@
 // The main window driven as a user drives it, headless.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -148,6 +149,84 @@ TEST(MainWindow, CrossAndCloseBoxDoNothingWhileBusy) {
         dlg.m_bBusy = FALSE;
         w->close();
         EXPECT_FALSE(dlg.IsRunning());
+    });
+}
+
+TEST(MainWindow, EscapeLeavesItRunningCtrlQAndTheCloseBoxEndIt) {
+    {
+        CMainDialog dlg;
+        bool runningAfterEscape = false;
+        RunWith(dlg, [&](QWidget* w) {
+            LoadFakePhotograph(dlg, 1600, 1200);
+            QTest::keyClick(Combo(dlg), Qt::Key_Down);
+            const CRect placed = dlg.m_frame.m_rect;
+            // The list opened and closed with Escape, then Escape once more.
+            Combo(dlg)->showPopup();
+            QTest::keyClick(Combo(dlg)->view(), Qt::Key_Escape);
+            QTest::keyClick(Combo(dlg), Qt::Key_Escape);
+            QTest::keyClick(w, Qt::Key_Escape);
+            Pump();
+            runningAfterEscape = dlg.IsRunning();
+            EXPECT_EQ(dlg.m_frame.m_rect, placed);
+            QTest::keyClick(Check(dlg), Qt::Key_Q, Qt::ControlModifier);
+            EXPECT_FALSE(dlg.IsRunning());
+        });
+        EXPECT_TRUE(runningAfterEscape);
+    }
+    CMainDialog dlg;
+    bool closed = false;
+    RunWith(dlg, [&](QWidget* w) {
+        w->close();  // what the window manager's close box and Alt+F4 send
+        closed = !dlg.IsRunning();
+    });
+    EXPECT_TRUE(closed);
+}
+
+TEST(MainWindow, PictureTipsShortcutsAndTenStepArrows) {
+    CMainDialog dlg;
+    MessageRecorder messages;
+    RunWith(dlg, [&](QWidget* w) {
+        const std::pair<int, QString> tips[] = {{IDC_OPEN, "Open a photograph"},
+                                                {IDC_ROTATE, "Turn the frame"},
+                                                {IDC_ADJUST, "Adjust tones"},
+                                                {IDC_GO, "Create the framed file"},
+                                                {IDCANCEL, "Close"}};
+        for (const auto& [id, tip] : tips) EXPECT_EQ(dlg.GetDlgItemWidget(id)->toolTip(), tip) << id;
+
+        LoadFakePhotograph(dlg, 1600, 1200);
+        CRect r = dlg.m_frame.m_rect;
+        Combo(dlg)->setFocus();
+        QTest::keyClick(Combo(dlg), Qt::Key_Down, Qt::ShiftModifier);
+        EXPECT_EQ(dlg.m_frame.m_rect, CRect(r.left, r.top + 10, r.right, r.bottom + 10));
+        EXPECT_EQ(dlg.m_rcSource.top, (10 * 1200) / dlg.m_sizePreview.cy);
+        QTest::keyClick(Combo(dlg), Qt::Key_Up);
+        EXPECT_EQ(dlg.m_frame.m_rect.top, r.top + 9);
+        QTest::keyClick(Combo(dlg), Qt::Key_Up, Qt::ShiftModifier);  // stops at the photograph's top
+        EXPECT_EQ(dlg.m_frame.m_rect, r);
+        EXPECT_EQ(Combo(dlg)->currentIndex(), 2);
+
+        QTest::keyClick(w, Qt::Key_R, Qt::ControlModifier);
+        EXPECT_TRUE(dlg.m_bRotated);
+        r = dlg.m_frame.m_rect;
+        QTest::keyClick(w, Qt::Key_Right, Qt::ShiftModifier);
+        EXPECT_EQ(dlg.m_frame.m_rect.left, r.left + 10);
+
+        // Each of these opens its dialog; the titles tell which.
+        QStringList opened;
+        for (Qt::Key key : {Qt::Key_O, Qt::Key_T, Qt::Key_G}) {
+            WhenModal(
+                [&](QWidget* d) {
+                    ASSERT_NE(d, nullptr);
+                    opened << d->windowTitle();
+                    d->close();
+                },
+                w);
+            QTest::keyClick(Combo(dlg), key, Qt::ControlModifier);
+            Pump();
+        }
+        EXPECT_EQ(opened, (QStringList{"Select source file", "Image adjustment", "Select folder for placing the file"}));
+        EXPECT_TRUE(messages.messages.empty());
+        EXPECT_TRUE(dlg.IsRunning());
     });
 }
 

@@ -12,6 +12,7 @@
 
 #include "app/ExportPlan.h"
 #include "app/MainDialog.h"
+#include "imaging/DibImage.h"
 #include "imaging/TestJpeg.h"
 #include "platform/DeviceFs.h"
 #include "resources/MainTemplate.h"
@@ -183,6 +184,72 @@ TEST_F(Workflow, OpenFrameAdjustAndExport) {
     });
 }
 
+// A curve applied to one photograph stays in force for the next, and the
+// window shows the next one through it, as GO! writes it.
+TEST_F(Workflow, TheCurveInForceShowsOnTheNextPhotographAndTheExportLineReachesTheEnd) {
+    AddPhoto("img_0001.jpg", 1200, 900);
+    AddPhoto("img_0002.jpg", 1600, 1200, 11);
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        ASSERT_TRUE(dlg.m_bLoaded);
+        WhenModal(
+            [&](QWidget* adjust) {
+                auto* presets = adjust->findChild<QComboBox*>();
+                ASSERT_NE(presets, nullptr);
+                const int invert = presets->findText("Invert");
+                presets->setCurrentIndex(invert);
+                emit presets->activated(invert);
+                Tap(Item(adjust, IDOK));
+            },
+            w);
+        Tap(dlg.GetDlgItemWidget(IDC_ADJUST));
+        ASSERT_EQ(dlg.m_nPreset, 12);
+
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0002.jpg"});
+        ASSERT_TRUE(dlg.m_bLoaded);
+        ASSERT_TRUE(dlg.m_bShowAdjusted);
+        Pump(50);
+        const int pw = dlg.m_sizePreview.cx, ph = dlg.m_sizePreview.cy;
+        const QImage adjusted = DibToQImage(dlg.m_hbmAdjusted, pw, ph);
+        const QImage shot = dlg.GrabClient();
+        const CRect image = dlg.GetImageRect();
+        const CRect f = dlg.m_frame.m_rect;
+        int compared = 0;
+        for (int y = 0; y < ph; y += 7)
+            for (int x = 0; x < pw; x += 5) {
+                const uint8_t* p = dlg.m_preview.Data() + (size_t(y) * pw + x) * 3;
+                const QColor want(dlg.m_curve.m_lut[p[0]] & 0xFF, dlg.m_curve.m_lut[p[1]] & 0xFF,
+                                  dlg.m_curve.m_lut[p[2]] & 0xFF);
+                ASSERT_EQ(adjusted.pixelColor(x, y), want) << x << "," << y;
+                // On the screen too, away from the frame's outline and handles.
+                const int sx = image.left + x, sy = image.top + y;
+                if (std::abs(sx - f.left) < 8 || std::abs(sx - f.right) < 8 || std::abs(sy - f.top) < 8 ||
+                    std::abs(sy - f.bottom) < 8)
+                    continue;
+                ASSERT_EQ(shot.pixelColor(sx, sy), want) << x << "," << y;
+                ++compared;
+            }
+        EXPECT_GT(compared, 500);
+
+        // The fitted frame ends well above the photograph's last row; the
+        // line still reaches the end of the preview area once the file is
+        // written.
+        ASSERT_LT(dlg.m_rcSource.bottom, 1200 * 9 / 10);
+        const CRect a = dlg.GetPreviewArea();
+        QColor lineEnd, lineMiddle;
+        messages.onMessage = [&](const MessageRequest&) {
+            const QImage now = dlg.GrabClient();
+            lineEnd = now.pixelColor(a.right - 1, a.top + 2);
+            lineMiddle = now.pixelColor(a.left + a.Width() / 2, a.top + 2);
+        };
+        TapAndBrowse(dlg, IDC_GO, {"Storage Card"});
+        ASSERT_EQ(messages.messages.size(), 1u);
+        EXPECT_EQ(lineMiddle, QColor(255, 0, 0));
+        EXPECT_EQ(lineEnd, QColor(255, 0, 0));
+    });
+}
+
 TEST_F(Workflow, CancelledBrowsersChangeNothing) {
     AddPhoto("img_0001.jpg", 1000, 800);
     MessageRecorder messages;
@@ -227,6 +294,22 @@ TEST_F(Workflow, RefusedAndBrokenPhotographs) {
         Tap(dlg.GetDlgItemWidget(IDC_ADJUST));
         EXPECT_EQ(messages.Texts(), (std::vector<std::wstring>{L"Image not loaded", L"Image not loaded"}));
         EXPECT_TRUE(dlg.IsRunning());
+    });
+}
+
+TEST_F(Workflow, ADamagedPhotographOpensWithOneWarning) {
+    const std::string whole = ReadFile(AddPhoto("whole.jpg", 1000, 800));
+    WriteFile(m_root + "/DCIM/cut.jpg", whole.substr(0, whole.size() / 2));
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget*) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "whole.jpg"});
+        ASSERT_TRUE(dlg.m_bLoaded);
+        EXPECT_TRUE(messages.messages.empty());
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "cut.jpg"});
+        EXPECT_TRUE(dlg.m_bLoaded);
+        ASSERT_EQ(messages.Texts(), std::vector<std::wstring>{L"Image is damaged, its missing part is shown grey"});
+        EXPECT_EQ(messages.messages[0].caption, L"Warning");
+        EXPECT_EQ(messages.messages[0].icon, MessageIcon::Information);
     });
 }
 

@@ -145,6 +145,55 @@ TEST_F(BrowseDialogTest, FileModePicksAJpegFromATappedFolder) {
     EXPECT_EQ(m_messages.size(), 1u);
 }
 
+// A double-click (or double tap) on a row: press, release, press as a double
+// click, release, as the window system delivers it.
+void DoubleTap(QTreeWidget* t, QTreeWidgetItem* item) {
+    t->scrollToItem(item);
+    const QPoint at = t->visualItemRect(item).center();
+    QTest::mousePress(t->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(t->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(t->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(t->viewport(), Qt::LeftButton, {}, at);
+    QApplication::processEvents();
+}
+
+TEST_F(BrowseDialogTest, DoubleClickOpensAndClosesFoldersAcceptsFilesAndTheTreeGrowsWithTheWindow) {
+    CBrowseDialog dlg;
+    dlg.m_nMode = BROWSE_FILE;
+    intptr_t result = Run(dlg, [&](CBrowseDialog& d) {
+        QTreeWidget* t = Tree(d);
+        QTreeWidgetItem* root = t->topLevelItem(0);
+
+        // Maximised: the tree takes the room, the buttons keep to the corner.
+        QWidget* w = d.DialogWidget();
+        const QRect tree0 = t->geometry();
+        const QRect ok0 = d.GetDlgItemWidget(IDOK)->geometry();
+        w->resize(w->width() + 300, w->height() + 200);
+        QApplication::processEvents();
+        EXPECT_EQ(t->geometry(), tree0.adjusted(0, 0, 300, 200));
+        EXPECT_EQ(d.GetDlgItemWidget(IDOK)->geometry(), ok0.translated(300, 200));
+
+        // An unread folder: the first tap reads and opens it, and the
+        // double-click leaves it open.
+        QTreeWidgetItem* dcim = Child(root, "DCIM");
+        DoubleTap(t, dcim);
+        EXPECT_EQ(Texts(dcim), QStringList{"img_0001.jpg"});
+        EXPECT_TRUE(dcim->isExpanded());
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        DoubleTap(t, dcim);
+        EXPECT_FALSE(dcim->isExpanded());
+        DoubleTap(t, dcim);
+        EXPECT_TRUE(dcim->isExpanded());
+        EXPECT_TRUE(d.IsRunning());
+        EXPECT_TRUE(m_messages.empty());
+
+        DoubleTap(t, Child(dcim, "img_0001.jpg"));
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(dlg.m_strPath, L"\\DCIM\\img_0001.jpg");
+    EXPECT_TRUE(m_messages.empty());
+}
+
 TEST_F(BrowseDialogTest, FolderModeRefusesUntilAFolderIsPicked) {
     CBrowseDialog dlg;
     dlg.m_nMode = BROWSE_FOLDER;

@@ -108,3 +108,16 @@ TEST(Args, PreviewBoxAndOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Args, VersionAlone) {
+    CliOptions o;
+    ASSERT_TRUE(Parse({"--version"}, o));
+    EXPECT_TRUE(o.version);
+    EXPECT_FALSE(Parse({"--version", "export"}, o));
+    EXPECT_FALSE(Parse({"formats", "--version"}, o));
+    EXPECT_EQ(VersionText(), "trimora-cli " TRIMORA_VERSION "\n");
+}
+
+}  // namespace

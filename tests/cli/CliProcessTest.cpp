@@ -1,9 +1,18 @@
 // The real program: exit statuses, and nothing but result lines on a pipe.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
 
 #include "TestJpeg.h"
 #include "tests/platform/TempFolder.h"
@@ -39,6 +48,167 @@ TEST(CliProcess, ExitStatusAndPlainOutputOnAPipe) {
 
     EXPECT_EQ(RunCliProcess("export --to", out, err), 2);
     EXPECT_EQ(RunCliProcess("formats", out, err), 0);
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Starts the program with the signals a shell's foreground job gets, its
+// error stream into a file.
+pid_t Start(const std::vector<std::string>& args, const std::string& errFile) {
+    std::vector<const char*> argv{TRIMORA_CLI};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGXFSZ}) signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        const int err = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(err, 2);
+        dup2(null, 1);
+        execv(TRIMORA_CLI, const_cast<char* const*>(argv.data()));
+        _exit(127);
+    }
+    return pid;
+}
+
+// The wait status, or -1 (after killing it) when it has not ended in time.
+int WaitFor(pid_t pid, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return status;
+}
+
+TEST(CliProcess, WhatIsNotAFileIsRefusedAtOnce) {
+    TempStorage storage;
+    storage.Folder("out");
+    const std::string fifo = storage.Host("pipe.jpg"), err = storage.Host("stderr");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    storage.Folder("folder.jpg");
+    const std::vector<std::vector<std::string>> runs = {
+        {"export", fifo, "--to", storage.Host("out")},
+        {"preview", fifo, "--box", "100x100", "--out", storage.Host("out/p.ppm")},
+        {"preview", storage.Host("folder.jpg"), "--box", "100x100", "--out", storage.Host("out/p.ppm")},
+        {"export", "/dev/zero", "--to", storage.Host("out")},
+    };
+    for (const auto& args : runs) {
+        SCOPED_TRACE(args[1]);
+        const int status = WaitFor(Start(args, err), 20);
+        ASSERT_NE(status, -1) << "still waiting for the file after 20 s";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+        const std::string text = Slurp(err);
+        EXPECT_NE(text.find(args[1] + ": cannot read the photograph: it is a"), std::string::npos) << text;
+        EXPECT_TRUE(Entries(storage.Host("out")).empty());
+    }
+    EXPECT_NE(Slurp(err).find("a device, not a file"), std::string::npos);
+}
+
+TEST(CliProcess, AFileSizeLimitFailsTheWriteAndKeepsTheEarlierFile) {
+    TempStorage storage;
+    storage.Folder("out");
+    const std::string photo = storage.Host("p.jpg"), out = storage.Host("stdout"), err = storage.Host("stderr");
+    ASSERT_TRUE(WriteTestJpeg(photo, 1600, 1200, [](int x, int y) { return Rgb{uint8_t(x * y), uint8_t(x), 7}; }));
+    std::ofstream(storage.Host("out/p_10x15.jpg")) << "earlier";
+    std::ofstream(storage.Host("out/p.bmp")) << "earlier";
+    // 20 blocks of 512 bytes: far less than either file.
+    const std::string limited = "ulimit -f 20; exec '" + std::string(TRIMORA_CLI) + "' ";
+    const std::string runs[] = {
+        "export " + Quoted(photo) + " --to " + Quoted(storage.Host("out")),
+        "preview " + Quoted(photo) + " --box 800x600 --out " + Quoted(storage.Host("out/p.bmp")),
+    };
+    for (const std::string& args : runs) {
+        SCOPED_TRACE(args);
+        const std::string command = "sh -c \"" + limited + args + "\" >'" + out + "' 2>'" + err + "'";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        EXPECT_NE(Slurp(err).find("File too large"), std::string::npos) << Slurp(err);
+        EXPECT_EQ(Entries(storage.Host("out")), (std::vector<std::string>{"p.bmp", "p_10x15.jpg"}));
+        EXPECT_EQ(Slurp(storage.Host("out/p_10x15.jpg")), "earlier");
+        EXPECT_EQ(Slurp(storage.Host("out/p.bmp")), "earlier");
+    }
+    EXPECT_NE(Slurp(err).find(storage.Host("out/p.bmp")), std::string::npos);
+}
+
+TEST(CliProcess, SignalsInTheMiddleOfAnExportLeaveNoTemporary) {
+    TempStorage storage;
+    storage.Folder("out");
+    const std::string photo = storage.Host("big.jpg"), err = storage.Host("stderr");
+    // 24 MP of noise: seconds of work, and a large file written all along.
+    uint32_t state = 1;
+    ASSERT_TRUE(WriteTestJpeg(photo, 6000, 4000, [&state](int, int) {
+        state = state * 1664525u + 1013904223u;
+        return Rgb{uint8_t(state >> 24), uint8_t(state >> 16), uint8_t(state >> 8)};
+    }));
+    const std::string folder = storage.Host("out");
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        const pid_t pid = Start({"export", photo, "--to", folder}, err);
+        // Until the temporary holds part of the new file.
+        bool writing = false;
+        for (int i = 0; i < 4000 && !writing; ++i) {
+            for (const std::string& name : Entries(folder)) {
+                struct stat st {};
+                if (name[0] == '.' && stat((folder + "/" + name).c_str(), &st) == 0 && st.st_size > 65536)
+                    writing = true;
+            }
+            if (!writing) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_TRUE(writing);
+        kill(pid, sig);
+        const int status = WaitFor(pid, 30);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+        EXPECT_TRUE(Entries(folder).empty()) << Entries(folder).front();
+    }
+}
+
+TEST(CliProcess, LongNamesExportAndNamesDifferingInCaseDoNotShareAFile) {
+    TempStorage storage;
+    storage.Folder("in");
+    storage.Folder("out");
+    const std::string out = storage.Host("stdout"), err = storage.Host("stderr");
+    auto pixel = [](int x, int y) { return Rgb{uint8_t(x), uint8_t(y), 40}; };
+    std::string accented;
+    for (int i = 0; i < 118; ++i) accented += "\xc3\xa9";
+    const std::string longNames[] = {std::string(236, 'n') + ".jpg", accented + ".jpg"};
+    for (const std::string& name : longNames) {
+        ASSERT_EQ(name.size() >= 240, true);
+        const std::string photo = storage.Host("in/" + name);
+        ASSERT_TRUE(WriteTestJpeg(photo, 1024, 768, pixel));
+        EXPECT_EQ(RunCliProcess("export " + Quoted(photo) + " --to " + Quoted(storage.Host("out")), out, err), 0)
+            << Slurp(err);
+        const std::string written = name.substr(0, name.size() - 4) + "_10x15.jpg";
+        EXPECT_EQ(Entries(storage.Host("out")), std::vector<std::string>{written});
+        std::filesystem::remove(photo);
+        std::filesystem::remove(storage.Host("out/" + written));
+    }
+
+    // The storage takes img_10x15.jpg and IMG_10x15.jpg for one file: the
+    // second photograph would replace the first one's export.
+    ASSERT_TRUE(WriteTestJpeg(storage.Host("in/img.jpg"), 1024, 768, pixel));
+    ASSERT_TRUE(WriteTestJpeg(storage.Host("in/IMG.jpg"), 1024, 768, pixel));
+    EXPECT_EQ(RunCliProcess("export " + Quoted(storage.Host("in")) + " --to " + Quoted(storage.Host("out")), out, err),
+              1);
+    EXPECT_EQ(Entries(storage.Host("out")), std::vector<std::string>{"IMG_10x15.jpg"});
+    EXPECT_EQ(Slurp(out), storage.Host("out/IMG_10x15.jpg") + "\t1024x687 px\t15.2x10.2 cm\t171 dpi\n");
+    EXPECT_NE(Slurp(err).find(storage.Host("in/img.jpg") + ": skipped"), std::string::npos) << Slurp(err);
 }
 
 }  // namespace

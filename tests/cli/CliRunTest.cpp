@@ -8,8 +8,11 @@
 #include <fstream>
 #include <sstream>
 
+#include <jpeglib.h>
+
 #include "TestJpeg.h"
 #include "cli/Commands.h"
+#include "imaging/TestJpeg.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"
@@ -326,6 +329,119 @@ TEST_F(CliRun, PreviewOfABadPhotographWritesNothing) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(storage.Host("out")),
                             std::filesystem::directory_iterator()),
               0);
+}
+
+// The photograph up to the end of its scan header: no image data at all.
+std::string HeaderOnly(const std::string& jpeg) {
+    const size_t sos = jpeg.find("\xff\xda");
+    const size_t length = (static_cast<uint8_t>(jpeg[sos + 2]) << 8) | static_cast<uint8_t>(jpeg[sos + 3]);
+    return jpeg.substr(0, sos + 2 + length);
+}
+
+TEST_F(CliRun, DamagedPhotographsAreNamedWithTheDamageAndRefusedWhenStrict) {
+    const std::string whole = Slurp(Photo("whole.jpg", 1600, 1200, [](int x, int y) {
+        return Rgb{uint8_t(x * 3 + y), uint8_t(x ^ y), uint8_t(y * 5)};
+    }));
+    std::string corrupt = whole;
+    for (size_t i = whole.size() / 2; i < whole.size() / 2 + 400; ++i) corrupt[i] = static_cast<char>(i * 37);
+    storage.File("in/corrupt.jpg", corrupt);
+    storage.File("in/truncated.jpg", HeaderOnly(whole));
+    // 445 bytes that claim 65500 x 65500 pixels.
+    storage.File("in/claims.jpg", WithClaimedSize(HeaderOnly(whole), 65500, 65500));
+    const std::string to = storage.Host("out");
+
+    CliResult r = Cli({"export", In("corrupt.jpg"), In("truncated.jpg"), "--to", to});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Lines(r.out).size(), 2u);
+    EXPECT_NE(r.err.find(In("corrupt.jpg") + ": warning: the photograph is damaged (Corrupt JPEG data"),
+              std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(In("truncated.jpg") + ": warning: the photograph is damaged (Premature end of JPEG file"),
+              std::string::npos) << r.err;
+    DecodedJpeg out;
+    EXPECT_TRUE(DecodeTestJpeg(Out("truncated_10x15.jpg"), out));
+    EXPECT_EQ(out.At(800, 500).r, 128);  // all grey
+
+    std::filesystem::remove(Out("corrupt_10x15.jpg"));
+    std::filesystem::remove(Out("truncated_10x15.jpg"));
+    r = Cli({"export", In("corrupt.jpg"), In("truncated.jpg"), In("claims.jpg"), In("whole.jpg"), "--to", to,
+             "--strict"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{Out("whole_10x15.jpg") + "\t1600x1074 px\t15.2x10.2 cm\t267 dpi"});
+    EXPECT_EQ(Lines(r.err).size(), 3u) << r.err;
+    EXPECT_NE(r.err.find(In("claims.jpg") + ": refused (--strict): the photograph is damaged: Premature end of JPEG file"),
+              std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(In("corrupt.jpg") + ": refused (--strict): the photograph is damaged: Corrupt JPEG data"),
+              std::string::npos) << r.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(to), std::filesystem::directory_iterator()), 1);
+
+    r = Cli({"preview", In("corrupt.jpg"), "--box", "200x200", "--out", Out("p.ppm")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find(In("corrupt.jpg") + ": warning: the photograph is damaged"), std::string::npos) << r.err;
+    r = Cli({"preview", In("corrupt.jpg"), "--box", "200x200", "--out", Out("q.ppm"), "--strict"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("refused (--strict)"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(Out("q.ppm")));
+}
+
+// A JPEG of two components, which no photograph has.
+std::string TwoComponentJpeg(int width, int height) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &data, &size);
+    cinfo.image_width = width;
+    cinfo.image_height = height;
+    cinfo.input_components = 2;
+    cinfo.in_color_space = JCS_UNKNOWN;
+    jpeg_set_defaults(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(static_cast<size_t>(width) * 2, 100);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::string bytes(reinterpret_cast<char*>(data), size);
+    free(data);
+    return bytes;
+}
+
+TEST_F(CliRun, FailuresSayWhetherThePhotographOrTheNewFileFailedAndWhy) {
+    storage.File("in/two.jpg", TwoComponentJpeg(800, 600));
+    JpegSpec progressive;
+    progressive.width = progressive.height = 64;
+    progressive.progressive = true;
+    storage.File("in/vast.jpg", WithClaimedSize(EncodeJpeg(progressive), 60000, 60000));
+    storage.File("in/text.jpg", "these are not the pixels you are looking for");
+    const std::string photo = Photo("p.jpg");
+    storage.Folder("out/p_10x15.jpg");
+
+    CliResult r = Cli({"export", In("two.jpg"), In("vast.jpg"), In("text.jpg"), photo, "--to", storage.Host("out")});
+    EXPECT_EQ(r.status, 1);
+    const std::string expected[] = {
+        In("two.jpg") + ": cannot decode the photograph: a JPEG with 2 colour components is not a colour or "
+                        "greyscale photograph",
+        In("vast.jpg") + ": cannot decode the photograph: it needs more than the 1024 MiB of memory the decoder",
+        In("text.jpg") + ": cannot decode the photograph: Not a JPEG file",
+        photo + ": Cannot create file " + Out("p_10x15.jpg") + ": Is a directory",
+    };
+    for (const std::string& line : expected) EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
+
+    std::filesystem::remove(Out("p_10x15.jpg"));
+    storage.Folder("locked");
+    chmod(storage.Host("locked").c_str(), 0555);
+    {
+        Unprivileged user;
+        if (geteuid() == 0) GTEST_SKIP() << "cannot drop root here";
+        r = Cli({"export", photo, "--to", storage.Host("locked")});
+    }
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(photo + ": Cannot create file " + storage.Host("locked/p_10x15.jpg") + ": Permission denied"),
+              std::string::npos) << r.err;
 }
 
 }  // namespace

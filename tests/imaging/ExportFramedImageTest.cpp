@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -181,12 +183,14 @@ TEST_F(ExportTest, ToneCurveIsAppliedOnlyWithMoreThanTwoPoints) {
     EXPECT_TRUE(ReadFile(storage.Host("out/frame.jpg")) == Expected(c, &curve, 80));
 }
 
-TEST_F(ExportTest, ProgressRunsFromZeroThroughEachPercentOnceNeverReaching100) {
+// The export stops decoding after the frame's last row, so the line counts
+// the rows down to there and reaches the end whatever the frame.
+TEST_F(ExportTest, ProgressRunsFromZeroThroughEachPercentOnceTo100OverTheRowsWorkedThrough) {
     Source({1000, 1200, 2, 2});
     RecordingSink whole;
     ASSERT_EQ(Export(CRect(0, 0, 1000, 1200), whole), 1);
-    std::vector<int> all(100);
-    for (int i = 0; i < 100; ++i) all[i] = i;
+    std::vector<int> all(101);
+    for (int i = 0; i <= 100; ++i) all[i] = i;
     EXPECT_EQ(whole.percents, all);
     EXPECT_EQ(whole.pumps, 1200);
 
@@ -196,7 +200,12 @@ TEST_F(ExportTest, ProgressRunsFromZeroThroughEachPercentOnceNeverReaching100) {
         ASSERT_FALSE(sink.percents.empty());
         EXPECT_EQ(sink.percents.front(), 0);
         for (size_t i = 1; i < sink.percents.size(); ++i) EXPECT_GT(sink.percents[i], sink.percents[i - 1]);
-        EXPECT_EQ(sink.percents.back(), (c.bottom - 1) * 100 / 1200);
+        EXPECT_EQ(sink.percents.back(), 100);
+        // Rows above the frame count too: its first row is not 0 percent.
+        if (c.top > 0) {
+            EXPECT_NE(std::find(sink.percents.begin(), sink.percents.end(), c.top * 100 / c.bottom),
+                      sink.percents.end());
+        }
         EXPECT_GE(sink.pumps, c.Height());
     }
     EXPECT_EQ(CWaitCursor::Depth(), 0);
@@ -317,6 +326,34 @@ TEST_F(ExportTest, WriteFailingHalfWayKeepsTheOldFileAndLeavesNoTemporary) {
         EXPECT_EQ(ReadFile(storage.Host("out/frame.jpg")), "precious");
         EXPECT_EQ(FolderEntries("out"), std::vector<std::string>{"frame.jpg"});
     }
+}
+
+// A FIFO with no writer would block a plain fopen for good; the program's
+// decoders must turn it (and any other non-file) away at once.
+TEST_F(ExportTest, OnlyRegularFilesAreReadAndNothingWaits) {
+    ASSERT_EQ(mkfifo(storage.Host("pipe.jpg").c_str(), 0644), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(20);
+        int wrong = 0;
+        for (const wchar_t* path : {L"\\pipe.jpg", L"\\out"}) {
+            PhotoReport preview, exported;
+            CSize box(200, 200), size;
+            PreviewBuffer buffer;
+            wrong += LoadPreview(path, box, size, buffer, quiet, &preview) != 0;
+            wrong += ExportFramedImage(path, L"\\out\\frame.jpg", CRect(0, 0, 10, 10), quiet, curve, 95, &exported) != 0;
+            for (const PhotoReport* r : {&preview, &exported})
+                wrong += r->failure != PhotoReport::Failure::SourceNotRegular ||
+                         r->detail != (path[1] == L'p' ? "a FIFO" : "a folder");
+        }
+        _exit(wrong);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(FolderEntries("out"), std::vector<std::string>{});
 }
 
 }  // namespace

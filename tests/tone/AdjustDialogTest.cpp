@@ -363,6 +363,25 @@ TEST(AdjustDialog, DisplayShowsOutlineSquaresAndCurve) {
     EXPECT_FALSE(IsBlack(invert, x(60), y(60)));
 }
 
+TEST(AdjustDialog, EveryArrowKeyMovesOneEntryAndPreviewsIt) {
+    Owner owner;
+    CAdjustDialog dlg(&owner.wnd);
+    owner.Hand(dlg);
+    RunModal(dlg, [&](CAdjustDialog& d) {
+        // Keys go where the focus is, as they do for a user.
+        auto focused = [&] { return d.DialogWidget()->focusWidget(); };
+        ASSERT_NE(focused(), nullptr);
+        for (int i = 0; i < 6; ++i) QTest::keyClick(focused(), Qt::Key_Down);
+        EXPECT_EQ(List(d)->currentText(), QString("Bright"));
+        ExpectAdjustedFrom(owner, 5);
+        QTest::keyClick(focused(), Qt::Key_Up);
+        EXPECT_EQ(List(d)->currentText(), QString("Little bright"));
+        ExpectAdjustedFrom(owner, 4);
+        Apply(d);
+    });
+    EXPECT_EQ(owner.preset, 5);
+}
+
 TEST(AdjustDialog, DialogWithoutAnImageStillRuns) {
     // Guards against a caller that hands over no preview: picks and cancel
     // must not touch what is not there.
