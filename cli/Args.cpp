@@ -111,7 +111,8 @@ bool Accepts(CliCommand command, const std::string& option) {
     case CliCommand::Export:
         return option == "--to" || option == "--format" || option == "--portrait" ||
                option == "--no-lab-correction" || option == "--preset" || option == "--frame" ||
-               option == "--quality" || option == "--jobs" || option == "--strict";
+               option == "--quality" || option == "--jobs" || option == "--strict" || option == "--lossless" ||
+               option == "--record-dpi" || option == "--keep-profile" || option == "--keep-metadata";
     case CliCommand::Preview:
         return option == "--box" || option == "--out" || option == "--strict";
     case CliCommand::Curve:
@@ -122,7 +123,9 @@ bool Accepts(CliCommand command, const std::string& option) {
 }
 
 bool TakesValue(const std::string& option) {
-    return option != "--portrait" && option != "--no-lab-correction" && option != "--strict";
+    return option != "--portrait" && option != "--no-lab-correction" && option != "--strict" &&
+           option != "--lossless" && option != "--record-dpi" && option != "--keep-profile" &&
+           option != "--keep-metadata";
 }
 
 }  // namespace
@@ -233,6 +236,14 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
             o.jobs = static_cast<int>(n);
         } else if (arg == "--strict") {
             o.strict = true;
+        } else if (arg == "--lossless") {
+            o.lossless = true;
+        } else if (arg == "--record-dpi") {
+            o.recordDpi = true;
+        } else if (arg == "--keep-profile") {
+            o.keepProfile = true;
+        } else if (arg == "--keep-metadata") {
+            o.keepMetadata = true;
         } else if (arg == "--box") {
             if (!ParseBox(value, o.box)) {
                 error = "--box takes WxH with W 1 to 800 and H 1 to 600, not '" + value + "'";
@@ -263,6 +274,10 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
         }
         if (!sawTo) {
             error = "export needs --to DIR";
+            return false;
+        }
+        if (o.lossless && sawPreset) {
+            error = "--lossless cannot apply a tone preset: it does not decode the photograph";
             return false;
         }
         break;
@@ -332,6 +347,15 @@ std::string HelpText(CliCommand command) {
                "  --jobs N             photographs exported at once (default: the cores)\n"
                "  --strict             refuse damaged photographs instead of exporting\n"
                "                       them with their missing parts grey\n"
+               "  --lossless           cut the frame from the photograph's compressed data\n"
+               "                       without encoding it again (no loss of quality); its\n"
+               "                       left and top move left and up by at most 15 pixels\n"
+               "                       to the photograph's block grid; not with --preset\n"
+               "  --record-dpi         record the print resolution (dots per inch) in the\n"
+               "                       file, so print dialogs and lab software see the size\n"
+               "  --keep-profile       carry the photograph's ICC colour profile over\n"
+               "  --keep-metadata      carry EXIF, XMP and the ICC profile over; EXIF gets\n"
+               "                       the new pixel size and loses its thumbnail\n"
                "\n"
                "Prints one line per written file, fields separated by tabs: the output\n"
                "path, its size in pixels, the print size in cm, and the resolution that\n"

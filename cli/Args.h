@@ -26,6 +26,10 @@ struct CliOptions {
     int quality = 95;
     int jobs = 0;  // 0: one per core
     bool strict = false;  // refuse damaged photographs
+    bool lossless = false;      // cut from the DCT coefficients, frame on the iMCU grid
+    bool recordDpi = false;     // JFIF density: the dpi the result line reports
+    bool keepProfile = false;   // the source's ICC profile
+    bool keepMetadata = false;  // EXIF, XMP and the ICC profile
 
     CSize box;
     std::string out;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "cli/PhotoMessages.h"
 #include "cli/PreviewFile.h"
 #include "cli/Reporter.h"
+#include "imaging/Export.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
@@ -86,6 +88,44 @@ struct ExportJob {
     std::wstring source;  // device path
     std::string error;    // set when planning already refused it
     std::vector<std::string> warnings;  // what was wrong with a photograph that was written
+    // A lossless cut: how far the frame's left and top moved to the block
+    // grid, and whether its size had to shrink.
+    bool lossless = false;
+    int shiftX = 0, shiftY = 0;
+    bool clipped = false;
+};
+
+// Workers that find no photograph left free their core; an export still
+// running may then take it for its encoder. Busy cores: one per photograph
+// not yet finished (at most one per worker) and one per lent encoder.
+class CoreLedger : public SpareCores {
+public:
+    void Reset(unsigned threads, size_t photographs) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_threads = threads;
+        m_unfinished = photographs;
+        m_lent = 0;
+    }
+    bool Claim() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_unfinished + m_lent >= m_threads) return false;
+        ++m_lent;
+        return true;
+    }
+    void Release() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_lent;
+    }
+    void Finished() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        --m_unfinished;
+    }
+
+private:
+    std::mutex m_mutex;
+    size_t m_threads = 1;
+    size_t m_unfinished = 0;
+    size_t m_lent = 0;
 };
 
 struct ExportRun {
@@ -97,6 +137,7 @@ struct ExportRun {
     float widthCm = 0.0f;
     float heightCm = 0.0f;
     std::atomic<int> failed{0};
+    CoreLedger cores;
 };
 
 CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
@@ -115,15 +156,19 @@ CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
     return fitted;
 }
 
-std::string ResultLine(const std::string& outputHost, const CRect& rc, float widthCm, float heightCm) {
+long PrintDpi(const CRect& rc, float widthCm, float heightCm) {
     // The sides differ in resolution only by rounding, unless a hand-made
     // frame was cut by the photograph's border; the smaller one is what the
     // whole print gets at least.
     const double dpiX = rc.Width() * 2.54 / widthCm;
     const double dpiY = rc.Height() * 2.54 / heightCm;
+    return std::lround(std::min(dpiX, dpiY));
+}
+
+std::string ResultLine(const std::string& outputHost, const CRect& rc, float widthCm, float heightCm) {
     char text[128];
     std::snprintf(text, sizeof text, "\t%dx%d px\t%.1fx%.1f cm\t%ld dpi", rc.Width(), rc.Height(),
-                  static_cast<double>(widthCm), static_cast<double>(heightCm), std::lround(std::min(dpiX, dpiY)));
+                  static_cast<double>(widthCm), static_cast<double>(heightCm), PrintDpi(rc, widthCm, heightCm));
     return outputHost + text;
 }
 
@@ -174,12 +219,46 @@ bool ExportOne(ExportRun& run, size_t index, std::string& line) {
         if (const TonePreset* preset = FindPresetByIndex(o.preset)) ApplyPreset(curve, *preset);
     JobProgressSink sink(reporter, index);
     const std::string outputHost = devfs::ToHostPath(plan.outputPath);
+    std::vector<std::string> warnings;
+    ExportExtras extras;
+    extras.cores = &run.cores;
+    extras.recordDpi = o.recordDpi ? static_cast<int>(PrintDpi(plan.rcExport, run.widthCm, run.heightCm)) : 0;
+    extras.keepProfile = o.keepProfile;
+    extras.keepMetadata = o.keepMetadata;
+    extras.strict = o.strict;
+    extras.warnings = &warnings;
+    auto warn = [&] {
+        for (const std::string& w : warnings) {
+            job.warnings.push_back(w);
+            reporter.Message(About(job.display, w));
+        }
+    };
+    if (o.lossless) {
+        LosslessCut cut;
+        const int ok = ExportLossless(job.source, plan.outputPath, plan.rcExport, extras, cut, error);
+        if (!ok) {
+            reporter.Message(About(job.display, error));
+            return false;
+        }
+        if (cut.clipped) warnings.push_back("the lossless cut was clipped to the photograph's edge");
+        warn();
+        job.lossless = true;
+        job.shiftX = cut.shiftX;
+        job.shiftY = cut.shiftY;
+        job.clipped = cut.clipped;
+        line = ResultLine(outputHost, cut.written, run.widthCm, run.heightCm) + "\tlossless, moved " +
+               std::to_string(cut.shiftX) + " px left and " + std::to_string(cut.shiftY) + " px up";
+        return true;
+    }
     PhotoReport report;
     report.strict = o.strict;
-    if (!ExportFramedImage(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, &report)) {
+    const int ok =
+        ExportFramedImageWith(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, extras, &report);
+    if (!ok) {
         reporter.Message(About(job.display, FailureText(report, outputHost)));
         return false;
     }
+    warn();
     const std::string damage = DamageText(report);
     if (!damage.empty()) {
         job.warnings.push_back(damage);
@@ -200,6 +279,7 @@ void ExportWorker(size_t index, void* context) {
     else
         ok = ExportOne(run, index, line);
     if (!ok) ++run.failed;
+    run.cores.Finished();
     run.reporter->Finish(index, ok, line);
 }
 
@@ -342,6 +422,7 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     unsigned threads = o.jobs > 0 ? static_cast<unsigned>(o.jobs) : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
 
+    run.cores.Reset(threads, run.jobs.size());
     Reporter reporter(run.jobs.size(), s.out, s.err, s.bar);
     run.reporter = &reporter;
     {

@@ -18,7 +18,10 @@
 #include <cstdio>
 #include <string>
 
+#include "imaging/Export.h"
+#include "imaging/ExportThreads.h"
 #include "imaging/JpegSource.h"
+#include "imaging/Metadata.h"
 #include "imaging/Pipeline.h"
 #include "imaging/TempFile.h"
 #include "platform/DeviceFs.h"
@@ -40,9 +43,6 @@ constexpr JDIMENSION COLUMN_MARGIN = 2;
 // last ends on an iMCU boundary, where skipping is cheapest.
 constexpr JDIMENSION SKIP_CHUNK = 256;
 
-// One iMCU row of the encoder's 4:2:0 output.
-constexpr int ROWS_PER_BATCH = 16;
-
 struct ExportJob {
     FILE* source = nullptr;
     FILE* destination = nullptr;  // the temporary file
@@ -60,6 +60,10 @@ struct ExportJob {
     bool encoderCreated = false;
     bool frameOutside = false;
     SourceColour colour = SourceColour::Rgb;
+
+    const ExportExtras* extras = nullptr;
+    const SourceMetadata* metadata = nullptr;  // markers for the new file
+    EncoderThread* encoder = nullptr;          // set when a spare core may take the encoder
 };
 
 // Neither of the two functions below may hold an object with a destructor:
@@ -101,7 +105,12 @@ bool Stream(ExportJob& job) {
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, job.quality, TRUE);
+    if (job.extras->recordDpi > 0) {
+        cinfo.density_unit = 1;
+        cinfo.X_density = cinfo.Y_density = static_cast<UINT16>(std::min(job.extras->recordDpi, 65535));
+    }
     jpeg_start_compress(&cinfo, TRUE);
+    if (job.metadata) WriteMetadata(cinfo, *job.metadata);
 
     JDIMENSION windowLeft = left > COLUMN_MARGIN ? left - COLUMN_MARGIN : 0;
     JDIMENSION windowWidth = std::min(fullWidth, right + COLUMN_MARGIN) - windowLeft;
@@ -118,10 +127,14 @@ bool Stream(ExportJob& job) {
     if (job.colour != SourceColour::Rgb)
         converted = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, ROWS_PER_BATCH);
     // Where the frame's pixels start in each row of the batch.
-    JSAMPROW batch[ROWS_PER_BATCH];
-    for (int i = 0; i < ROWS_PER_BATCH; ++i)
-        batch[i] = converted ? converted[i] : decoded[i] + static_cast<size_t>(left - windowLeft) * components;
+    const size_t offset = static_cast<size_t>(left - windowLeft) * components;
+    RowBatch own;
+    for (int i = 0; i < ROWS_PER_BATCH; ++i) {
+        own.decoded[i] = decoded[i];
+        own.rows[i] = converted ? converted[i] : decoded[i] + offset;
+    }
     const size_t rowBytes = static_cast<size_t>(outWidth) * 3;
+    EncoderThread* encoder = job.encoder;
 
     // Decoding stops after the frame's last row, so the rows worked through
     // are those down to it: counted over the whole height the line would
@@ -144,23 +157,35 @@ bool Stream(ExportJob& job) {
         report(dinfo.output_scanline);
     }
 
+    // With a spare core the batches go to the encoder's own thread; the
+    // rows and their order stay the same.
     int pending = 0;
+    RowBatch* batch = &own;
     for (JDIMENSION y = top; y < bottom; ++y) {
-        JSAMPROW row = decoded[pending];
+        if (pending == 0 && encoder && encoder->Running() && !(batch = encoder->Free())) return false;
+        JSAMPROW row = batch->decoded[pending];
         jpeg_read_scanlines(&dinfo, &row, 1);
-        JSAMPROW rgb = batch[pending];
+        JSAMPROW rgb = batch->rows[pending];
         if (converted)
-            CmykToRgb(row + static_cast<size_t>(left - windowLeft) * components, rgb, outWidth,
-                      job.colour == SourceColour::CmykInverted);
+            CmykToRgb(row + offset, rgb, outWidth, job.colour == SourceColour::CmykInverted);
         if (job.tone)
             for (size_t i = 0; i < rowBytes; ++i) rgb[i] = job.tone[rgb[i]];
         if (++pending == ROWS_PER_BATCH || y + 1 == bottom) {
-            jpeg_write_scanlines(&cinfo, batch, pending);
+            if (batch != &own) {
+                batch->count = pending;
+                encoder->Push(batch);
+            } else {
+                jpeg_write_scanlines(&cinfo, batch->rows, pending);
+                if (encoder && y + 1 < bottom)
+                    encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, dinfo.output_width * components,
+                                   converted ? rowBytes : 0, offset);
+            }
             pending = 0;
         }
         progress.PumpOneMessage();
         report(y + 1);
     }
+    if (encoder && !encoder->Drain()) return false;
 
     // Nothing below the frame is needed. Stopping here also keeps junk after
     // the image data, which jpeg_finish_decompress would find fatal, from
@@ -174,6 +199,12 @@ bool Stream(ExportJob& job) {
 
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
                       ProgressSink& progress, ToneCurve& curve, int quality, PhotoReport* report) {
+    return ExportFramedImageWith(sourcePath, destinationPath, crop, progress, curve, quality, ExportExtras(), report);
+}
+
+int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
+                          ProgressSink& progress, ToneCurve& curve, int quality, const ExportExtras& extras,
+                          PhotoReport* report) {
     CWaitCursor wait;
     curve.UpdateLut();
     uint8_t tone[256];
@@ -189,6 +220,21 @@ int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destin
     PhotoReport ignored;
     PhotoReport& result = report ? *report : ignored;
     using Failure = PhotoReport::Failure;
+    job.extras = &extras;
+    SourceMetadata metadata;
+    if (extras.keepProfile || extras.keepMetadata) {
+        std::vector<std::string> dropped;
+        if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata,
+                                static_cast<uint32_t>(crop.Width()), static_cast<uint32_t>(crop.Height()), metadata,
+                                dropped)) {
+            // The decoder below tells what is wrong with the file.
+            metadata = SourceMetadata();
+        }
+        if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
+        if (!metadata.Empty()) job.metadata = &metadata;
+    }
+    EncoderThread encoder;
+    if (extras.cores) job.encoder = &encoder;
 
     const char* kind = nullptr;
     job.source = devfs::OpenRegularFile(sourcePath, &kind);
@@ -217,6 +263,7 @@ int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destin
     }
     if (ok) {
         ok = Stream(job);
+        encoder.Abandon();  // after a failure; the encoder must be idle before it is destroyed
         if (!ok && job.decoderTrap.failed) {
             ReportDecoderFailure(job.decoderTrap, job.dinfo, result);
         } else if (!ok) {

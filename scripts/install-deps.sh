@@ -8,7 +8,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 bash "$here/apt-install.sh" \
   build-essential cmake ninja-build pkg-config \
   qt6-base-dev qt6-base-dev-tools libgl-dev \
-  libjpeg62-turbo-dev libjpeg-turbo-progs \
+  libjpeg62-turbo-dev libjpeg-turbo-progs libturbojpeg0-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   xvfb xauth imagemagick fonts-dejavu-core lomiri-wallpapers-20.04 \
   xdotool desktop-file-utils appstream bash-completion man-db dpkg-dev \

@@ -1,0 +1,53 @@
+#pragma once
+// What trimora-cli may ask of an export beyond what the program itself does:
+// a second core for the encoder, and what labs read from the file. With
+// nothing asked, ExportFramedImageWith is ExportFramedImage, byte for byte.
+#include <string>
+#include <vector>
+
+#include "imaging/Pipeline.h"
+
+// Lends an export a second thread while a core would otherwise sit idle.
+class SpareCores {
+public:
+    virtual ~SpareCores() = default;
+    // True: one core is the caller's until it calls Release.
+    virtual bool Claim() = 0;
+    virtual void Release() = 0;
+};
+
+struct ExportExtras {
+    // When set, the encoder moves to a thread of its own as soon as a core
+    // is spare; the file stays the same.
+    SpareCores* cores = nullptr;
+    // Above 0: the JFIF header records this many dots per inch.
+    int recordDpi = 0;
+    // The source's ICC profile goes along.
+    bool keepProfile = false;
+    // EXIF (pixel size set to the output's, thumbnail dropped), XMP and the
+    // ICC profile go along.
+    bool keepMetadata = false;
+    // The lossless cut refuses damaged data instead of copying it over.
+    // (The decoding export takes this from its PhotoReport.)
+    bool strict = false;
+    // Receives what was left out and why; may be null.
+    std::vector<std::string>* warnings = nullptr;
+};
+
+int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
+                          ProgressSink& progress, ToneCurve& curve, int quality, const ExportExtras& extras,
+                          PhotoReport* report = nullptr);
+
+// The framed part cut from the source's DCT coefficients, nothing decoded or
+// encoded again. The frame's left and top move down to the source's iMCU
+// grid; its size stays, cut only where it would leave the photograph.
+struct LosslessCut {
+    CRect written;                  // what the file holds, source pixels
+    int shiftX = 0, shiftY = 0;     // how far left and top moved (0..15)
+    bool clipped = false;           // the size had to shrink
+    unsigned long coefficientBytes = 0;  // the transform's coefficient buffer
+};
+
+// Returns 1 when the destination was written completely; error says why not.
+int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
+                   const ExportExtras& extras, LosslessCut& cut, std::string& error);

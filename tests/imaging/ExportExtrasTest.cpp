@@ -1,0 +1,472 @@
+// trimora-cli's additions to the export: the encoder on a second thread, the
+// lossless cut, and the markers carried over. Files are read back with a
+// marker walker and an EXIF reader of the test's own.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include <jpeglib.h>
+
+#include "TestJpeg.h"
+#include "imaging/Export.h"
+#include "imaging/Metadata.h"
+#include "tests/platform/TempFolder.h"
+#include "tone/Presets.h"
+#include "tone/ToneCurve.h"
+
+namespace {
+
+// Grants a core from the n-th question on, so the encoder moves mid-way.
+class Cores : public SpareCores {
+public:
+    explicit Cores(int from = 0) : m_from(from) {}
+    bool Claim() override {
+        if (m_asked++ < m_from) return false;
+        ++claimed;
+        return true;
+    }
+    void Release() override { ++released; }
+    std::atomic<int> claimed{0}, released{0};
+
+private:
+    int m_from;
+    int m_asked = 0;
+};
+
+// ----- the test's own reading of a JPEG header and of EXIF
+
+struct Segment {
+    int marker;
+    std::string data;
+};
+
+std::vector<Segment> HeaderSegments(const std::string& f) {
+    std::vector<Segment> list;
+    size_t p = 2;
+    while (p + 4 <= f.size() && uint8_t(f[p]) == 0xFF && uint8_t(f[p + 1]) != 0xDA) {
+        const size_t len = uint8_t(f[p + 2]) << 8 | uint8_t(f[p + 3]);
+        list.push_back({uint8_t(f[p + 1]), f.substr(p + 4, len - 2)});
+        p += 2 + len;
+    }
+    return list;
+}
+
+// The source file with segments placed after its JFIF header.
+std::string WithSegments(const std::string& jpeg, const std::vector<Segment>& add) {
+    const size_t at = 4 + (uint8_t(jpeg[4]) << 8 | uint8_t(jpeg[5]));
+    std::string out = jpeg.substr(0, at);
+    for (const Segment& s : add) {
+        const size_t len = s.data.size() + 2;
+        out += {'\xFF', char(s.marker), char(len >> 8), char(len & 0xFF)};
+        out += s.data;
+    }
+    return out + jpeg.substr(at);
+}
+
+std::string Find(const std::vector<Segment>& list, int marker, const std::string& prefix) {
+    for (const Segment& s : list)
+        if (s.marker == marker && s.data.compare(0, prefix.size(), prefix) == 0) return s.data;
+    return "";
+}
+
+std::string IccOf(const std::vector<Segment>& list) {
+    std::string icc;
+    for (int seq = 1;; ++seq) {
+        bool found = false;
+        for (const Segment& s : list)
+            if (s.marker == 0xE2 && s.data.size() > 14 && s.data.compare(0, 12, std::string("ICC_PROFILE\0", 12)) == 0 &&
+                uint8_t(s.data[12]) == seq) {
+                icc += s.data.substr(14);
+                found = true;
+            }
+        if (!found) return icc;
+    }
+}
+
+// A bounds-checked EXIF reader: IFD0, its Exif directory, a tag's value.
+struct ExifView {
+    std::string t;  // the TIFF record
+    bool big = false;
+    bool ok = false;
+    uint32_t U16(size_t o) const { return o + 2 > t.size() ? ~0u : big ? (uint8_t(t[o]) << 8 | uint8_t(t[o + 1])) : (uint8_t(t[o]) | uint8_t(t[o + 1]) << 8); }
+    uint32_t U32(size_t o) const {
+        if (o + 4 > t.size()) return ~0u;
+        return big ? (U16(o) << 16 | U16(o + 2)) : (U16(o) | U16(o + 2) << 16);
+    }
+    explicit ExifView(const std::string& payload) {
+        if (payload.size() < 14 || payload.compare(0, 6, std::string("Exif\0\0", 6)) != 0) return;
+        t = payload.substr(6);
+        big = t[0] == 'M';
+        ok = U16(2) == 42;
+    }
+    // The entry of tag in the directory at ifd, or 0.
+    size_t Entry(uint32_t ifd, uint32_t tag) const {
+        const uint32_t n = U16(ifd);
+        if (n == ~0u) return 0;
+        for (uint32_t i = 0; i < n && ifd + 2 + 12 * (i + 1) <= t.size(); ++i)
+            if (U16(ifd + 2 + 12 * i) == tag) return ifd + 2 + 12 * i;
+        return 0;
+    }
+    uint32_t Ifd0() const { return U32(4); }
+    uint32_t Next(uint32_t ifd) const { return U32(ifd + 2 + 12 * U16(ifd)); }
+    uint32_t ExifIfd() const {
+        const size_t e = Entry(Ifd0(), 0x8769);
+        return e ? U32(e + 8) : 0;
+    }
+    // A SHORT or LONG value of one item; ~0 when missing.
+    uint32_t Number(uint32_t ifd, uint32_t tag) const {
+        const size_t e = Entry(ifd, tag);
+        if (!e || U32(e + 4) != 1) return ~0u;
+        return U16(e + 2) == 3 ? U16(e + 8) : U16(e + 2) == 4 ? U32(e + 8) : ~0u;
+    }
+    std::string Bytes(uint32_t ifd, uint32_t tag) const {
+        const size_t e = Entry(ifd, tag);
+        if (!e) return "";
+        static const int sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
+        const uint32_t type = U16(e + 2);
+        if (type >= 14) return "";
+        const uint64_t n = uint64_t(U32(e + 4)) * sizes[type];
+        const uint64_t off = n <= 4 ? e + 8 : U32(e + 8);
+        return off + uint64_t(n) <= t.size() ? t.substr(off, n) : "";
+    }
+};
+
+// A camera's EXIF: IFD0 (Make, Exif pointer), the Exif directory (exposure,
+// pixel size as SHORTs unless left out) and IFD1 with a thumbnail at the end.
+std::string CameraExif(bool big, bool pixelTags = true, bool exifIfd = true) {
+    std::string t(256, '\0');
+    auto p16 = [&](size_t o, uint32_t v) {
+        t[o + (big ? 0 : 1)] = char(v >> 8);
+        t[o + (big ? 1 : 0)] = char(v);
+    };
+    auto p32 = [&](size_t o, uint32_t v) {
+        for (int i = 0; i < 4; ++i) t[o + (big ? 3 - i : i)] = char(v >> (8 * i));
+    };
+    auto entry = [&](size_t o, uint32_t tag, uint32_t type, uint32_t count, uint32_t value) {
+        p16(o, tag), p16(o + 2, type), p32(o + 4, count);
+        if (type == 3 && count == 1) p16(o + 8, value); else p32(o + 8, value);
+    };
+    t[0] = t[1] = big ? 'M' : 'I';
+    p16(2, 42), p32(4, 8);
+    p16(8, exifIfd ? 2 : 1);  // IFD0 at 8
+    entry(10, 0x010F, 2, 7, 40);
+    if (exifIfd) entry(22, 0x8769, 4, 1, 48);
+    p32(exifIfd ? 34 : 22, 100);  // IFD1
+    std::memcpy(&t[40], "Camera", 7);
+    const int n = pixelTags ? 3 : 1;  // Exif directory at 48
+    p16(48, n);
+    entry(50, 0x829A, 5, 1, 92);
+    if (pixelTags) entry(62, 0xA002, 3, 1, 800), entry(74, 0xA003, 3, 1, 600);
+    p32(50 + 12 * n, 0);
+    p32(92, 1), p32(96, 125);
+    p16(100, 2);  // IFD1 at 100, thumbnail at 140
+    entry(102, 0x0201, 4, 1, 140);
+    entry(114, 0x0202, 4, 1, 16);
+    p32(126, 0);
+    std::memcpy(&t[140], "\xFF\xD8THUMBNAILxx\xFF\xD9", 16);
+    t.resize(156);
+    return std::string("Exif\0\0", 6) + t;
+}
+
+const std::string XMP = std::string("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta>tagged</x:xmpmeta>";
+
+std::string FakeProfile(size_t n) {
+    std::string icc(n, '\0');
+    for (size_t i = 0; i < n; ++i) icc[i] = char(i * 7 + i / 251);
+    return icc;
+}
+
+std::vector<Segment> IccSegments(const std::string& icc) {
+    std::vector<Segment> list;
+    const size_t chunk = 65519, count = (icc.size() + chunk - 1) / chunk;
+    for (size_t i = 0; i < count; ++i)
+        list.push_back({0xE2, std::string("ICC_PROFILE\0", 12) + char(i + 1) + char(count) + icc.substr(i * chunk, chunk)});
+    return list;
+}
+
+// A decode without smoothing: each pixel then depends only on its own block,
+// so a cut decodes to exactly the source's pixels there.
+Decoded DecodeBlocky(const std::string& path) {
+    Decoded d;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return d;
+    jpeg_decompress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&c);
+    jpeg_stdio_src(&c, f);
+    jpeg_read_header(&c, TRUE);
+    c.do_fancy_upsampling = FALSE;
+    jpeg_start_decompress(&c);
+    d.width = int(c.output_width), d.height = int(c.output_height), d.components = c.output_components;
+    d.pixels.resize(size_t(d.width) * d.height * d.components);
+    while (c.output_scanline < c.output_height) {
+        JSAMPROW row = &d.pixels[size_t(c.output_scanline) * d.width * d.components];
+        jpeg_read_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_decompress(&c);
+    jpeg_destroy_decompress(&c);
+    std::fclose(f);
+    return d;
+}
+
+class ExportExtrasTest : public ::testing::Test {
+protected:
+    void SetUp() override { storage.Folder("out"); }
+    std::string Out(const char* name = "out/a.jpg") const { return storage.Host(name); }
+    TempStorage storage;
+    ToneCurve curve;
+    NullProgressSink quiet;
+};
+
+TEST_F(ExportExtrasTest, EncoderOnItsOwnThreadWritesTheSameBytes) {
+    const JpegSpec recipes[] = {{1600, 1200}, {1000, 800, 2, 1, false, 0, 90, Colour::CmykAdobe}, {901, 700, 1, 1, true}};
+    const CRect crops[] = {{0, 0, 1600, 1200}, {101, 49, 1299, 850}, {3, 5, 700, 22}, {0, 0, 1, 15}, {7, 0, 8, 600}};
+    ApplyPreset(curve, *FindPresetByIndex(3));
+    for (const JpegSpec& recipe : recipes) {
+        WriteFile(storage.Host("src.jpg"), EncodeJpeg(recipe));
+        for (CRect crop : crops) {
+            crop.right = std::min(crop.right, recipe.width);
+            crop.bottom = std::min(crop.bottom, recipe.height);
+            for (ToneCurve* tone : {static_cast<ToneCurve*>(nullptr), &curve}) {
+                ToneCurve identity;
+                ToneCurve& c = tone ? *tone : identity;
+                ASSERT_EQ(ExportFramedImage(L"\\src.jpg", L"\\out\\one.jpg", crop, quiet, c, 95), 1);
+                for (int from : {0, 5}) {
+                    SCOPED_TRACE(testing::Message() << recipe.width << " crop " << crop.left << "," << crop.top << ","
+                                                    << crop.right << "," << crop.bottom << " from " << from);
+                    Cores cores(from);
+                    ExportExtras extras;
+                    extras.cores = &cores;
+                    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\two.jpg", crop, quiet, c, 95, extras), 1);
+                    EXPECT_TRUE(ReadFile(Out("out/one.jpg")) == ReadFile(Out("out/two.jpg")));
+                    EXPECT_EQ(cores.claimed, cores.released);
+                    EXPECT_EQ(cores.claimed > 0, crop.Height() > 16 * (from + 1));
+                }
+            }
+        }
+    }
+}
+
+TEST_F(ExportExtrasTest, EncoderThreadFailingHalfWayLeavesTheOldFile) {
+    WriteFile(storage.Host("src.jpg"), EncodeJpeg({1600, 1200}));
+    WriteFile(Out(), "precious");
+    for (rlim_t limit : {rlim_t(700), rlim_t(100000), rlim_t(400000)}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit lim{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &lim);
+            Cores cores;
+            ExportExtras extras;
+            extras.cores = &cores;
+            NullProgressSink sink;
+            const int ok = ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 1600, 1200), sink, curve,
+                                                 95, extras);
+            // 700 bytes fail before the encoder has moved, the others after.
+            _exit(ok == 0 && cores.claimed == (limit > 700) && cores.released == cores.claimed ? 42 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << limit;
+        EXPECT_EQ(ReadFile(Out()), "precious");
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(storage.Host("out")), {}), 1);
+    }
+}
+
+// Both ways of writing, both byte orders: the profile, XMP and EXIF arrive,
+// EXIF with the new pixel size and without its thumbnail; the density is
+// recorded; the pixels are those of an export without any of it.
+TEST_F(ExportExtrasTest, MetadataAndDensityReachTheNewFile) {
+    const std::string icc = FakeProfile(70000);  // two markers
+    for (bool big : {false, true}) {
+        for (bool lossless : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "big " << big << " lossless " << lossless);
+            std::vector<Segment> add = {{0xE1, CameraExif(big)}, {0xE1, XMP}, {0xFE, "comment"}};
+            for (const Segment& s : IccSegments(icc)) add.push_back(s);
+            WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg({1000, 800}), add));
+            const CRect crop(32, 16, 932, 616);
+            std::vector<std::string> warnings;
+            ExportExtras extras;
+            extras.keepMetadata = true;
+            extras.recordDpi = 300;
+            extras.warnings = &warnings;
+            LosslessCut cut;
+            std::string error;
+            ASSERT_EQ(lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
+                               : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, curve, 95, extras),
+                      1)
+                << error;
+            EXPECT_TRUE(warnings.empty());
+            const std::string file = ReadFile(Out());
+            const auto list = HeaderSegments(file);
+            const std::string jfif = Find(list, 0xE0, std::string("JFIF\0", 5));
+            ASSERT_GE(jfif.size(), 12u);
+            EXPECT_EQ(jfif[7], 1);                                   // dots per inch
+            EXPECT_EQ(jfif.substr(8, 4), std::string("\x01\x2C\x01\x2C", 4));  // 300 x 300
+            EXPECT_EQ(Find(list, 0xE1, "http://ns.adobe.com/xap/1.0/"), XMP);
+            EXPECT_TRUE(IccOf(list) == icc);
+            EXPECT_EQ(Find(list, 0xFE, ""), "");
+            const ExifView exif(Find(list, 0xE1, "Exif"));
+            ASSERT_TRUE(exif.ok);
+            EXPECT_EQ(exif.big, big);
+            EXPECT_EQ(exif.Number(exif.ExifIfd(), 0xA002), 900u);
+            EXPECT_EQ(exif.Number(exif.ExifIfd(), 0xA003), 600u);
+            EXPECT_EQ(exif.Bytes(exif.Ifd0(), 0x010F), std::string("Camera\0", 7));
+            EXPECT_EQ(exif.Bytes(exif.ExifIfd(), 0x829A).size(), 8u);
+            EXPECT_EQ(exif.Next(exif.Ifd0()), 0u);
+            EXPECT_EQ(file.find("THUMBNAIL"), std::string::npos);
+
+            WriteFile(storage.Host("plain.jpg"), EncodeJpeg({1000, 800}));
+            ExportExtras none;
+            ASSERT_EQ(lossless ? ExportLossless(L"\\plain.jpg", L"\\out\\b.jpg", crop, none, cut, error)
+                               : ExportFramedImage(L"\\plain.jpg", L"\\out\\b.jpg", crop, quiet, curve, 95),
+                      1);
+            EXPECT_TRUE(DecodeFully(Out(), false).pixels == DecodeFully(Out("out/b.jpg"), false).pixels);
+            for (const Segment& s : HeaderSegments(ReadFile(Out("out/b.jpg"))))
+                EXPECT_FALSE((s.marker > 0xE0 && s.marker <= 0xEF) || s.marker == 0xFE) << s.marker;
+        }
+    }
+    // The profile alone.
+    ExportExtras profile;
+    profile.keepProfile = true;
+    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, curve, 95, profile), 1);
+    const auto list = HeaderSegments(ReadFile(Out()));
+    EXPECT_TRUE(IccOf(list) == icc);
+    EXPECT_EQ(Find(list, 0xE1, ""), "");
+    EXPECT_EQ(Find(list, 0xE0, std::string("JFIF\0", 5))[7], 0);  // no unit, as always
+}
+
+// A camera that left the pixel size out, or the whole Exif directory, gets it
+// added; a record whose offsets lead anywhere is dropped, never followed.
+TEST_F(ExportExtrasTest, ExifIsRepairedOrDroppedNeverTrusted) {
+    for (bool big : {false, true}) {
+        for (bool exifIfd : {true, false}) {
+            std::vector<JOCTET> payload;
+            const std::string source = CameraExif(big, false, exifIfd);
+            payload.assign(source.begin(), source.end());
+            std::string problem;
+            ASSERT_TRUE(FixExifForOutput(payload, 70000, 4000, problem)) << problem;
+            const ExifView exif(std::string(payload.begin(), payload.end()));
+            EXPECT_EQ(exif.Number(exif.ExifIfd(), 0xA002), 70000u);
+            EXPECT_EQ(exif.Number(exif.ExifIfd(), 0xA003), 4000u);
+            EXPECT_EQ(exif.Bytes(exif.Ifd0(), 0x010F), std::string("Camera\0", 7));
+            if (exifIfd) {
+                EXPECT_EQ(exif.Bytes(exif.ExifIfd(), 0x829A).size(), 8u);
+            }
+        }
+        // Cut short anywhere, or with bytes changed at random: never a read
+        // outside the record, and whatever is accepted reads back right.
+        const std::string good = CameraExif(big);
+        std::mt19937 random(big ? 7 : 11);
+        for (int round = 0; round < 4000; ++round) {
+            std::string bad = good;
+            if (round < int(good.size())) {
+                bad.resize(size_t(round));
+            } else {
+                for (int k = 0; k < 3; ++k) bad[6 + random() % (bad.size() - 6)] = char(random());
+            }
+            std::vector<JOCTET> payload(bad.begin(), bad.end());
+            std::string problem;
+            if (FixExifForOutput(payload, 1234, 567, problem)) {
+                const ExifView exif(std::string(payload.begin(), payload.end()));
+                EXPECT_EQ(exif.Number(exif.ExifIfd(), 0xA002), 1234u) << round;
+                EXPECT_EQ(exif.Number(exif.ExifIfd(), 0xA003), 567u) << round;
+            } else {
+                EXPECT_FALSE(problem.empty());
+            }
+        }
+    }
+    // Through the export: a warning, and the file without EXIF.
+    std::string broken = CameraExif(false);
+    broken[6 + 4] = char(0xF0);  // IFD0 far outside
+    WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg({1000, 800}), {{0xE1, broken}, {0xE1, XMP}}));
+    std::vector<std::string> warnings;
+    ExportExtras extras;
+    extras.keepMetadata = true;
+    extras.warnings = &warnings;
+    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, curve, 95, extras), 1);
+    EXPECT_EQ(warnings, std::vector<std::string>{"its EXIF record is damaged; left out"});
+    const auto list = HeaderSegments(ReadFile(Out()));
+    EXPECT_EQ(Find(list, 0xE1, "Exif"), "");
+    EXPECT_EQ(Find(list, 0xE1, "http://ns.adobe.com/xap/1.0/"), XMP);
+}
+
+// The cut holds the source's own blocks: decoded without smoothing it is
+// pixel for pixel the source's aligned rectangle, and it decodes like
+// jpegtran's cut of the same rectangle.
+TEST_F(ExportExtrasTest, LosslessCutIsTheSourcesAlignedRectangle) {
+    struct Case {
+        JpegSpec recipe;
+        int gridX, gridY;
+    };
+    const Case cases[] = {{{1000, 800, 2, 2}, 16, 16},
+                          {{1000, 800, 2, 1, true}, 16, 8},
+                          {{1000, 800, 1, 1}, 8, 8},
+                          {{1000, 800, 2, 2, false, 0, 90, Colour::Grey}, 8, 8}};
+    const bool haveJpegtran = std::system("command -v jpegtran >/dev/null 2>&1") == 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.gridX * 100 + c.gridY);
+        WriteFile(storage.Host("src.jpg"), EncodeJpeg(c.recipe));
+        const CRect crop(37, 23, 37 + 601, 23 + 399);
+        LosslessCut cut;
+        std::string error;
+        ASSERT_EQ(ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, ExportExtras(), cut, error), 1) << error;
+        const int left = 37 / c.gridX * c.gridX, top = 23 / c.gridY * c.gridY;
+        EXPECT_EQ(cut.written, CRect(left, top, left + 601, top + 399));
+        EXPECT_EQ(cut.shiftX, 37 - left);
+        EXPECT_EQ(cut.shiftY, 23 - top);
+        EXPECT_FALSE(cut.clipped);
+        EXPECT_GT(cut.coefficientBytes, 1000ul * 800 * 2);
+
+        const Decoded source = DecodeBlocky(storage.Host("src.jpg")), out = DecodeBlocky(Out());
+        ASSERT_EQ(out.width, 601);
+        ASSERT_EQ(out.height, 399);
+        const int n = source.components;
+        bool same = true;
+        for (int y = 0; y < 399 && same; ++y)
+            same = std::memcmp(&out.pixels[size_t(y) * 601 * n], &source.pixels[(size_t(y + top) * 1000 + left) * n],
+                               size_t(601) * n) == 0;
+        EXPECT_TRUE(same);
+        if (haveJpegtran) {
+            const std::string command = "jpegtran -copy none -crop 601x399+" + std::to_string(left) + "+" +
+                                        std::to_string(top) + " -outfile '" + Out("out/t.jpg") + "' '" +
+                                        storage.Host("src.jpg") + "'";
+            ASSERT_EQ(std::system(command.c_str()), 0);
+            EXPECT_TRUE(DecodeFully(Out(), false).pixels == DecodeFully(Out("out/t.jpg"), false).pixels);
+        }
+    }
+    // A frame outside the photograph is refused, and nothing is written.
+    LosslessCut cut;
+    std::string error;
+    EXPECT_EQ(ExportLossless(L"\\src.jpg", L"\\out\\c.jpg", CRect(500, 0, 1001, 10), ExportExtras(), cut, error), 0);
+    EXPECT_FALSE(std::filesystem::exists(Out("out/c.jpg")));
+
+    // A photograph cut short: copied with a warning, or refused when strict;
+    // a folder is refused without blocking.
+    const std::string whole = EncodeJpeg({1000, 800});
+    WriteFile(storage.Host("short.jpg"), whole.substr(0, whole.size() / 2));
+    std::vector<std::string> warnings;
+    ExportExtras extras;
+    extras.warnings = &warnings;
+    EXPECT_EQ(ExportLossless(L"\\short.jpg", L"\\out\\c.jpg", CRect(0, 0, 900, 600), extras, cut, error), 1);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0].rfind("damaged data copied as it is: ", 0), 0u) << warnings[0];
+    extras.strict = true;
+    EXPECT_EQ(ExportLossless(L"\\short.jpg", L"\\out\\d.jpg", CRect(0, 0, 900, 600), extras, cut, error), 0);
+    EXPECT_FALSE(std::filesystem::exists(Out("out/d.jpg")));
+    EXPECT_EQ(ExportLossless(L"\\out", L"\\out\\d.jpg", CRect(0, 0, 900, 600), extras, cut, error), 0);
+    EXPECT_EQ(error, "a folder, not a photograph");
+}
+
+}  // namespace
