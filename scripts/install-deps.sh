@@ -11,7 +11,8 @@ bash "$here/apt-install.sh" \
   libjpeg62-turbo-dev libjpeg-turbo-progs libturbojpeg0-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   xvfb xauth imagemagick fonts-dejavu-core lomiri-wallpapers-20.04 \
-  xdotool desktop-file-utils appstream bash-completion man-db dpkg-dev
+  xdotool desktop-file-utils appstream bash-completion man-db dpkg-dev \
+  clang libclang-rt-14-dev
 
 for extra in "$here"/install-*-deps.sh; do
   [ -e "$extra" ] && bash "$extra"

@@ -21,6 +21,7 @@
 
 namespace fs = std::filesystem;
 using guitest::MessageRecorder;
+using guitest::Repeat;
 using guitest::Pump;
 using guitest::WhenModal;
 
@@ -361,17 +362,13 @@ TEST_F(Workflow, FrameMovedDuringAnExportDoesNotChangeTheFile) {
         const CRect e = MakeExportRect(atStart, dlg.m_sizeSource, dlg.GetFrameWidthCm(), dlg.GetFrameHeightCm());
         WhenModal(
             [&](QWidget* browser) {
-                auto keys = std::make_shared<std::function<void()>>();
-                *keys = [&, keys] {
-                    if (!dlg.m_bBusy) {
-                        if (messages.messages.empty()) QTimer::singleShot(1, *keys);
-                        return;
-                    }
+                Repeat([&] {
+                    if (!dlg.m_bBusy) return !messages.messages.empty();
                     ++keysWhileBusy;
                     QTest::keyClick(w, Qt::Key_Down);
                     QTest::keyClick(w, Qt::Key_Down);
-                };
-                QTimer::singleShot(1, *keys);
+                    return true;
+                });
                 BrowseTo(browser, {"Storage Card"});
             },
             w);
@@ -392,21 +389,17 @@ TEST_F(Workflow, CommandsDuringADecodeDoNothing) {
         // event pump.
         WhenModal(
             [&](QWidget* browser) {
-                auto tapWhenBusy = std::make_shared<std::function<void()>>();
-                *tapWhenBusy = [&, tapWhenBusy] {
-                    if (dlg.m_bLoaded) return;  // too late: the decode is over
-                    if (!dlg.m_bBusy) {
-                        QTimer::singleShot(1, *tapWhenBusy);
-                        return;
-                    }
+                Repeat([&] {
+                    if (dlg.m_bLoaded) return true;  // too late: the decode is over
+                    if (!dlg.m_bBusy) return false;
                     ++tapsWhileBusy;
                     Tap(dlg.GetDlgItemWidget(IDCANCEL));
                     Tap(dlg.GetDlgItemWidget(IDC_OPEN));
                     Tap(dlg.GetDlgItemWidget(IDC_GO));
                     Tap(dlg.GetDlgItemWidget(IDC_ADJUST));
                     Tap(dlg.GetDlgItemWidget(IDC_ROTATE));
-                };
-                QTimer::singleShot(1, *tapWhenBusy);
+                    return true;
+                });
                 BrowseTo(browser, {"DCIM", "big.jpg"});
             },
             dlg.DialogWidget());

@@ -17,22 +17,41 @@ namespace guitest {
 // Calls step once a modal widget other than `notThis` is active (or after
 // timeoutMs with null). Arm it before the call that opens the dialog.
 inline void WhenModal(std::function<void(QWidget*)> step, QWidget* notThis = nullptr, int timeoutMs = 5000) {
-    auto timer = std::make_shared<QElapsedTimer>();
-    timer->start();
-    auto poll = std::make_shared<std::function<void()>>();
-    *poll = [=] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal && modal != notThis && modal->isVisible()) {
-            step(modal);
-            return;
+    // Each timer holds its own copy of the poll; a poll that held itself
+    // through a shared pointer would never be freed.
+    struct Poll {
+        std::function<void(QWidget*)> step;
+        QWidget* notThis;
+        int timeoutMs;
+        QElapsedTimer timer;
+        void operator()() const {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (modal && modal != notThis && modal->isVisible()) {
+                step(modal);
+                return;
+            }
+            if (timer.elapsed() > timeoutMs) {
+                step(nullptr);
+                return;
+            }
+            QTimer::singleShot(5, *this);
         }
-        if (timer->elapsed() > timeoutMs) {
-            step(nullptr);
-            return;
-        }
-        QTimer::singleShot(5, *poll);
     };
-    QTimer::singleShot(0, *poll);
+    Poll poll{std::move(step), notThis, timeoutMs, {}};
+    poll.timer.start();
+    QTimer::singleShot(0, poll);
+}
+
+// Calls step from the event loop every intervalMs until it returns true.
+inline void Repeat(std::function<bool()> step, int intervalMs = 1) {
+    struct Tick {
+        std::function<bool()> step;
+        int intervalMs;
+        void operator()() const {
+            if (!step()) QTimer::singleShot(intervalMs, *this);
+        }
+    };
+    QTimer::singleShot(intervalMs, Tick{std::move(step), intervalMs});
 }
 
 // Lets queued events run for a moment.

@@ -1,0 +1,225 @@
+// One fuzz input is one photograph file. It goes through both long
+// operations, as the program would use them: the preview first, then the
+// export of a frame inside the picture. Whatever the bytes, neither may
+// crash or leak; an export that reports success must have written a JPEG
+// that decodes without a single warning to exactly the frame's size, and no
+// temporary file may ever stay behind in the destination folder.
+//
+// Built as a libFuzzer target with clang (scripts: fuzz/run.sh) and, with any
+// compiler, with ReplayMain.cpp as a plain program that CTest runs over the
+// seed corpus.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "imaging/Pipeline.h"
+#include "platform/DeviceFs.h"
+#include "platform/MessageBox.h"
+#include "tone/Presets.h"
+#include "tone/ToneCurve.h"
+
+namespace {
+
+// Pictures whose header claims more pixels than this are only looked at, not
+// decoded: decoding a made-up 65500 x 65500 header takes minutes of
+// substitute rows and finds nothing a smaller one would not.
+constexpr uint64_t MAX_PIXELS = 1'500'000;
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "fuzz target: %s\n", what);
+    std::abort();
+}
+
+struct Folder {
+    std::string root;
+    std::string out;
+    Folder() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/trimora-fuzz-XXXXXX";
+        std::vector<char> name(pattern.begin(), pattern.end());
+        name.push_back('\0');
+        if (!mkdtemp(name.data())) Fail("cannot make a temporary folder");
+        root = name.data();
+        out = root + "/out";
+        if (mkdir(out.c_str(), 0700) != 0) Fail("cannot make the destination folder");
+        devfs::SetStorageRoot(root);
+    }
+    ~Folder() {
+        Empty();
+        rmdir(out.c_str());
+        unlink((root + "/in.jpg").c_str());
+        rmdir(root.c_str());
+    }
+    std::vector<std::string> Listing() const {
+        std::vector<std::string> names;
+        if (DIR* d = opendir(out.c_str())) {
+            while (dirent* e = readdir(d)) {
+                const std::string n = e->d_name;
+                if (n != "." && n != "..") names.push_back(n);
+            }
+            closedir(d);
+        }
+        return names;
+    }
+    void Empty() const {
+        for (const auto& n : Listing()) unlink((out + "/" + n).c_str());
+    }
+};
+
+Folder& TheFolder() {
+    static Folder folder;
+    return folder;
+}
+
+struct Trap {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+void Escape(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<Trap*>(cinfo->err)->jump, 1); }
+void Quiet(j_common_ptr) {}
+
+// The picture's size as plain libjpeg sees it from the header; false when
+// the header cannot be read.
+bool HeaderSize(const std::string& path, uint32_t& w, uint32_t& h) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    jpeg_decompress_struct d{};
+    Trap trap;
+    d.err = jpeg_std_error(&trap.pub);
+    trap.pub.error_exit = Escape;
+    trap.pub.output_message = Quiet;
+    bool ok = false;
+    if (!setjmp(trap.jump)) {
+        jpeg_create_decompress(&d);
+        jpeg_stdio_src(&d, f);
+        jpeg_read_header(&d, TRUE);
+        w = d.image_width;
+        h = d.image_height;
+        ok = true;
+    }
+    jpeg_destroy_decompress(&d);
+    std::fclose(f);
+    return ok;
+}
+
+// Decodes the whole file with plain libjpeg; true only without any error or
+// warning, with the size found.
+bool DecodesCleanly(const std::string& path, uint32_t& w, uint32_t& h) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    jpeg_decompress_struct d{};
+    Trap trap;
+    d.err = jpeg_std_error(&trap.pub);
+    trap.pub.error_exit = Escape;
+    trap.pub.output_message = Quiet;
+    bool ok = false;
+    JSAMPROW row = nullptr;
+    if (!setjmp(trap.jump)) {
+        jpeg_create_decompress(&d);
+        jpeg_stdio_src(&d, f);
+        jpeg_read_header(&d, TRUE);
+        jpeg_start_decompress(&d);
+        row = static_cast<JSAMPROW>(std::malloc(static_cast<size_t>(d.output_width) * d.output_components));
+        while (d.output_scanline < d.output_height) jpeg_read_scanlines(&d, &row, 1);
+        jpeg_finish_decompress(&d);
+        w = d.image_width;
+        h = d.image_height;
+        ok = trap.pub.num_warnings == 0;
+    }
+    std::free(row);
+    jpeg_destroy_decompress(&d);
+    std::fclose(f);
+    return ok;
+}
+
+// The choices the program's user would make (preview area, frame, tone,
+// quality) come from a hash of the input, so that each input always takes
+// the same path and the seeds' small changes try different frames.
+struct Choices {
+    uint64_t state;
+    explicit Choices(const uint8_t* data, size_t size) : state(1469598103934665603ull) {
+        for (size_t i = 0; i < size; ++i) state = (state ^ data[i]) * 1099511628211ull;
+    }
+    uint32_t Next(uint32_t bound) {  // 0 .. bound-1
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return bound ? static_cast<uint32_t>((state >> 33) % bound) : 0;
+    }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool quiet = [] {
+        SetMessageBoxHandler([](const MessageRequest&) { return 1; });
+        return true;
+    }();
+    (void)quiet;
+    Folder& folder = TheFolder();
+    const std::string source = folder.root + "/in.jpg";
+    {
+        FILE* f = std::fopen(source.c_str(), "wb");
+        if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) Fail("cannot write the input");
+    }
+
+    uint32_t width = 0, height = 0;
+    if (HeaderSize(source, width, height) && static_cast<uint64_t>(width) * height > MAX_PIXELS) return 0;
+
+    Choices choose(data, size);
+    NullProgressSink sink;
+
+    CSize box(1 + static_cast<int32_t>(choose.Next(800)), 1 + static_cast<int32_t>(choose.Next(600)));
+    if (choose.Next(2)) box = CSize(800, 600);
+    const CSize asked = box;
+    CSize sourceSize;
+    PreviewBuffer preview;
+    if (LoadPreview(L"\\in.jpg", box, sourceSize, preview, sink)) {
+        if (sourceSize.cx != static_cast<int32_t>(width) || sourceSize.cy != static_cast<int32_t>(height))
+            Fail("the preview reports another size than the header");
+        if (box.cx < 1 || box.cy < 1 || box.cx > asked.cx || box.cy > asked.cy)
+            Fail("the preview does not fit the box it was given");
+        if (preview.Size() != static_cast<size_t>(box.cx) * box.cy * 3) Fail("the preview's bytes do not match its size");
+    }
+
+    // A frame inside the picture, as the program only ever asks for; a file
+    // without a readable header still gets a frame, which must fail cleanly.
+    CRect crop(0, 0, 1, 1);
+    if (width > 0 && height > 0) {
+        const uint32_t w = 1 + choose.Next(width < 1200 ? width : 1200);
+        const uint32_t h = 1 + choose.Next(height < 900 ? height : 900);
+        const uint32_t x = choose.Next(width - w + 1);
+        const uint32_t y = choose.Next(height - h + 1);
+        crop = CRect(static_cast<int32_t>(x), static_cast<int32_t>(y), static_cast<int32_t>(x + w),
+                     static_cast<int32_t>(y + h));
+    }
+    ToneCurve curve;
+    if (const uint32_t preset = choose.Next(13); preset < 12) {
+        ApplyPreset(curve, static_cast<int>(preset));
+        curve.UpdateLut();
+    }
+    const int quality = choose.Next(4) ? 95 : 1 + static_cast<int>(choose.Next(100));
+
+    const bool written = ExportFramedImage(L"\\in.jpg", L"\\out\\frame.jpg", crop, sink, curve, quality) == 1;
+    const std::vector<std::string> left = folder.Listing();
+    if (written) {
+        if (left.size() != 1 || left[0] != "frame.jpg") Fail("something besides the output is left in the folder");
+        uint32_t w = 0, h = 0;
+        if (!DecodesCleanly(folder.out + "/frame.jpg", w, h)) Fail("a reported success does not decode cleanly");
+        if (w != static_cast<uint32_t>(crop.Width()) || h != static_cast<uint32_t>(crop.Height()))
+            Fail("a reported success has another size than the frame");
+    } else if (!left.empty()) {
+        Fail("a failed export left a file behind");
+    }
+    folder.Empty();
+    return 0;
+}
