@@ -18,14 +18,15 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[
   "-DCMAKE_EXE_LINKER_FLAGS=$flags" "-DCMAKE_SHARED_LINKER_FLAGS=$flags" >/dev/null
 cmake --build build-asan --parallel "$(nproc)"
 
-export QT_QPA_PLATFORM=offscreen
-export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
-export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
-export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
-(cd build-asan && ctest --output-on-failure --timeout 1200 -j "$(nproc)" -LE wine -E '[Ww]ine' "$@")
-
 # The libFuzzer build of the same target, where clang is there: it must keep
 # building, and the seeds must pass through it.
 if command -v clang++ >/dev/null; then
   bash fuzz/run.sh 0
 fi
+
+# The tests last, so that their summary closes the output.
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
+(cd build-asan && ctest --output-on-failure --timeout 1200 -j "$(nproc)" -LE wine -E '[Ww]ine' "$@")
