@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "imaging/Export.h"
 #include "imaging/ExportThreads.h"
@@ -236,6 +237,12 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
     EncoderThread encoder;
     if (extras.cores) job.encoder = &encoder;
 
+    // The decoder reads 4 KiB at a time, one system call each with stdio's
+    // own buffer; a larger one makes reading a small part of an export. It
+    // outlives the stream.
+    constexpr size_t IO_BUFFER_SIZE = 64 * 1024;
+    std::vector<char> sourceBuffer(IO_BUFFER_SIZE);
+
     const char* kind = nullptr;
     job.source = devfs::OpenRegularFile(sourcePath, &kind);
     if (!job.source) {
@@ -244,6 +251,7 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
         result.detail = kind ? kind : "";
         return 0;
     }
+    std::setvbuf(job.source, sourceBuffer.data(), _IOFBF, sourceBuffer.size());
 
     bool ok = StartDecoder(job);
     if (!ok) {
