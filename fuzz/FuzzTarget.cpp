@@ -89,33 +89,10 @@ struct Trap {
 void Escape(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<Trap*>(cinfo->err)->jump, 1); }
 void Quiet(j_common_ptr) {}
 
-// The picture's size as plain libjpeg sees it from the header; false when
-// the header cannot be read.
-bool HeaderSize(const std::string& path, uint32_t& w, uint32_t& h) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    jpeg_decompress_struct d{};
-    Trap trap;
-    d.err = jpeg_std_error(&trap.pub);
-    trap.pub.error_exit = Escape;
-    trap.pub.output_message = Quiet;
-    bool ok = false;
-    if (!setjmp(trap.jump)) {
-        jpeg_create_decompress(&d);
-        jpeg_stdio_src(&d, f);
-        jpeg_read_header(&d, TRUE);
-        w = d.image_width;
-        h = d.image_height;
-        ok = true;
-    }
-    jpeg_destroy_decompress(&d);
-    std::fclose(f);
-    return ok;
-}
-
-// Decodes the whole file with plain libjpeg; true only without any error or
-// warning, with the size found.
-bool DecodesCleanly(const std::string& path, uint32_t& w, uint32_t& h) {
+// Reads a file with plain libjpeg: its header only, or the whole picture.
+// True when nothing failed and, for the whole picture, nothing was warned
+// about; w and h are then the picture's size.
+bool ReadWithLibjpeg(const std::string& path, bool whole, uint32_t& w, uint32_t& h) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
     jpeg_decompress_struct d{};
@@ -129,13 +106,15 @@ bool DecodesCleanly(const std::string& path, uint32_t& w, uint32_t& h) {
         jpeg_create_decompress(&d);
         jpeg_stdio_src(&d, f);
         jpeg_read_header(&d, TRUE);
-        jpeg_start_decompress(&d);
-        row = static_cast<JSAMPROW>(std::malloc(static_cast<size_t>(d.output_width) * d.output_components));
-        while (d.output_scanline < d.output_height) jpeg_read_scanlines(&d, &row, 1);
-        jpeg_finish_decompress(&d);
+        if (whole) {
+            jpeg_start_decompress(&d);
+            row = static_cast<JSAMPROW>(std::malloc(static_cast<size_t>(d.output_width) * d.output_components));
+            while (d.output_scanline < d.output_height) jpeg_read_scanlines(&d, &row, 1);
+            jpeg_finish_decompress(&d);
+        }
         w = d.image_width;
         h = d.image_height;
-        ok = trap.pub.num_warnings == 0;
+        ok = !whole || trap.pub.num_warnings == 0;
     }
     std::free(row);
     jpeg_destroy_decompress(&d);
@@ -173,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     uint32_t width = 0, height = 0;
-    if (HeaderSize(source, width, height) && static_cast<uint64_t>(width) * height > MAX_PIXELS) return 0;
+    if (ReadWithLibjpeg(source, false, width, height) && static_cast<uint64_t>(width) * height > MAX_PIXELS) return 0;
 
     Choices choose(data, size);
     NullProgressSink sink;
@@ -214,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (written) {
         if (left.size() != 1 || left[0] != "frame.jpg") Fail("something besides the output is left in the folder");
         uint32_t w = 0, h = 0;
-        if (!DecodesCleanly(folder.out + "/frame.jpg", w, h)) Fail("a reported success does not decode cleanly");
+        if (!ReadWithLibjpeg(folder.out + "/frame.jpg", true, w, h)) Fail("a reported success does not decode cleanly");
         if (w != static_cast<uint32_t>(crop.Width()) || h != static_cast<uint32_t>(crop.Height()))
             Fail("a reported success has another size than the frame");
     } else if (!left.empty()) {
