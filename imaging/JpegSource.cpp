@@ -137,6 +137,11 @@ void CmykToRgb(const JSAMPLE* cmyk, JSAMPLE* rgb, size_t n, bool inverted) {
     }
 }
 
+void SaveLookMarkers(jpeg_decompress_struct& cinfo) {
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+}
+
 bool StartRgbDecoder(jpeg_decompress_struct& cinfo, JpegErrorTrap& trap, std::jmp_buf* jump, FILE* file,
                      bool& created, SourceColour& colour, jpeg_progress_mgr* monitor) {
     cinfo.err = InitErrorTrap(trap, jump);
@@ -145,6 +150,7 @@ bool StartRgbDecoder(jpeg_decompress_struct& cinfo, JpegErrorTrap& trap, std::jm
     cinfo.mem->max_memory_to_use = MAX_DECODER_MEMORY;
     created = true;
     jpeg_stdio_src(&cinfo, file);
+    SaveLookMarkers(cinfo);
     jpeg_read_header(&cinfo, TRUE);
     if (!SelectRgbOutput(cinfo, colour)) return false;
     jpeg_start_decompress(&cinfo);

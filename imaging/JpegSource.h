@@ -61,7 +61,12 @@ enum class SourceColour {
 // read the rows; false for component layouts that are not a photograph.
 bool SelectRgbOutput(jpeg_decompress_struct& cinfo, SourceColour& colour);
 
-// Creates the decoder on file, reads the header, chooses the colour set-up
+// Call before jpeg_read_header: keeps the markers that say how the pixels
+// are meant to be shown, EXIF (APP1, with its Orientation) and the ICC
+// profile (APP2). Keeping them changes no pixel.
+void SaveLookMarkers(jpeg_decompress_struct& cinfo);
+
+// Creates the decoder on file, keeps the look markers, reads the header, chooses the colour set-up
 // and starts decompression. Call it under the jump target of trap: a fatal
 // error returns there, and created says whether the decoder must then be
 // destroyed. False for component layouts that are not a photograph.
