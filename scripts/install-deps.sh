@@ -12,7 +12,7 @@ bash "$here/apt-install.sh" \
   liblcms2-dev libexiv2-dev libimage-exiftool-perl exiv2 icc-profiles-free colord-data \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   xvfb xauth imagemagick fonts-dejavu-core lomiri-wallpapers-20.04 \
-  xdotool desktop-file-utils appstream bash-completion man-db dpkg-dev \
+  xdotool desktop-file-utils appstream bash-completion man-db dpkg-dev file \
   clang libclang-rt-14-dev
 
 for extra in "$here"/install-*-deps.sh; do
