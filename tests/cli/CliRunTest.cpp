@@ -517,11 +517,15 @@ TEST_F(CliRun, FailuresSayWhetherThePhotographOrTheNewFileFailedAndWhy) {
               std::string::npos) << r.err;
 }
 
-// The destination folder turns read-only while a photograph is written: the
-// run says which unfinished file it had to leave, on the error stream and
-// among the photograph's warnings.
+// The destination folder turns read-only while a photograph is written
+// (encoded, or cut losslessly): the run says which unfinished file it had to
+// leave, on the error stream and among the photograph's warnings.
 TEST_F(CliRun, TemporaryLeftInAFolderTurnedReadOnlyIsNamed) {
-    const std::string photo = Photo("p.jpg", 6000, 4000);
+    // Noise, so that even the cut takes a while to write.
+    const std::string photo = Photo("p.jpg", 6000, 4000, [](int x, int y) {
+        const unsigned v = (unsigned(x) * 2654435761u) ^ (unsigned(y) * 40503u);
+        return Rgb{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
+    });
     const std::string folder = storage.Host("shut");
     storage.Folder("shut");
     if (geteuid() == 0 && chown(folder.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "cannot give the folder away";
@@ -544,7 +548,7 @@ TEST_F(CliRun, TemporaryLeftInAFolderTurnedReadOnlyIsNamed) {
                         }
             });
             std::vector<std::string> args = {"export", photo, "--to", folder};
-            if (json) args.push_back("--json");
+            if (json) args.insert(args.end(), {"--json", "--lossless"});
             r = Cli(args);
             done = true;
             watcher.join();
