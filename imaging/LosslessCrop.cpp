@@ -84,6 +84,19 @@ bool ReadWhole(const std::wstring& path, std::vector<unsigned char>& bytes, std:
     return ok;
 }
 
+// Whether the transformer's output is a whole JPEG file of width x height.
+// After a warning (damaged data copied over) the library also reports a
+// later fatal error as a warning, with a buffer it never finished.
+bool CompleteCut(const unsigned char* out, unsigned long size, int width, int height) {
+    if (!out || size < 4 || out[0] != 0xFF || out[1] != 0xD8 || out[size - 2] != 0xFF || out[size - 1] != 0xD9)
+        return false;
+    const std::vector<unsigned char> file(out, out + size);
+    Layout cut;
+    const bool readable = ReadLayout(cut, file);
+    if (cut.created) jpeg_destroy_decompress(&cut.dinfo);
+    return readable && cut.width == width && cut.height == height;
+}
+
 }  // namespace
 
 int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
@@ -147,7 +160,9 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
     unsigned long outSize = 0;
     const int status = tjTransform(transformer, source.data(), static_cast<unsigned long>(source.size()), 1, &out,
                                    &outSize, &t, extras.strict ? TJFLAG_STOPONWARNING : 0);
-    if ((status != 0 && (extras.strict || tjGetErrorCode(transformer) == TJERR_FATAL)) || !out || outSize == 0) {
+    const bool failed = status != 0 && (extras.strict || tjGetErrorCode(transformer) == TJERR_FATAL ||
+                                        !CompleteCut(out, outSize, w, h));
+    if (failed || !out || outSize == 0) {
         error = std::string("cannot cut it losslessly: ") + tjGetErrorStr2(transformer);
         tjFree(out);
         tjDestroy(transformer);

@@ -556,7 +556,8 @@ TEST_F(CliRun, TemporaryLeftInAFolderTurnedReadOnlyIsNamed) {
         ASSERT_FALSE(left.empty());
         EXPECT_EQ(r.status, 1);
         EXPECT_TRUE(Exists(left));
-        const std::string named = "the unfinished file " + left + " cannot be removed (Permission denied); delete it by hand";
+        const std::string named =
+            "the unfinished file " + left + " cannot be removed (Permission denied); delete it by hand";
         if (json)
             EXPECT_NE(r.out.find("\"warnings\":[\"" + named + "\"]"), std::string::npos) << r.out;
         EXPECT_NE(r.err.find(photo + ": Cannot create file " + folder + "/p_10x15.jpg: Permission denied"),

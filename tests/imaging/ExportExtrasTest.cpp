@@ -182,8 +182,8 @@ const std::string XMP_ID = std::string("http://ns.adobe.com/xap/1.0/\0", 29);
 
 // An XMP packet with these properties inside one description.
 std::string XmpPacket(const std::string& properties) {
-    return XMP_ID + "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
-                    "<rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/' "
+    return XMP_ID + "<x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+                    "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/' "
                     "xmlns:tiff='http://ns.adobe.com/tiff/1.0/' xmlns:exif='http://ns.adobe.com/exif/1.0/' " +
            properties + "/></rdf:RDF></x:xmpmeta>";
 }
