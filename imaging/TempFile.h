@@ -8,6 +8,7 @@
 //     if (!out.Create(hostTarget)) ... out.Error() says why (an errno value)
 //     write through out.Stream() (or out.Descriptor())
 //     if (!out.Commit()) ... out.Error() says why; nothing is left behind
+//         unless the folder no longer lets it be removed: LeftBehind()
 //
 // The destructor discards a file that was not committed, so every early
 // return cleans up. Temporaries that exist are also listed in a fixed,
