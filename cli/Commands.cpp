@@ -21,6 +21,7 @@
 #include "cli/Reporter.h"
 #include "cli/Result.h"
 #include "imaging/Export.h"
+#include "imaging/Metadata.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
@@ -241,6 +242,7 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         const int ok = ExportLossless(job.source, plan.outputPath, plan.rcExport, extras, cut, error);
         if (!ok) {
             reporter.Message(Failure(job.display, error));
+            warn();
             return false;
         }
         RecordWritten(record, outputHost, CSize(cut.written.Width(), cut.written.Height()), run.widthCm,
@@ -258,6 +260,7 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         ExportFramedImageWith(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, extras, &report);
     if (!ok) {
         reporter.Message(Failure(job.display, FailureText(report, outputHost)));
+        warn();
         return false;
     }
     RecordWritten(record, outputHost, CSize(plan.rcExport.Width(), plan.rcExport.Height()), run.widthCm, run.heightCm);
@@ -451,6 +454,8 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     unsigned threads = o.jobs > 0 ? static_cast<unsigned>(o.jobs) : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
 
+    // exiv2 sets itself up on first use, which is not safe on several threads.
+    if (o.keepMetadata || o.recordDpi) PrepareMetadataLibrary();
     run.cores.Reset(threads, run.jobs.size());
     Reporter reporter(run.jobs.size(), s.out, s.err, s.bar);
     run.reporter = &reporter;

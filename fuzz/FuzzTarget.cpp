@@ -22,6 +22,8 @@
 
 #include <jpeglib.h>
 
+#include "imaging/Export.h"
+#include "imaging/Metadata.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
@@ -136,6 +138,47 @@ struct Choices {
     }
 };
 
+// The number of components of a JPEG file's frame, 0 when unreadable.
+int Components(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return 0;
+    jpeg_decompress_struct d{};
+    Trap trap;
+    d.err = jpeg_std_error(&trap.pub);
+    trap.pub.error_exit = Escape;
+    trap.pub.output_message = Quiet;
+    int components = 0;
+    if (!setjmp(trap.jump)) {
+        jpeg_create_decompress(&d);
+        jpeg_stdio_src(&d, f);
+        jpeg_read_header(&d, TRUE);
+        components = d.num_components;
+    }
+    jpeg_destroy_decompress(&d);
+    std::fclose(f);
+    return components;
+}
+
+// What an export wrote is read again as a source: the profile fits its
+// pixels, EXIF and XMP parse, and they say nothing that needs changing.
+void CheckKeptMetadata(const std::wstring& path, int components, uint32_t width, uint32_t height, int dpi) {
+    WrittenImage image;
+    image.width = width;
+    image.height = height;
+    image.components = components;
+    image.dpi = dpi;
+    SourceMetadata again;
+    std::vector<std::string> warnings;
+    if (!ReadSourceMetadata(path, true, true, image, again, warnings)) Fail("a written file's markers do not read");
+    if (!warnings.empty()) Fail(("written metadata does not read back: " + warnings[0]).c_str());
+    const SourceMetadata before = again;
+    std::string problem;
+    if (!again.exif.empty() && (!FixExifForOutput(again.exif, image, problem) || again.exif != before.exif))
+        Fail("written EXIF does not describe the written file");
+    if (!again.xmp.empty() && (!FixXmpForOutput(again.xmp, image, problem) || again.xmp != before.xmp))
+        Fail("written XMP does not describe the written file");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -199,6 +242,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (!left.empty()) {
         Fail("a failed export left a file behind");
     }
+    folder.Empty();
+
+    // The lab options: the source's metadata made to agree with the new
+    // file, the density, and the lossless cut. Whatever is written must read
+    // back without a single complaint about the metadata it carries.
+    std::vector<std::string> warnings;
+    ExportExtras extras;
+    extras.keepMetadata = choose.Next(4) != 0;
+    extras.keepProfile = !extras.keepMetadata && choose.Next(2);
+    extras.recordDpi = choose.Next(3) ? 0 : 1 + static_cast<int>(choose.Next(1200));
+    extras.warnings = &warnings;
+    if (ExportFramedImageWith(L"\\in.jpg", L"\\out\\kept.jpg", crop, sink, curve, quality, extras) == 1) {
+        uint32_t w = 0, h = 0;
+        if (!ReadWithLibjpeg(folder.out + "/kept.jpg", true, w, h)) Fail("a kept-metadata export does not decode");
+        CheckKeptMetadata(L"\\out\\kept.jpg", 3, static_cast<uint32_t>(crop.Width()),
+                          static_cast<uint32_t>(crop.Height()), extras.recordDpi);
+    }
+    LosslessCut cut;
+    std::string error;
+    if (ExportLossless(L"\\in.jpg", L"\\out\\cut.jpg", crop, extras, cut, error) == 1) {
+        uint32_t w = 0, h = 0;
+        if (!ReadWithLibjpeg(folder.out + "/cut.jpg", false, w, h)) Fail("a lossless cut has no readable header");
+        if (w != static_cast<uint32_t>(cut.written.Width()) || h != static_cast<uint32_t>(cut.written.Height()))
+            Fail("a lossless cut has another size than it reports");
+        CheckKeptMetadata(L"\\out\\cut.jpg", Components(folder.out + "/cut.jpg"), w, h, extras.recordDpi);
+    } else if (error.empty()) {
+        Fail("a failed lossless cut does not say why");
+    }
+    for (const std::string& name : folder.Listing())
+        if (name != "kept.jpg" && name != "cut.jpg") Fail("an export with metadata left something behind");
     folder.Empty();
     return 0;
 }

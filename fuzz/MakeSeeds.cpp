@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -43,6 +44,7 @@ const Seed SEEDS[] = {
     {"ycck-tiny.jpg", 18, 14, JCS_CMYK, JCS_YCCK, 2, 2},
     {"arithmetic-tiny.jpg", 21, 19, JCS_RGB, JCS_YCbCr, 2, 2, false, 0, true},
     {"arithmetic-progressive-tiny.jpg", 22, 18, JCS_RGB, JCS_YCbCr, 2, 1, true, 1, true},
+    {"rgb-coded-tiny.jpg", 20, 12, JCS_RGB, JCS_RGB, 1, 1},
 };
 
 // Smooth gradients with a few hard edges: both kinds of block the coder sees.
@@ -105,6 +107,109 @@ std::vector<uint8_t> Read(const std::string& path) {
     return bytes;
 }
 
+// ----- metadata segments, so that the kept-metadata paths start from
+// records that reach their every branch.
+
+using Bytes = std::vector<uint8_t>;
+
+// A TIFF record: IFD0 (size, Make, Orientation 6, 72 dpi, Exif pointer
+// unless left out), an Exif directory whose Interop pointer leads into its
+// own pixel-size entry, IFD1 with a thumbnail.
+Bytes ExifRecord(bool big, bool exifIfd) {
+    Bytes t(286, 0);
+    auto p16 = [&](size_t o, uint32_t v) {
+        t[o + (big ? 0 : 1)] = static_cast<uint8_t>(v >> 8);
+        t[o + (big ? 1 : 0)] = static_cast<uint8_t>(v);
+    };
+    auto p32 = [&](size_t o, uint32_t v) {
+        for (int i = 0; i < 4; ++i) t[o + (big ? 3 - i : i)] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    auto entry = [&](size_t o, uint32_t tag, uint32_t type, uint32_t count, uint32_t value) {
+        p16(o, tag), p16(o + 2, type), p32(o + 4, count);
+        if (type == 3 && count == 1)
+            p16(o + 8, value);
+        else
+            p32(o + 8, value);
+    };
+    t[0] = t[1] = big ? 'M' : 'I';
+    p16(2, 42), p32(4, 8);
+    p16(8, exifIfd ? 8 : 7);
+    entry(10, 0x0100, 4, 1, 37);
+    entry(22, 0x0101, 4, 1, 23);
+    entry(34, 0x010F, 2, 7, 200);
+    entry(46, 0x0112, 3, 1, 6);
+    entry(58, 0x011A, 5, 1, 208);
+    entry(70, 0x011B, 5, 1, 216);
+    entry(82, 0x0128, 3, 1, 2);
+    if (exifIfd) entry(94, 0x8769, 4, 1, 120);
+    p32(exifIfd ? 106 : 94, 232);
+    p16(120, 5);
+    entry(122, 0x829A, 5, 1, 224);
+    entry(134, 0x9000, 7, 4, 0x31333230);
+    entry(146, 0xA002, 3, 1, 1);
+    entry(158, 0xA003, 3, 1, 23);
+    entry(170, 0xA005, 4, 1, 154);
+    const char make[] = "Camera";
+    for (size_t i = 0; i < sizeof make; ++i) t[200 + i] = static_cast<uint8_t>(make[i]);
+    p32(208, 72), p32(212, 1), p32(216, 72), p32(220, 1), p32(224, 1), p32(228, 125);
+    p16(232, 2);
+    entry(234, 0x0201, 4, 1, 270);
+    entry(246, 0x0202, 4, 1, 16);
+    t[270] = 0xFF, t[271] = 0xD8, t[284] = 0xFF, t[285] = 0xD9;
+    Bytes payload = {'E', 'x', 'i', 'f', 0, 0};
+    payload.insert(payload.end(), t.begin(), t.end());
+    return payload;
+}
+
+Bytes Text(const std::string& s, bool terminated = false) {
+    Bytes b(s.begin(), s.end());
+    if (terminated) b.push_back(0);
+    return b;
+}
+
+Bytes Xmp(bool damaged) {
+    Bytes b = Text("http://ns.adobe.com/xap/1.0/", true);
+    const std::string packet =
+        "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+        "<rdf:Description rdf:about='' xmlns:tiff='http://ns.adobe.com/tiff/1.0/' "
+        "xmlns:exif='http://ns.adobe.com/exif/1.0/' tiff:Orientation='6' tiff:ImageWidth='37' "
+        "tiff:XResolution='72/1' exif:PixelXDimension='37'/></rdf:RDF></x:xmpmeta>";
+    const Bytes p = Text(damaged ? packet.substr(0, packet.size() / 2) : packet);
+    b.insert(b.end(), p.begin(), p.end());
+    return b;
+}
+
+// One ICC_PROFILE chunk holding a small profile of that colour space.
+Bytes Icc(const char* space) {
+    Bytes b = Text("ICC_PROFILE", true);
+    b.push_back(1), b.push_back(1);
+    Bytes profile(160, 0);
+    profile[3] = 160;
+    for (int i = 0; i < 4; ++i) profile[16 + i] = static_cast<uint8_t>(space[i]);
+    profile[36] = 'a', profile[37] = 'c', profile[38] = 's', profile[39] = 'p';
+    b.insert(b.end(), profile.begin(), profile.end());
+    return b;
+}
+
+// The file with these APPn segments after its first marker segment (JFIF
+// or Adobe) or right after SOI when it has none.
+Bytes WithSegments(const Bytes& jpeg, const std::vector<std::pair<int, Bytes>>& segments) {
+    size_t at = 2;
+    if (jpeg.size() > 6 && jpeg[2] == 0xFF && (jpeg[3] == 0xE0 || jpeg[3] == 0xEE))
+        at = 4 + (static_cast<size_t>(jpeg[4]) << 8 | jpeg[5]);
+    Bytes out(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(at));
+    for (const auto& [marker, data] : segments) {
+        const size_t length = data.size() + 2;
+        out.push_back(0xFF);
+        out.push_back(static_cast<uint8_t>(marker));
+        out.push_back(static_cast<uint8_t>(length >> 8));
+        out.push_back(static_cast<uint8_t>(length));
+        out.insert(out.end(), data.begin(), data.end());
+    }
+    out.insert(out.end(), jpeg.begin() + static_cast<std::ptrdiff_t>(at), jpeg.end());
+    return out;
+}
+
 bool Save(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return false;
@@ -136,6 +241,23 @@ int main(int argc, char** argv) {
         !Save(folder + "/corrupt-tiny.jpg", corrupt)) {
         std::fprintf(stderr, "cannot write the damaged seeds\n");
         return 1;
+    }
+    const Bytes tiny = Read(folder + "/baseline-420-tiny.jpg");
+    const Bytes cmyk = Read(folder + "/cmyk-tiny.jpg");
+    const Bytes rgb = Read(folder + "/rgb-coded-tiny.jpg");
+    const std::pair<const char*, Bytes> tagged[] = {
+        {"exif-turned-tiny.jpg", WithSegments(tiny, {{0xE1, ExifRecord(false, true)}, {0xE1, Xmp(false)},
+                                                     {0xE2, Icc("RGB ")}})},
+        {"exif-big-endian-no-exif-ifd-tiny.jpg", WithSegments(tiny, {{0xE1, ExifRecord(true, false)}})},
+        {"xmp-damaged-tiny.jpg", WithSegments(tiny, {{0xE1, Xmp(true)}, {0xE2, Icc("CMYK")}})},
+        {"cmyk-profile-tiny.jpg", WithSegments(cmyk, {{0xE1, ExifRecord(true, true)}, {0xE2, Icc("CMYK")}})},
+        {"rgb-coded-profile-tiny.jpg", WithSegments(rgb, {{0xE2, Icc("RGB ")}, {0xE1, Xmp(false)}})},
+    };
+    for (const auto& [name, bytes] : tagged) {
+        if (tiny.empty() || cmyk.empty() || rgb.empty() || !Save(folder + "/" + name, bytes)) {
+            std::fprintf(stderr, "cannot write %s\n", name);
+            return 1;
+        }
     }
     return 0;
 }

@@ -225,9 +225,11 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
     SourceMetadata metadata;
     if (extras.keepProfile || extras.keepMetadata) {
         std::vector<std::string> dropped;
-        if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata,
-                                static_cast<uint32_t>(crop.Width()), static_cast<uint32_t>(crop.Height()), metadata,
-                                dropped)) {
+        WrittenImage image;  // three components, whatever the source had
+        image.width = static_cast<uint32_t>(crop.Width());
+        image.height = static_cast<uint32_t>(crop.Height());
+        image.dpi = extras.recordDpi;
+        if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata, image, metadata, dropped)) {
             // The decoder below tells what is wrong with the file.
             metadata = SourceMetadata();
         }
@@ -286,11 +288,12 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
     if (job.decoderCreated) jpeg_destroy_decompress(&job.dinfo);
     std::fclose(job.source);
 
-    if (!ok) return 0;
-    if (!output.Commit()) {
+    if (ok && !output.Commit()) {
         result.failure = Failure::Destination;
         result.error = output.Error();
-        return 0;
+        ok = false;
     }
-    return 1;
+    output.Discard();
+    if (!output.LeftBehind().empty() && extras.warnings) extras.warnings->push_back(LeftBehindText(output));
+    return ok ? 1 : 0;
 }

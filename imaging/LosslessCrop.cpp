@@ -31,6 +31,8 @@ struct Layout {
     unsigned long long sourceCoefficients = 0;  // bytes of the whole source's blocks
     int maxH = 1, maxV = 1;
     std::vector<int> h, v;
+    int components = 0;
+    J_COLOR_SPACE colour = JCS_UNKNOWN;
 };
 
 // The source's size, iMCU and how much its coefficients take. Holds nothing
@@ -46,6 +48,8 @@ bool ReadLayout(Layout& l, const std::vector<unsigned char>& file) {
     l.height = static_cast<int>(l.dinfo.image_height);
     l.maxH = l.dinfo.max_h_samp_factor;
     l.maxV = l.dinfo.max_v_samp_factor;
+    l.components = l.dinfo.num_components;
+    l.colour = l.dinfo.jpeg_color_space;
     // One component: the iMCU is a single block whatever its factors say.
     l.mcuWidth = l.dinfo.num_components == 1 ? DCTSIZE : DCTSIZE * l.maxH;
     l.mcuHeight = l.dinfo.num_components == 1 ? DCTSIZE : DCTSIZE * l.maxV;
@@ -78,6 +82,19 @@ bool ReadWhole(const std::wstring& path, std::vector<unsigned char>& bytes, std:
     if (!ok) error = std::string("cannot read it: ") + std::strerror(errno);
     std::fclose(f);
     return ok;
+}
+
+// Whether the transformer's output is a whole JPEG file of width x height.
+// After a warning (damaged data copied over) the library also reports a
+// later fatal error as a warning, with a buffer it never finished.
+bool CompleteCut(const unsigned char* out, unsigned long size, int width, int height) {
+    if (!out || size < 4 || out[0] != 0xFF || out[1] != 0xD8 || out[size - 2] != 0xFF || out[size - 1] != 0xD9)
+        return false;
+    const std::vector<unsigned char> file(out, out + size);
+    Layout cut;
+    const bool readable = ReadLayout(cut, file);
+    if (cut.created) jpeg_destroy_decompress(&cut.dinfo);
+    return readable && cut.width == width && cut.height == height;
 }
 
 }  // namespace
@@ -143,7 +160,9 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
     unsigned long outSize = 0;
     const int status = tjTransform(transformer, source.data(), static_cast<unsigned long>(source.size()), 1, &out,
                                    &outSize, &t, extras.strict ? TJFLAG_STOPONWARNING : 0);
-    if ((status != 0 && (extras.strict || tjGetErrorCode(transformer) == TJERR_FATAL)) || !out || outSize == 0) {
+    const bool failed = status != 0 && (extras.strict || tjGetErrorCode(transformer) == TJERR_FATAL ||
+                                        !CompleteCut(out, outSize, w, h));
+    if (failed || !out || outSize == 0) {
         error = std::string("cannot cut it losslessly: ") + tjGetErrorStr2(transformer);
         tjFree(out);
         tjDestroy(transformer);
@@ -158,21 +177,35 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
     const unsigned char* bytes = out;
     size_t size = outSize;
     SourceMetadata metadata;
+    // The cut keeps the source's colour space: a CMYK cut stays CMYK.
+    WrittenImage image;
+    image.width = static_cast<uint32_t>(w);
+    image.height = static_cast<uint32_t>(h);
+    image.components = layout.components;
+    image.dpi = extras.recordDpi;
     if (extras.keepProfile || extras.keepMetadata) {
         std::vector<std::string> dropped;
-        if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata, static_cast<uint32_t>(w),
-                                static_cast<uint32_t>(h), metadata, dropped)) {
+        if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata, image, metadata, dropped)) {
             error = "cannot read the file";
             tjFree(out);
             return 0;
         }
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
     }
+    // JFIF is a header for YCbCr and greyscale files only; libjpeg writes
+    // none for a photograph coded in RGB or CMYK. Such a file records the
+    // resolution in EXIF, which print dialogs and lab software read as well.
+    const bool jfif = outSize >= 11 && out[2] == 0xFF && out[3] == 0xE0 && std::memcmp(out + 6, "JFIF", 5) == 0;
+    if (extras.recordDpi > 0 && !jfif && metadata.exif.empty()) metadata.exif = ResolutionExif(image);
     if (extras.recordDpi > 0 || !metadata.Empty()) {
         bool densitySet = false;
         edited = WithMetadata(out, outSize, metadata, extras.recordDpi, densitySet);
-        if (extras.recordDpi > 0 && !densitySet && extras.warnings)
-            extras.warnings->push_back("its cut has no JFIF header (a CMYK photograph); the resolution is not recorded");
+        if (extras.recordDpi > 0 && !densitySet && metadata.exif.empty() && extras.warnings)
+            extras.warnings->push_back(layout.colour == JCS_RGB
+                                           ? "its cut has no JFIF header (a photograph coded in RGB, not YCbCr); the "
+                                             "resolution is not recorded"
+                                           : "its cut has no JFIF header (a CMYK photograph); the resolution is not "
+                                             "recorded");
         if (edited.empty()) {
             error = "cannot add the markers to the cut";
             tjFree(out);
@@ -191,6 +224,8 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
     }
     tjFree(out);
     if (ok) ok = file.Commit();
+    file.Discard();
+    if (!file.LeftBehind().empty() && extras.warnings) extras.warnings->push_back(LeftBehindText(file));
     if (!ok) {
         error = "Cannot create file " + target + ": " + std::strerror(file.Error() ? file.Error() : EIO);
         return 0;

@@ -1,10 +1,12 @@
 #include "imaging/Metadata.h"
 
 #include <algorithm>
-#include <array>
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+
+#include <exiv2/exiv2.hpp>
 
 #include "imaging/JpegSource.h"
 #include "platform/DeviceFs.h"
@@ -21,128 +23,72 @@ bool StartsWith(const JOCTET* data, size_t size, const char* id, size_t idSize) 
     return size >= idSize && std::memcmp(data, id, idSize) == 0;
 }
 
-// ----- EXIF: a TIFF record. Every offset in it comes from the file and is
-// checked before use; sizes are computed in 64 bits so nothing wraps.
+// ----- EXIF and XMP through exiv2. It throws on records it cannot read and
+// logs to stderr; both stay inside this file. Its parsers share tables and
+// the XMP toolkit's state between calls, so one call runs at a time: the
+// work is tiny beside decoding and encoding the pixels.
 
-struct Tiff {
-    JOCTET* d;
-    size_t n;
-    bool big;
-    uint32_t U16(size_t o) const { return big ? (d[o] << 8 | d[o + 1]) : (d[o] | d[o + 1] << 8); }
-    uint32_t U32(size_t o) const {
-        return big ? (uint32_t(d[o]) << 24 | uint32_t(d[o + 1]) << 16 | uint32_t(d[o + 2]) << 8 | d[o + 3])
-                   : (uint32_t(d[o + 3]) << 24 | uint32_t(d[o + 2]) << 16 | uint32_t(d[o + 1]) << 8 | d[o]);
+std::mutex& ExivMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+bool Has(const Exiv2::ExifData& exif, const char* key) { return exif.findKey(Exiv2::ExifKey(key)) != exif.end(); }
+
+// The record as the written file needs it. Entries of a type TIFF does not
+// know would go out as they came in and make readers stumble; they go.
+void AgreeWith(Exiv2::ExifData& exif, const WrittenImage& image) {
+    for (auto i = exif.begin(); i != exif.end();) {
+        const Exiv2::TypeId type = i->typeId();
+        if (type < Exiv2::unsignedByte || type > Exiv2::tiffIfd)
+            i = exif.erase(i);
+        else
+            ++i;
     }
-};
-
-void Put16(JOCTET* p, bool big, uint32_t v) {
-    p[big ? 0 : 1] = static_cast<JOCTET>(v >> 8);
-    p[big ? 1 : 0] = static_cast<JOCTET>(v);
-}
-
-void Put32(JOCTET* p, bool big, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[big ? 3 - i : i] = static_cast<JOCTET>(v >> (8 * i));
-}
-
-int TypeSize(uint32_t type) {
-    static const int sizes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4};
-    return type < sizeof sizes / sizeof sizes[0] ? sizes[type] : 0;
-}
-
-struct Range {
-    uint64_t begin, end;
-};
-
-constexpr uint32_t TAG_EXIF_IFD = 0x8769, TAG_GPS_IFD = 0x8825, TAG_INTEROP_IFD = 0xA005;
-constexpr uint32_t TAG_PIXEL_X = 0xA002, TAG_PIXEL_Y = 0xA003;
-constexpr uint32_t TAG_THUMB_OFFSET = 0x0201, TAG_THUMB_LENGTH = 0x0202;
-constexpr uint32_t TYPE_LONG = 4, TYPE_SHORT = 3, TYPE_IFD = 13;
-
-// The directory at offset and each value it keeps outside itself must lie
-// inside the record; their byte ranges are added to used.
-bool CheckIfd(const Tiff& t, uint64_t offset, std::vector<Range>& used) {
-    if (offset < 8 || offset + 2 > t.n) return false;
-    const uint32_t count = t.U16(offset);
-    const uint64_t end = offset + 2 + 12ull * count + 4;
-    if (end > t.n) return false;
-    used.push_back({offset, end});
-    for (uint32_t i = 0; i < count; ++i) {
-        const size_t e = offset + 2 + 12 * i;
-        const int size = TypeSize(t.U16(e + 2));
-        if (size == 0) return false;
-        const uint64_t bytes = uint64_t(size) * t.U32(e + 4);
-        if (bytes <= 4) continue;
-        const uint64_t value = t.U32(e + 8);
-        if (value + bytes > t.n) return false;
-        used.push_back({value, value + bytes});
+    Exiv2::ExifThumb(exif).erase();
+    exif["Exif.Photo.PixelXDimension"] = image.width;
+    exif["Exif.Photo.PixelYDimension"] = image.height;
+    if (Has(exif, "Exif.Image.ImageWidth")) exif["Exif.Image.ImageWidth"] = image.width;
+    if (Has(exif, "Exif.Image.ImageLength")) exif["Exif.Image.ImageLength"] = image.height;
+    // The pixels are written upright.
+    if (Has(exif, "Exif.Image.Orientation")) exif["Exif.Image.Orientation"] = uint16_t(1);
+    if (image.dpi > 0) {
+        const Exiv2::URational dpi(static_cast<uint32_t>(image.dpi), 1);
+        exif["Exif.Image.XResolution"] = dpi;
+        exif["Exif.Image.YResolution"] = dpi;
+        exif["Exif.Image.ResolutionUnit"] = uint16_t(2);  // inch
     }
+    // An Exif directory, a made one too, says which version it follows.
+    if (!Has(exif, "Exif.Photo.ExifVersion")) {
+        Exiv2::DataValue version(Exiv2::undefined);
+        version.read(reinterpret_cast<const Exiv2::byte*>("0232"), 4);
+        exif.add(Exiv2::ExifKey("Exif.Photo.ExifVersion"), &version);
+    }
+}
+
+// Encodes without the source's bytes: the structure is laid out anew, so a
+// source whose directories overlap cannot have one of them overwritten by a
+// value patched into another.
+bool EncodeExif(const Exiv2::ExifData& exif, Exiv2::ByteOrder order, std::vector<JOCTET>& payload,
+                std::string& problem) {
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, order, exif);
+    if (blob.empty()) return false;
+    if (EXIF_ID_SIZE + blob.size() > MAX_MARKER_DATA) {
+        problem = "its EXIF record does not fit into one marker";
+        return false;
+    }
+    payload.assign(EXIF_ID, EXIF_ID + EXIF_ID_SIZE);
+    payload.insert(payload.end(), blob.begin(), blob.end());
     return true;
 }
 
-// The entry of tag in the checked directory at offset, or 0.
-size_t FindEntry(const Tiff& t, size_t ifd, uint32_t tag) {
-    const uint32_t count = t.U16(ifd);
-    for (uint32_t i = 0; i < count; ++i)
-        if (t.U16(ifd + 2 + 12 * i) == tag) return ifd + 2 + 12 * i;
-    return 0;
-}
-
-// A pointer entry's target, or false when the entry is not one.
-bool PointerOf(const Tiff& t, size_t entry, uint32_t& target) {
-    const uint32_t type = t.U16(entry + 2);
-    if ((type != TYPE_LONG && type != TYPE_IFD) || t.U32(entry + 4) != 1) return false;
-    target = t.U32(entry + 8);
+// An XMP property that describes the written file: set when the packet has it.
+bool Update(Exiv2::XmpData& xmp, const char* key, const std::string& value) {
+    const auto i = xmp.findKey(Exiv2::XmpKey(key));
+    if (i == xmp.end() || i->toString() == value) return false;
+    i->setValue(value);
     return true;
-}
-
-using Entry = std::array<JOCTET, 12>;
-
-std::vector<Entry> EntriesOf(const Tiff& t, size_t ifd) {
-    std::vector<Entry> entries(t.U16(ifd));
-    for (size_t i = 0; i < entries.size(); ++i) std::memcpy(entries[i].data(), t.d + ifd + 2 + 12 * i, 12);
-    return entries;
-}
-
-Entry LongEntry(bool big, uint32_t tag, uint32_t value) {
-    Entry e{};
-    Put16(e.data(), big, tag);
-    Put16(e.data() + 2, big, TYPE_LONG);
-    Put32(e.data() + 4, big, 1);
-    Put32(e.data() + 8, big, value);
-    return e;
-}
-
-// Puts entry in place of the one with the same tag, or adds it.
-void SetEntry(std::vector<Entry>& entries, bool big, const Entry& entry) {
-    const Tiff t{const_cast<JOCTET*>(entry.data()), 12, big};
-    const uint32_t tag = t.U16(0);
-    for (Entry& e : entries) {
-        if (Tiff{e.data(), 12, big}.U16(0) == tag) {
-            e = entry;
-            return;
-        }
-    }
-    entries.push_back(entry);
-}
-
-// Appends a directory of entries (sorted by tag, as readers expect) to the
-// record at an even offset, without a next directory; returns its offset.
-uint32_t AppendIfd(std::vector<JOCTET>& payload, bool big, std::vector<Entry> entries) {
-    std::sort(entries.begin(), entries.end(), [big](const Entry& a, const Entry& b) {
-        return Tiff{const_cast<JOCTET*>(a.data()), 12, big}.U16(0) < Tiff{const_cast<JOCTET*>(b.data()), 12, big}.U16(0);
-    });
-    if ((payload.size() - EXIF_ID_SIZE) % 2) payload.push_back(0);
-    const size_t at = payload.size();
-    payload.resize(at + 2 + 12 * entries.size() + 4, 0);
-    Put16(&payload[at], big, static_cast<uint32_t>(entries.size()));
-    for (size_t i = 0; i < entries.size(); ++i) std::memcpy(&payload[at + 2 + 12 * i], entries[i].data(), 12);
-    return static_cast<uint32_t>(at - EXIF_ID_SIZE);
-}
-
-bool Overlaps(const Range& r, const std::vector<Range>& used) {
-    for (const Range& u : used)
-        if (r.begin < u.end && u.begin < r.end) return true;
-    return false;
 }
 
 // ----- Reading the source's markers through the library.
@@ -192,102 +138,143 @@ bool ReadMarkers(MarkerReader& r, SourceMetadata& m, bool profile, bool all) {
 
 }  // namespace
 
-bool FixExifForOutput(std::vector<JOCTET>& payload, uint32_t width, uint32_t height, std::string& problem) {
+void PrepareMetadataLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
+        Exiv2::LogMsg::setHandler(nullptr);
+        std::lock_guard<std::mutex> lock(ExivMutex());
+        Exiv2::XmpParser::initialize();
+    });
+}
+
+bool FixExifForOutput(std::vector<JOCTET>& payload, const WrittenImage& image, std::string& problem) {
     problem = "its EXIF record is damaged";
     if (!StartsWith(payload.data(), payload.size(), EXIF_ID, EXIF_ID_SIZE) || payload.size() < EXIF_ID_SIZE + 8)
         return false;
-    Tiff t{payload.data() + EXIF_ID_SIZE, payload.size() - EXIF_ID_SIZE, false};
-    if (t.d[0] == 'M' && t.d[1] == 'M')
-        t.big = true;
-    else if (!(t.d[0] == 'I' && t.d[1] == 'I'))
-        return false;
-    if (t.U16(2) != 42) return false;
-
-    std::vector<Range> used{{0, 8}};
-    const uint32_t ifd0 = t.U32(4);
-    if (!CheckIfd(t, ifd0, used)) return false;
-    uint32_t exifIfd = 0, target = 0;
-    if (const size_t e = FindEntry(t, ifd0, TAG_EXIF_IFD)) {
-        if (!PointerOf(t, e, exifIfd) || exifIfd == ifd0 || !CheckIfd(t, exifIfd, used)) return false;
-        if (const size_t i = FindEntry(t, exifIfd, TAG_INTEROP_IFD))
-            if (!PointerOf(t, i, target) || !CheckIfd(t, target, used)) return false;
-    }
-    if (const size_t g = FindEntry(t, ifd0, TAG_GPS_IFD))
-        if (!PointerOf(t, g, target) || !CheckIfd(t, target, used)) return false;
-
-    // The thumbnail: IFD1 and the picture it points to. They are dropped
-    // whatever they hold; when they lie behind everything else the record
-    // simply ends earlier, otherwise their bytes are cleared.
-    uint64_t keptEnd = 0;
-    for (const Range& r : used) keptEnd = std::max(keptEnd, r.end);
-    const size_t ifd0Next = ifd0 + 2 + 12 * t.U16(ifd0);
-    const uint32_t ifd1 = t.U32(ifd0Next);
-    Put32(t.d + ifd0Next, t.big, 0);
-    if (ifd1 != 0) {
-        std::vector<Range> thumb;
-        if (CheckIfd(t, ifd1, thumb)) {
-            const size_t o = FindEntry(t, ifd1, TAG_THUMB_OFFSET), l = FindEntry(t, ifd1, TAG_THUMB_LENGTH);
-            if (o && l) {
-                const uint64_t begin = t.U32(o + 8), end = begin + t.U32(l + 8);
-                if (end <= t.n) thumb.push_back({begin, end});
-            }
-        } else {
-            thumb.clear();
-        }
-        uint64_t first = ifd1;
-        for (const Range& r : thumb) first = std::min(first, r.begin);
-        if (first >= keptEnd) {
-            payload.resize(EXIF_ID_SIZE + keptEnd);
-            t.d = payload.data() + EXIF_ID_SIZE;
-            t.n = keptEnd;
-        } else {
-            for (const Range& r : thumb)
-                if (!Overlaps(r, used)) std::memset(t.d + r.begin, 0, r.end - r.begin);
-        }
-    }
-
-    // The pixel size: in place when both entries can hold it, otherwise in a
-    // new copy of the directory at the end (nothing else moves, so offsets
-    // elsewhere, a maker note's too, stay right).
-    const bool big = t.big;
-    bool inPlace = false;
-    if (exifIfd != 0) {
-        const size_t x = FindEntry(t, exifIfd, TAG_PIXEL_X), y = FindEntry(t, exifIfd, TAG_PIXEL_Y);
-        auto fits = [&](size_t e) {
-            const uint32_t type = t.U16(e + 2);
-            return e && (type == TYPE_SHORT || type == TYPE_LONG) && t.U32(e + 4) == 1;
-        };
-        if (fits(x) && fits(y)) {
-            const Entry ex = LongEntry(big, TAG_PIXEL_X, width), ey = LongEntry(big, TAG_PIXEL_Y, height);
-            std::memcpy(t.d + x, ex.data(), 12);
-            std::memcpy(t.d + y, ey.data(), 12);
-            inPlace = true;
-        }
-    }
-    if (!inPlace) {
-        std::vector<Entry> exif = exifIfd ? EntriesOf(t, exifIfd) : std::vector<Entry>{};
-        std::vector<Entry> zeroth = EntriesOf(t, ifd0);
-        SetEntry(exif, big, LongEntry(big, TAG_PIXEL_X, width));
-        SetEntry(exif, big, LongEntry(big, TAG_PIXEL_Y, height));
-        const size_t pointer = exifIfd ? FindEntry(t, ifd0, TAG_EXIF_IFD) : 0;
-        const uint32_t newExif = AppendIfd(payload, big, exif);  // moves the record's bytes
-        if (exifIfd != 0) {
-            Put32(payload.data() + EXIF_ID_SIZE + pointer + 8, big, newExif);
-        } else {
-            SetEntry(zeroth, big, LongEntry(big, TAG_EXIF_IFD, newExif));
-            const uint32_t newIfd0 = AppendIfd(payload, big, zeroth);
-            Put32(payload.data() + EXIF_ID_SIZE + 4, big, newIfd0);
-        }
-    }
-    if (payload.size() > MAX_MARKER_DATA) {
-        problem = "its EXIF record does not fit into one marker";
+    PrepareMetadataLibrary();
+    std::lock_guard<std::mutex> lock(ExivMutex());
+    try {
+        Exiv2::ExifData exif;
+        const Exiv2::ByteOrder order = Exiv2::ExifParser::decode(
+            exif, payload.data() + EXIF_ID_SIZE, static_cast<uint32_t>(payload.size() - EXIF_ID_SIZE));
+        // Nothing read: not even IFD0 held together.
+        if (order == Exiv2::invalidByteOrder || exif.empty()) return false;
+        AgreeWith(exif, image);
+        if (!EncodeExif(exif, order, payload, problem)) return false;
+    } catch (...) {
         return false;
     }
     problem.clear();
     return true;
 }
 
-bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, uint32_t width, uint32_t height,
+bool FixExifForOutput(std::vector<JOCTET>& payload, uint32_t width, uint32_t height, std::string& problem) {
+    WrittenImage image;
+    image.width = width;
+    image.height = height;
+    return FixExifForOutput(payload, image, problem);
+}
+
+std::vector<JOCTET> ResolutionExif(const WrittenImage& image) {
+    PrepareMetadataLibrary();
+    std::lock_guard<std::mutex> lock(ExivMutex());
+    std::vector<JOCTET> payload;
+    try {
+        Exiv2::ExifData exif;
+        AgreeWith(exif, image);
+        std::string problem;
+        if (!EncodeExif(exif, Exiv2::bigEndian, payload, problem)) payload.clear();
+    } catch (...) {
+        payload.clear();
+    }
+    return payload;
+}
+
+bool FixXmpForOutput(std::vector<JOCTET>& payload, const WrittenImage& image, std::string& problem) {
+    problem = "its XMP packet cannot be read";
+    if (!StartsWith(payload.data(), payload.size(), XMP_ID, XMP_ID_SIZE)) return false;
+    std::string packet(payload.begin() + XMP_ID_SIZE, payload.end());
+    // Some writers end the packet with a terminator the parser takes for text.
+    while (!packet.empty() && packet.back() == '\0') packet.pop_back();
+    PrepareMetadataLibrary();
+    std::lock_guard<std::mutex> lock(ExivMutex());
+    try {
+        Exiv2::XmpData xmp;
+        if (Exiv2::XmpParser::decode(xmp, packet) != 0) return false;
+        bool changed = false;
+        changed |= Update(xmp, "Xmp.tiff.ImageWidth", std::to_string(image.width));
+        changed |= Update(xmp, "Xmp.tiff.ImageLength", std::to_string(image.height));
+        changed |= Update(xmp, "Xmp.exif.PixelXDimension", std::to_string(image.width));
+        changed |= Update(xmp, "Xmp.exif.PixelYDimension", std::to_string(image.height));
+        changed |= Update(xmp, "Xmp.tiff.Orientation", "1");
+        if (image.dpi > 0) {
+            const std::string dpi = std::to_string(image.dpi) + "/1";
+            changed |= Update(xmp, "Xmp.tiff.XResolution", dpi);
+            changed |= Update(xmp, "Xmp.tiff.YResolution", dpi);
+            changed |= Update(xmp, "Xmp.tiff.ResolutionUnit", "2");
+        }
+        // A preview of the whole photograph no longer shows the file.
+        for (auto i = xmp.begin(); i != xmp.end();) {
+            if (i->key().rfind("Xmp.xmp.Thumbnails", 0) == 0) {
+                i = xmp.erase(i);
+                changed = true;
+            } else {
+                ++i;
+            }
+        }
+        if (!changed) {
+            problem.clear();
+            return true;
+        }
+        std::string out;
+        if (Exiv2::XmpParser::encode(out, xmp, Exiv2::XmpParser::useCompactFormat) != 0 || out.empty()) {
+            problem = "its XMP packet cannot be written again";
+            return false;
+        }
+        if (XMP_ID_SIZE + out.size() > MAX_MARKER_DATA) {
+            problem = "its XMP packet does not fit into one marker";
+            return false;
+        }
+        payload.assign(XMP_ID, XMP_ID + XMP_ID_SIZE);
+        payload.insert(payload.end(), out.begin(), out.end());
+    } catch (...) {
+        return false;
+    }
+    problem.clear();
+    return true;
+}
+
+namespace {
+
+// A colour space as a profile's header names it (bytes 16 to 19), for people.
+std::string SpaceName(const std::string& code) {
+    if (code == "RGB ") return "RGB";
+    if (code == "GRAY") return "greyscale";
+    if (code == "CMYK") return "CMYK";
+    std::string name;
+    for (char c : code)
+        if (c != ' ') name += c >= 0x21 && c <= 0x7E ? c : '?';
+    return name.empty() ? "an unnamed colour space" : "'" + name + "'";
+}
+
+// Empty when the profile describes pixels of that many components, otherwise
+// why it does not go along. A profile is applied to the pixels as they are
+// stored: a CMYK profile on RGB pixels makes readers show them wrongly or
+// refuse the file.
+std::string ProfileMismatch(const std::vector<JOCTET>& icc, int components) {
+    constexpr size_t HEADER_SIZE = 128;
+    if (icc.size() < HEADER_SIZE) return "its colour profile is damaged; left out";
+    const std::string code(reinterpret_cast<const char*>(icc.data()) + 16, 4);
+    const std::string wanted = components == 1 ? "GRAY" : components == 4 ? "CMYK" : "RGB ";
+    if (code == wanted) return "";
+    return "its colour profile is for " + SpaceName(code) + ", the new file's pixels are " + SpaceName(wanted) +
+           "; left out";
+}
+
+}  // namespace
+
+bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, const WrittenImage& image,
                         SourceMetadata& metadata, std::vector<std::string>& warnings) {
     metadata = SourceMetadata();
     MarkerReader r;
@@ -302,13 +289,22 @@ bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, 
     }
     if (!ok) return false;
     if (r.iccDamaged) warnings.push_back("its colour profile is damaged; left out");
-    if (r.extendedXmp) warnings.push_back("its extended XMP does not fit the new file; left out");
-    if (!metadata.exif.empty()) {
-        std::string problem;
-        if (!FixExifForOutput(metadata.exif, width, height, problem)) {
-            metadata.exif.clear();
-            warnings.push_back(problem + "; left out");
+    if (!metadata.icc.empty()) {
+        const std::string mismatch = ProfileMismatch(metadata.icc, image.components);
+        if (!mismatch.empty()) {
+            metadata.icc.clear();
+            warnings.push_back(mismatch);
         }
+    }
+    if (r.extendedXmp) warnings.push_back("its extended XMP does not fit the new file; left out");
+    std::string problem;
+    if (!metadata.exif.empty() && !FixExifForOutput(metadata.exif, image, problem)) {
+        metadata.exif.clear();
+        warnings.push_back(problem + "; left out");
+    }
+    if (!metadata.xmp.empty() && !FixXmpForOutput(metadata.xmp, image, problem)) {
+        metadata.xmp.clear();
+        warnings.push_back(problem + "; left out");
     }
     return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // What a lab reads from a photograph besides its pixels: the colour profile,
 // the camera's EXIF record and XMP. Carried from the source into a new file
-// on request; a source's EXIF is treated as untrusted input throughout.
+// on request, made to agree with that file; a source's metadata is treated as
+// untrusted input throughout.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,12 +17,22 @@ struct SourceMetadata {
     bool Empty() const { return icc.empty() && exif.empty() && xmp.empty(); }
 };
 
+// The file being written, as far as what goes along has to agree with it.
+struct WrittenImage {
+    uint32_t width = 0, height = 0;
+    // 1 grey, 3 RGB, 4 CMYK: a kept profile must describe this colour space.
+    int components = 3;
+    // Above 0: the resolution the file records, in dots per inch.
+    int dpi = 0;
+};
+
 // Reads what the source carries and keeps what is asked: the profile
-// (profile or all), EXIF and XMP (all). EXIF is made to describe a picture of
-// width x height pixels without a thumbnail; a record that does not hold
-// together is dropped. Whatever is dropped is said in warnings. False when
-// the file's header cannot be read.
-bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, uint32_t width, uint32_t height,
+// (profile or all), EXIF and XMP (all). EXIF and XMP are made to describe the
+// written image (size, upright, its resolution, no thumbnail); a profile of
+// another colour space is left out, as is a record that cannot be read.
+// Whatever is dropped is said in warnings. False when the file's header
+// cannot be read.
+bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, const WrittenImage& image,
                         SourceMetadata& metadata, std::vector<std::string>& warnings);
 
 // Writes the markers; call between jpeg_start_compress and the first row.
@@ -33,8 +44,23 @@ void WriteMetadata(jpeg_compress_struct& cinfo, const SourceMetadata& metadata);
 std::vector<unsigned char> WithMetadata(const unsigned char* jpeg, size_t size, const SourceMetadata& metadata,
                                         int dpi, bool& densitySet);
 
-// Sets PixelXDimension / PixelYDimension to width x height and drops the
-// thumbnail (IFD1 and its data). payload is an APP1 payload starting with
-// "Exif\0\0". False, with problem set, when the record does not hold
-// together; payload is then unspecified.
+// Rewrites an EXIF APP1 payload (starting with "Exif\0\0") to describe image:
+// pixel size, Orientation 1, the resolution when image.dpi is set, no
+// thumbnail. The record is built anew, never patched in place. False, with
+// problem set, when it cannot be read or does not fit a marker; payload is
+// then unspecified.
+bool FixExifForOutput(std::vector<JOCTET>& payload, const WrittenImage& image, std::string& problem);
 bool FixExifForOutput(std::vector<JOCTET>& payload, uint32_t width, uint32_t height, std::string& problem);
+
+// The same for an XMP APP1 payload; a packet with nothing to change stays
+// byte for byte as it was.
+bool FixXmpForOutput(std::vector<JOCTET>& payload, const WrittenImage& image, std::string& problem);
+
+// An EXIF APP1 payload holding only image's size and resolution: where a file
+// has no JFIF header (RGB or CMYK coded JPEG), this is where it records dpi.
+std::vector<JOCTET> ResolutionExif(const WrittenImage& image);
+
+// Sets exiv2 up (silent, XMP toolkit initialised). Called by the functions
+// above as needed; a program running exports on several threads calls it
+// once before they start.
+void PrepareMetadataLibrary();

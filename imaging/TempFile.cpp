@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -213,9 +214,17 @@ void TempFile::Discard() {
         std::fclose(m_file);
         m_file = nullptr;
     }
-    if (!m_path.empty()) ::unlink(m_path.c_str());
+    if (!m_path.empty() && ::unlink(m_path.c_str()) != 0 && errno != ENOENT) {
+        m_leftBehind = m_path;
+        m_leftBehindError = errno;
+    }
     Unregister(m_slot);
     m_path.clear();
+}
+
+std::string LeftBehindText(const TempFile& file) {
+    return "the unfinished file " + file.LeftBehind() + " cannot be removed (" +
+           std::strerror(file.LeftBehindError()) + "); delete it by hand";
 }
 
 void TempFile::InstallSignalCleanup() {

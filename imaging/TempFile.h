@@ -8,6 +8,7 @@
 //     if (!out.Create(hostTarget)) ... out.Error() says why (an errno value)
 //     write through out.Stream() (or out.Descriptor())
 //     if (!out.Commit()) ... out.Error() says why; nothing is left behind
+//         unless the folder no longer lets it be removed: LeftBehind()
 //
 // The destructor discards a file that was not committed, so every early
 // return cleans up. Temporaries that exist are also listed in a fixed,
@@ -52,6 +53,12 @@ public:
         if (m_error == 0) m_error = error;
     }
 
+    // A temporary that could not be removed (the folder turned read-only
+    // mid-way, say): its host path, so that the user can be told; empty
+    // otherwise.
+    const std::string& LeftBehind() const { return m_leftBehind; }
+    int LeftBehindError() const { return m_leftBehindError; }
+
     const std::string& Path() const { return m_path; }
     const std::string& Target() const { return m_target; }
 
@@ -73,4 +80,9 @@ private:
     int m_error = 0;
     std::string m_path;
     std::string m_target;
+    std::string m_leftBehind;
+    int m_leftBehindError = 0;
 };
+
+// The message that names a temporary the file could not remove.
+std::string LeftBehindText(const TempFile& file);

@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <jpeglib.h>
 
@@ -513,6 +515,57 @@ TEST_F(CliRun, FailuresSayWhetherThePhotographOrTheNewFileFailedAndWhy) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find(photo + ": Cannot create file " + storage.Host("locked/p_10x15.jpg") + ": Permission denied"),
               std::string::npos) << r.err;
+}
+
+// The destination folder turns read-only while a photograph is written
+// (encoded, or cut losslessly): the run says which unfinished file it had to
+// leave, on the error stream and among the photograph's warnings.
+TEST_F(CliRun, TemporaryLeftInAFolderTurnedReadOnlyIsNamed) {
+    // Noise, so that even the cut takes a while to write.
+    const std::string photo = Photo("p.jpg", 6000, 4000, [](int x, int y) {
+        const unsigned v = (unsigned(x) * 2654435761u) ^ (unsigned(y) * 40503u);
+        return Rgb{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
+    });
+    const std::string folder = storage.Host("shut");
+    storage.Folder("shut");
+    if (geteuid() == 0 && chown(folder.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "cannot give the folder away";
+    for (bool json : {false, true}) {
+        chmod(folder.c_str(), 0755);
+        CliResult r;
+        std::string left;
+        {
+            Unprivileged user;
+            if (geteuid() == 0) GTEST_SKIP() << "cannot drop root here";
+            // Shut as soon as the export has made its temporary.
+            std::atomic<bool> done{false};
+            std::thread watcher([&] {
+                while (!done)
+                    for (const auto& e : std::filesystem::directory_iterator(folder))
+                        if (e.path().extension() == ".tmp") {
+                            chmod(folder.c_str(), 0555);
+                            left = e.path().string();
+                            return;
+                        }
+            });
+            std::vector<std::string> args = {"export", photo, "--to", folder};
+            if (json) args.insert(args.end(), {"--json", "--lossless"});
+            r = Cli(args);
+            done = true;
+            watcher.join();
+        }
+        ASSERT_FALSE(left.empty());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Exists(left));
+        const std::string named =
+            "the unfinished file " + left + " cannot be removed (Permission denied); delete it by hand";
+        if (json)
+            EXPECT_NE(r.out.find("\"warnings\":[\"" + named + "\"]"), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(photo + ": Cannot create file " + folder + "/p_10x15.jpg: Permission denied"),
+                  std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(photo + ": " + named), std::string::npos) << r.err;
+        chmod(folder.c_str(), 0755);
+        std::filesystem::remove(left);
+    }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <sstream>
 
 #include <jpeglib.h>
 
@@ -177,11 +178,23 @@ std::string CameraExif(bool big, bool pixelTags = true, bool exifIfd = true) {
     return std::string("Exif\0\0", 6) + t;
 }
 
-const std::string XMP = std::string("http://ns.adobe.com/xap/1.0/\0", 29) + "<x:xmpmeta>tagged</x:xmpmeta>";
+const std::string XMP_ID = std::string("http://ns.adobe.com/xap/1.0/\0", 29);
 
-std::string FakeProfile(size_t n) {
+// An XMP packet with these properties inside one description.
+std::string XmpPacket(const std::string& properties) {
+    return XMP_ID + "<x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+                    "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description rdf:about='' xmlns:dc='http://purl.org/dc/elements/1.1/' "
+                    "xmlns:tiff='http://ns.adobe.com/tiff/1.0/' xmlns:exif='http://ns.adobe.com/exif/1.0/' " +
+           properties + "/></rdf:RDF></x:xmpmeta>";
+}
+
+const std::string XMP = XmpPacket("dc:format='image/jpeg'");
+
+// A profile's bytes, its header naming the colour space (bytes 16 to 19).
+std::string FakeProfile(size_t n, const char* space = "RGB ") {
     std::string icc(n, '\0');
     for (size_t i = 0; i < n; ++i) icc[i] = char(i * 7 + i / 251);
+    icc.replace(16, 4, space);
     return icc;
 }
 
@@ -467,6 +480,207 @@ TEST_F(ExportExtrasTest, LosslessCutIsTheSourcesAlignedRectangle) {
     EXPECT_FALSE(std::filesystem::exists(Out("out/d.jpg")));
     EXPECT_EQ(ExportLossless(L"\\out", L"\\out\\d.jpg", CRect(0, 0, 900, 600), extras, cut, error), 0);
     EXPECT_EQ(error, "a folder, not a photograph");
+}
+
+// ----- kept metadata read back by the tools labs and photo programs use
+
+// What a command prints on both streams; "" when it cannot run.
+std::string Output(const std::string& command) {
+    std::string text;
+    if (FILE* p = popen((command + " 2>&1").c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+        pclose(p);
+    }
+    return text;
+}
+
+// exiftool -validate's complaints other than about tags a camera would add
+// (ComponentsConfiguration and the like): damaged directories, offsets,
+// entry counts, formats.
+std::string StructureWarnings(const std::string& file) {
+    std::string found;
+    std::istringstream lines(Output("exiftool -validate -warning -a '" + file + "'"));
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("Warning", 0) == 0 && line.find("Missing required") == std::string::npos &&
+            line.find("is not allowed in JPEG") == std::string::npos)
+            found += line + "\n";
+    return found;
+}
+
+bool HaveTools() { return std::system("command -v exiftool >/dev/null && command -v exiv2 >/dev/null") == 0; }
+
+// A turned camera's EXIF: IFD0 with the stored size, Orientation 6, 72 dpi
+// and the Exif pointer; an Exif directory whose Interop pointer leads into
+// its own pixel-size entry (PixelXDimension 1 read as a directory of one
+// entry), so that patching the size in place would turn that entry count
+// into the new width; IFD1 and a thumbnail.
+std::string TurnedCameraExif(bool big) {
+    std::string t(286, '\0');
+    auto p16 = [&](size_t o, uint32_t v) {
+        t[o + (big ? 0 : 1)] = char(v >> 8);
+        t[o + (big ? 1 : 0)] = char(v);
+    };
+    auto p32 = [&](size_t o, uint32_t v) {
+        for (int i = 0; i < 4; ++i) t[o + (big ? 3 - i : i)] = char(v >> (8 * i));
+    };
+    auto entry = [&](size_t o, uint32_t tag, uint32_t type, uint32_t count, uint32_t value) {
+        p16(o, tag), p16(o + 2, type), p32(o + 4, count);
+        if (type == 3 && count == 1) p16(o + 8, value); else p32(o + 8, value);
+    };
+    t[0] = t[1] = big ? 'M' : 'I';
+    p16(2, 42), p32(4, 8);
+    p16(8, 8);  // IFD0
+    entry(10, 0x0100, 4, 1, 1000);
+    entry(22, 0x0101, 4, 1, 800);
+    entry(34, 0x010F, 2, 7, 200);
+    entry(46, 0x0112, 3, 1, 6);
+    entry(58, 0x011A, 5, 1, 208);
+    entry(70, 0x011B, 5, 1, 216);
+    entry(82, 0x0128, 3, 1, 2);
+    entry(94, 0x8769, 4, 1, 120);
+    p32(106, 232);  // IFD1
+    p16(120, 5);    // Exif directory
+    entry(122, 0x829A, 5, 1, 224);
+    entry(134, 0x9000, 7, 4, 0);
+    std::memcpy(&t[142], "0231", 4);
+    entry(146, 0xA002, 3, 1, 1);
+    entry(158, 0xA003, 3, 1, 800);
+    entry(170, 0xA005, 4, 1, 154);  // the value of PixelXDimension
+    p32(182, 0);
+    std::memcpy(&t[200], "Camera", 7);
+    p32(208, 72), p32(212, 1), p32(216, 72), p32(220, 1), p32(224, 1), p32(228, 125);
+    p16(232, 2);  // IFD1, thumbnail at 270
+    entry(234, 0x0201, 4, 1, 270);
+    entry(246, 0x0202, 4, 1, 16);
+    p32(258, 0);
+    std::memcpy(&t[270], "\xFF\xD8THUMBNAILxx\xFF\xD9", 16);
+    return std::string("Exif\0\0", 6) + t;
+}
+
+// Written both ways, from both byte orders, with and without an Exif
+// directory in the source: exiftool and exiv2 read the new file's size, an
+// upright Orientation and the recorded resolution in EXIF and XMP alike, no
+// thumbnail, and find nothing wrong with the directories. A cut coded in RGB
+// or CMYK has no JFIF header: a small EXIF record of its own carries the dpi.
+TEST_F(ExportExtrasTest, KeptMetadataAgreesWithTheWrittenFile) {
+    if (!HaveTools()) GTEST_SKIP() << "exiftool and exiv2 are needed (scripts/install-deps.sh)";
+    const std::string xmp = XmpPacket(
+        "tiff:Orientation='6' tiff:ImageWidth='1000' tiff:ImageLength='800' tiff:XResolution='72/1' "
+        "tiff:YResolution='72/1' tiff:ResolutionUnit='2' exif:PixelXDimension='1000' exif:PixelYDimension='800'");
+    struct Case {
+        bool big, lossless, exifIfd, keep = true;
+        Colour colour = Colour::YCbCr;
+    };
+    const Case cases[] = {{false, false, true},      {true, false, true},
+                          {false, true, true},       {true, true, true},
+                          {false, false, false},     {true, true, false},
+                          {false, true, true, false, Colour::Rgb}, {false, true, true, true, Colour::Rgb},
+                          {true, true, true, false, Colour::CmykAdobe}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "big " << c.big << " lossless " << c.lossless << " exif " << c.exifIfd
+                                        << " keep " << c.keep << " colour " << int(c.colour));
+        const std::string exif = c.exifIfd ? TurnedCameraExif(c.big) : CameraExif(c.big, false, false);
+        JpegSpec recipe{1000, 800};
+        recipe.colour = c.colour;
+        WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg(recipe), {{0xE1, exif}, {0xE1, xmp}}));
+        const CRect crop(32, 16, 932, 616);
+        std::vector<std::string> warnings;
+        ExportExtras extras;
+        extras.keepMetadata = c.keep;
+        extras.recordDpi = 137;
+        extras.warnings = &warnings;
+        LosslessCut cut;
+        std::string error;
+        ASSERT_EQ(c.lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
+                             : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, curve, 95, extras),
+                  1)
+            << error;
+        EXPECT_TRUE(warnings.empty()) << warnings[0];
+        const std::string file = "'" + Out() + "'";
+        const std::string json = Output("exiftool -j -a -G1 -n " + file);
+        std::vector<std::string> expected = {"\"ExifIFD:ExifImageWidth\": 900,", "\"ExifIFD:ExifImageHeight\": 600,",
+                                             "\"IFD0:XResolution\": 137,",       "\"IFD0:YResolution\": 137,",
+                                             "\"IFD0:ResolutionUnit\": 2,"};
+        if (c.colour == Colour::YCbCr) expected.push_back("\"JFIF:XResolution\": 137,");
+        if (c.keep)
+            expected.insert(expected.end(), {"\"IFD0:Make\": \"Camera\",", "\"XMP-tiff:XResolution\": 137,",
+                                             "\"XMP-tiff:Orientation\": 1,", "\"XMP-exif:ExifImageWidth\": 900,",
+                                             "\"XMP-tiff:ImageHeight\": 600,"});
+        if (c.keep && c.exifIfd)
+            expected.insert(expected.end(), {"\"IFD0:Orientation\": 1,", "\"IFD0:ImageWidth\": 900,",
+                                             "\"IFD0:ImageHeight\": 600,"});
+        if (!c.keep || !c.exifIfd) expected.push_back("\"ExifIFD:ExifVersion\": \"0232\"");
+        for (const std::string& e : expected) EXPECT_NE(json.find(e), std::string::npos) << e << "\n" << json;
+        EXPECT_EQ(json.find("IFD1:"), std::string::npos) << json;
+        EXPECT_EQ(ReadFile(Out()).find("THUMBNAIL"), std::string::npos);
+
+        EXPECT_EQ(StructureWarnings(Out()), "");
+        const std::string listing = Output("exiv2 -pa " + file);
+        for (const char* word : {"considered invalid", "Warning", "Error"})
+            EXPECT_EQ(listing.find(word), std::string::npos) << listing;
+        EXPECT_NE(listing.find("Exif.Photo.PixelXDimension                   Long        1  900"), std::string::npos)
+            << listing;
+    }
+}
+
+// A profile goes only onto pixels of its own colour space: the decoding
+// export writes RGB whatever the source, the lossless cut the source's own
+// space. A profile that does not fit is left out with a warning saying so.
+TEST_F(ExportExtrasTest, ProfileGoesOnlyOntoPixelsOfItsColourSpace) {
+    struct Case {
+        Colour colour;
+        bool lossless;
+        const char* space;
+        bool kept;
+    };
+    const Case cases[] = {
+        {Colour::YCbCr, false, "RGB ", true},      {Colour::YCbCr, false, "CMYK", false},
+        {Colour::YCbCr, true, "GRAY", false},      {Colour::Grey, false, "GRAY", false},
+        {Colour::Grey, true, "GRAY", true},        {Colour::Grey, true, "RGB ", false},
+        {Colour::CmykAdobe, false, "CMYK", false}, {Colour::CmykAdobe, false, "RGB ", true},
+        {Colour::CmykAdobe, true, "CMYK", true},   {Colour::Ycck, true, "RGB ", false},
+        {Colour::Rgb, true, "RGB ", true},         {Colour::YCbCr, false, "Lab ", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << int(c.colour) << " lossless " << c.lossless << " " << c.space);
+        const std::string icc = FakeProfile(600, c.space);
+        JpegSpec recipe{1000, 800};
+        recipe.colour = c.colour;
+        WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg(recipe), IccSegments(icc)));
+        std::vector<std::string> warnings;
+        ExportExtras extras;
+        extras.keepProfile = true;
+        extras.warnings = &warnings;
+        LosslessCut cut;
+        std::string error;
+        const CRect crop(0, 0, 640, 480);
+        ASSERT_EQ(c.lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
+                             : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, curve, 95, extras),
+                  1)
+            << error;
+        EXPECT_EQ(IccOf(HeaderSegments(ReadFile(Out()))) == icc, c.kept);
+        if (c.kept) {
+            EXPECT_TRUE(warnings.empty());
+        } else {
+            ASSERT_EQ(warnings.size(), 1u);
+            EXPECT_EQ(warnings[0].rfind("its colour profile is for ", 0), 0u) << warnings[0];
+            EXPECT_NE(warnings[0].find("; left out"), std::string::npos) << warnings[0];
+        }
+    }
+    // Damaged XMP goes with a warning; the rest stays.
+    WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg({1000, 800}),
+                                                    {{0xE1, CameraExif(false)}, {0xE1, XMP_ID + "<x:xmpmeta>cut sh"}}));
+    std::vector<std::string> warnings;
+    ExportExtras extras;
+    extras.keepMetadata = true;
+    extras.warnings = &warnings;
+    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, curve, 95, extras), 1);
+    EXPECT_EQ(warnings, std::vector<std::string>{"its XMP packet cannot be read; left out"});
+    const auto list = HeaderSegments(ReadFile(Out()));
+    EXPECT_EQ(Find(list, 0xE1, "http://ns.adobe.com/xap/1.0/"), "");
+    EXPECT_TRUE(ExifView(Find(list, 0xE1, "Exif")).ok);
 }
 
 }  // namespace

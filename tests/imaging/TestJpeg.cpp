@@ -64,6 +64,7 @@ std::string EncodeJpeg(const JpegSpec& recipe) {
     J_COLOR_SPACE inSpace = JCS_RGB;
     switch (recipe.colour) {
     case Colour::YCbCr:
+    case Colour::Rgb:
         input = rgb;
         break;
     case Colour::Grey:
@@ -107,6 +108,7 @@ std::string EncodeJpeg(const JpegSpec& recipe) {
     cinfo.in_color_space = inSpace;
     jpeg_set_defaults(&cinfo);
     if (recipe.colour == Colour::Ycck) jpeg_set_colorspace(&cinfo, JCS_YCCK);
+    if (recipe.colour == Colour::Rgb) jpeg_set_colorspace(&cinfo, JCS_RGB);
     if (recipe.colour == Colour::CmykPlain) cinfo.write_Adobe_marker = FALSE;
     jpeg_set_quality(&cinfo, recipe.quality, TRUE);
     if (recipe.colour == Colour::YCbCr || recipe.colour == Colour::Ycck) {

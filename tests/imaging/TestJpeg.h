@@ -7,7 +7,8 @@
 
 #include "platform/ProgressSink.h"
 
-enum class Colour { YCbCr, Grey, CmykAdobe, CmykPlain, Ycck };
+// Rgb: three components coded as R, G, B (cjpeg -rgb), no JFIF header.
+enum class Colour { YCbCr, Grey, CmykAdobe, CmykPlain, Ycck, Rgb };
 
 struct JpegSpec {
     int width = 800;
