@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "TestJpeg.h"
+#include "imaging/TestJpeg.h"
+#include "imaging/TurnedJpeg.h"
 #include "tests/platform/TempFolder.h"
 
 namespace {
@@ -271,3 +273,70 @@ TEST(CliProcess, TwoThreadsLosslessAndDensityEndToEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+int JsonInt(const std::string& line, const std::string& key) {
+    const size_t at = line.find("\"" + key + "\":");
+    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + key.size() + 3);
+}
+
+}  // namespace
+
+// A portrait photograph stored on its side: fitted, centred and written
+// upright, with the frame given in upright pixels.
+TEST(CliProcess, TurnedPhotographIsExportedUpright) {
+    TempStorage storage;
+    storage.Folder("out");
+    const std::string photo = storage.Host("p.jpg");
+    WriteFile(photo, WithExif(EncodeJpeg({1200, 800, 2, 2}), OrientationTiff(6)));
+    const Decoded stored = DecodeFully(photo, false);
+    const std::vector<uint8_t> upright = TurnUpright(stored.pixels, 1200, 800, 6);  // 800 x 1200
+    const std::string out = storage.Host("stdout"), err = storage.Host("stderr");
+
+    ASSERT_EQ(RunCliProcess("export " + Quoted(photo) + " --to " + Quoted(storage.Host("out")) + " --portrait --json",
+                            out, err),
+              0)
+        << Slurp(err);
+    const std::string line = Slurp(out);
+    const int w = JsonInt(line, "width_px"), h = JsonInt(line, "height_px");
+    EXPECT_EQ(w, 800);
+    EXPECT_GT(h, 1150);
+    EXPECT_LE(h, 1200);
+    EXPECT_NE(line.find("\"warnings\":[]"), std::string::npos);
+    const int left = (800 - w) / 2, top = (1200 - h) / 2;
+    const std::vector<uint8_t> crop = CropRgb(upright, 800, left, top, left + w, top + h);
+    EXPECT_EQ(ReadFile(storage.Host("out/p_10x15.jpg")), EncodePlain(crop.data(), w, h, 95));
+
+    // Upright coordinates: the bottom lies below the stored height.
+    // (The frame's proportions are made exact, keeping its corner.)
+    ASSERT_EQ(RunCliProcess("export " + Quoted(photo) + " --to " + Quoted(storage.Host("out")) +
+                                " --portrait --json --frame 10,300,500,1150",
+                            out, err),
+              0)
+        << Slurp(err);
+    const int pw = JsonInt(Slurp(out), "width_px"), ph = JsonInt(Slurp(out), "height_px");
+    EXPECT_GT(300 + ph, 800);  // below the stored height
+    const std::vector<uint8_t> part = CropRgb(upright, 800, 10, 300, 10 + pw, 300 + ph);
+    EXPECT_TRUE(ReadFile(storage.Host("out/p_10x15.jpg")) == EncodePlain(part.data(), pw, ph, 95));
+
+    // preview: upright too.
+    ASSERT_EQ(RunCliProcess("preview " + Quoted(photo) + " --box 800x600 --out " + Quoted(storage.Host("p.ppm")),
+                            out, err),
+              0)
+        << Slurp(err);
+    EXPECT_NE(Slurp(out).find("source 800x1200"), std::string::npos);
+}
+
+TEST(CliProcess, DamagedOrientationIsWarnedOfAndTakenAsStored) {
+    TempStorage storage;
+    storage.Folder("out");
+    const std::string photo = storage.Host("bad.jpg");
+    WriteFile(photo, WithExif(EncodeJpeg({1200, 800, 2, 2}), OrientationTiff(6, false, 2)));
+    const std::string out = storage.Host("stdout"), err = storage.Host("stderr");
+    ASSERT_EQ(RunCliProcess("export " + Quoted(photo) + " --to " + Quoted(storage.Host("out")) + " --json", out, err), 0);
+    const std::string warning = "warning: the photograph's EXIF orientation is damaged; it is taken as stored";
+    EXPECT_NE(Slurp(err).find("bad.jpg: " + warning), std::string::npos) << Slurp(err);
+    EXPECT_NE(Slurp(out).find("\"warnings\":[\"" + warning + "\"]"), std::string::npos) << Slurp(out);
+    EXPECT_EQ(JsonInt(Slurp(out), "width_px"), 1192);  // 10x15 across the stored 1200 x 800
+}
