@@ -5,14 +5,12 @@
 #include <string>
 #include <vector>
 
-// A TIFF record (what follows "Exif\0\0") whose first IFD holds one
-// Orientation entry of the given value and type (3: SHORT).
+// A TIFF record whose first IFD holds an Orientation of this value and type.
 std::string OrientationTiff(int value, bool bigEndian = false, uint16_t type = 3);
 
 // The JPEG with an APP1 EXIF marker holding tiff right after its SOI.
 std::string WithExif(const std::string& jpeg, const std::string& tiff);
 
-// Pixels (components bytes each) of a stored width x height picture, turned
-// upright as the EXIF standard describes each tag.
+// A stored picture turned upright as the EXIF standard describes each tag.
 std::vector<uint8_t> TurnUpright(const std::vector<uint8_t>& pixels, int width, int height, int tag,
                                  int components = 3);
