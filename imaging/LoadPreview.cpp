@@ -342,10 +342,13 @@ Outcome DecodeTurned(PreviewJob& job, Orientation turn, SourceColour colour, int
                         preview.Data());
         std::memset(job.columnSums.Data() + usedFrom * sumSize, 0, usedBytes * sumSize);
     }
-    // The rest is read too, so that damage in it is reported as for an
-    // upright photograph.
-    if (cinfo.output_scanline < cinfo.output_height)
-        jpeg_skip_scanlines(&cinfo, cinfo.output_height - cinfo.output_scanline);
+    // The few rows left are read too (skipping to the end would not even
+    // look at them), so that damage in them is reported as for an upright
+    // photograph.
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = decoded[0];
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
 
     job.sourceSize = upright;
     job.previewSize = CSize(pw, ph);
