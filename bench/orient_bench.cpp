@@ -34,8 +34,10 @@ int main(int argc, char** argv) {
     std::printf("%-5s | %7s %7s %6s %7s %6s | %7s %7s %6s\n", "", "decode", "800x600", "ratio", "236x230", "ratio",
                 "upright", "turned", "ratio");
     bool pass = true;
-    for (const int tag : {3, 6, 8}) {
-        const std::string turned = turnedFolder + "/turned-" + std::to_string(tag) + ".jpg";
+    // Tag 1 is the photograph itself: what the same work costs unturned.
+    for (const int tag : {1, 3, 6, 8}) {
+        const std::string turned =
+            tag == 1 ? photo : turnedFolder + "/turned-" + std::to_string(tag) + ".jpg";
         if (bench::Run({"test", "-f", turned}).status != 0) continue;
         const std::wstring dturned = bench::DevicePath(turned), dphoto = bench::DevicePath(photo);
         const std::wstring dout = bench::DevicePath(out);
@@ -61,6 +63,7 @@ int main(int argc, char** argv) {
         const double p1 = t[1].cpu / t[0].cpu, p2 = t[2].cpu / t[0].cpu, e = t[4].cpu / t[3].cpu;
         std::printf("%-5d | %7.1f %7.1f %6.3f %7.1f %6.3f | %7.1f %7.1f %6.3f\n", tag, t[0].cpu, t[1].cpu, p1,
                     t[2].cpu, p2, t[3].cpu, t[4].cpu, e);
+        if (tag == 1) continue;
         pass = pass && p1 <= 1.15 && p2 <= 1.15 && e <= 1.6;
 
         if (!rssProgram.empty()) {
