@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "imaging/JpegSource.h"
 #include "imaging/Orientation.h"
@@ -174,7 +175,10 @@ void FinishGroup(const Sum* sums, const StoredRun& group, const StoredRun* segme
                  const uint64_t* reciprocals, uint8_t* preview) {
     for (int32_t s = 0; s < segmentCount; ++s) {
         const StoredRun& seg = segments[s];
-        uint64_t total[3] = {0, 0, 0};
+        // 16-bit sums come from runs of at most 257 rows, and a run of
+        // columns is at most 258 wide: 32 bits hold their total.
+        using Total = std::conditional_t<sizeof(Sum) == 2, uint32_t, uint64_t>;
+        Total total[3] = {0, 0, 0};
         for (int32_t k = seg.first; k < seg.end; ++k) {
             total[0] += sums[k * 3 + 0];
             total[1] += sums[k * 3 + 1];
@@ -187,7 +191,7 @@ void FinishGroup(const Sum* sums, const StoredRun& group, const StoredRun* segme
         const uint64_t n = static_cast<uint64_t>(windows[x + 1] - windows[x]) * static_cast<uint64_t>(rowsPerBand);
         for (int ch = 0; ch < 3; ++ch) {
             // The reciprocal is exact while 255 * n * n stays below 2^48.
-            const uint64_t v = m ? (total[ch] * m) >> RECIPROCAL_SHIFT : (n ? total[ch] / n : 0);
+            const uint64_t v = m ? (uint64_t{total[ch]} * m) >> RECIPROCAL_SHIFT : (n ? total[ch] / n : 0);
             out[ch] = static_cast<uint8_t>(v > 255 ? 255 : v);
         }
     }
