@@ -187,8 +187,13 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         reporter.Message(Failure(job.display, error));
         return false;
     }
+    if (header.damagedOrientation) {
+        record.warnings.push_back(DamagedOrientationText());
+        reporter.Message(About(job.display, DamagedOrientationText()));
+    }
     CSize size(header.width, header.height);
-    if (header.width < 800 || header.height < 600) {
+    // The size rule is the stored size's, as the decoder reports it.
+    if (header.storedWidth < 800 || header.storedHeight < 600) {
         // The preview decoder owns the size rule and its message; asking it
         // costs nothing for a photograph this small.
         CSize box(800, 600), decoded;
@@ -366,6 +371,7 @@ int RunPreview(const CliOptions& o, const CliStreams& s) {
     }
     const std::string damage = DamageText(report);
     if (!damage.empty()) reporter.Message(About(photo, damage));
+    if (report.damagedOrientation) reporter.Message(About(photo, DamagedOrientationText()));
     reporter.Close();
     const bool bmp = o.out.size() >= 4 && o.out.compare(o.out.size() - 4, 4, ".bmp") == 0;
     if (!WritePreviewFile(o.out, preview, box, bmp ? PreviewFileType::Bmp : PreviewFileType::Ppm, error)) {

@@ -7,6 +7,8 @@
 // jpeglib.h needs size_t and FILE declared first.
 #include <jpeglib.h>
 
+#include "imaging/JpegSource.h"
+#include "imaging/Orientation.h"
 #include "platform/DeviceFs.h"
 
 namespace {
@@ -24,6 +26,15 @@ void TrapExit(j_common_ptr cinfo) {
 
 // Warnings about the header are the export's to report, once.
 void Silent(j_common_ptr) {}
+
+// Outside the function that holds the jump target: the tag's reading has
+// objects of its own.
+void SetUpright(JpegHeader& header, const OrientationTag& tag) {
+    const CSize upright = tag.orientation.UprightSize(CSize(header.storedWidth, header.storedHeight));
+    header.width = upright.cx;
+    header.height = upright.cy;
+    header.damagedOrientation = tag.damaged;
+}
 }  // namespace
 
 bool ReadJpegHeader(const std::wstring& devicePath, JpegHeader& header, std::string& error) {
@@ -48,10 +59,12 @@ bool ReadJpegHeader(const std::wstring& devicePath, JpegHeader& header, std::str
     }
     jpeg_create_decompress(&cinfo);
     jpeg_stdio_src(&cinfo, file);
+    SaveLookMarkers(cinfo);
     jpeg_read_header(&cinfo, TRUE);
     jpeg_calc_output_dimensions(&cinfo);
-    header.width = static_cast<int>(cinfo.output_width);
-    header.height = static_cast<int>(cinfo.output_height);
+    header.storedWidth = static_cast<int>(cinfo.output_width);
+    header.storedHeight = static_cast<int>(cinfo.output_height);
+    SetUpright(header, ReadOrientationTag(cinfo));
     jpeg_destroy_decompress(&cinfo);
     std::fclose(file);
     return true;

@@ -4,8 +4,11 @@
 #include <string>
 
 struct JpegHeader {
-    int width = 0;  // as the decoder delivers rows at full size
+    int width = 0;  // upright, as its EXIF orientation turns it
     int height = 0;
+    int storedWidth = 0;  // as the decoder delivers rows at full size
+    int storedHeight = 0;
+    bool damagedOrientation = false;  // taken as stored
 };
 
 // False when the file cannot be opened or is not a readable JPEG; error

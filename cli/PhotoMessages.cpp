@@ -34,6 +34,10 @@ std::string FailureText(const PhotoReport& report, const std::string& destinatio
     return destination.empty() ? "Cannot open this file" : "Cannot create file " + destination;
 }
 
+std::string DamagedOrientationText() {
+    return "warning: the photograph's EXIF orientation is damaged; it is taken as stored";
+}
+
 std::string DamageText(const PhotoReport& report) {
     if (report.damageWarnings == 0) return {};
     std::string text = "warning: the photograph is damaged (" + report.firstDamage;

@@ -13,3 +13,6 @@ std::string FailureText(const PhotoReport& report, const std::string& destinatio
 // The warning for a photograph decoded with damaged data; empty when there
 // was none.
 std::string DamageText(const PhotoReport& report);
+
+// The warning for a photograph whose EXIF orientation could not be used.
+std::string DamagedOrientationText();

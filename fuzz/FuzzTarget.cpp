@@ -23,7 +23,9 @@
 #include <jpeglib.h>
 
 #include "imaging/Export.h"
+#include "imaging/JpegSource.h"
 #include "imaging/Metadata.h"
+#include "imaging/Orientation.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
@@ -93,7 +95,8 @@ void Quiet(j_common_ptr) {}
 
 // Reads a file with plain libjpeg: its header only, or the whole picture.
 // True when nothing failed and, for the whole picture, nothing was warned
-// about; w and h are then the picture's size.
+// about; w and h are then the picture's size, upright as its EXIF
+// Orientation turns it.
 bool ReadWithLibjpeg(const std::string& path, bool whole, uint32_t& w, uint32_t& h) {
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
@@ -107,6 +110,7 @@ bool ReadWithLibjpeg(const std::string& path, bool whole, uint32_t& w, uint32_t&
     if (!setjmp(trap.jump)) {
         jpeg_create_decompress(&d);
         jpeg_stdio_src(&d, f);
+        SaveLookMarkers(d);
         jpeg_read_header(&d, TRUE);
         if (whole) {
             jpeg_start_decompress(&d);
@@ -114,8 +118,9 @@ bool ReadWithLibjpeg(const std::string& path, bool whole, uint32_t& w, uint32_t&
             while (d.output_scanline < d.output_height) jpeg_read_scanlines(&d, &row, 1);
             jpeg_finish_decompress(&d);
         }
-        w = d.image_width;
-        h = d.image_height;
+        const bool turned = ReadOrientationTag(d).orientation.Transposed();
+        w = turned ? d.image_height : d.image_width;
+        h = turned ? d.image_width : d.image_height;
         ok = !whole || trap.pub.num_warnings == 0;
     }
     std::free(row);

@@ -22,6 +22,7 @@ struct Seed {
     bool progressive = false;
     int restartRows = 0;
     bool arithmetic = false;
+    int orientation = 0;  // above 0: an EXIF Orientation tag of this value
 };
 
 // Tiny ones for speed, and a few just above the smallest picture the preview
@@ -45,6 +46,11 @@ const Seed SEEDS[] = {
     {"arithmetic-tiny.jpg", 21, 19, JCS_RGB, JCS_YCbCr, 2, 2, false, 0, true},
     {"arithmetic-progressive-tiny.jpg", 22, 18, JCS_RGB, JCS_YCbCr, 2, 1, true, 1, true},
     {"rgb-coded-tiny.jpg", 20, 12, JCS_RGB, JCS_RGB, 1, 1},
+    // Stored on their side: the preview and the export turn them.
+    {"orientation-6.jpg", 801, 601, JCS_RGB, JCS_YCbCr, 2, 1, false, 0, false, 6},
+    {"orientation-3-tiny.jpg", 37, 23, JCS_RGB, JCS_YCbCr, 2, 2, false, 0, false, 3},
+    {"orientation-8-progressive.jpg", 808, 608, JCS_RGB, JCS_YCbCr, 2, 2, true, 0, false, 8},
+    {"orientation-7-cmyk-tiny.jpg", 17, 15, JCS_CMYK, JCS_CMYK, 1, 1, false, 0, false, 7},
 };
 
 // Smooth gradients with a few hard edges: both kinds of block the coder sees.
@@ -82,6 +88,13 @@ bool Write(const Seed& s, const std::string& path) {
     c.restart_in_rows = s.restartRows;
     c.arith_code = s.arithmetic ? TRUE : FALSE;
     jpeg_start_compress(&c, TRUE);
+    if (s.orientation > 0) {
+        // "Exif\0\0", a little-endian TIFF header and an IFD0 holding only
+        // the Orientation (SHORT, one value).
+        const JOCTET exif[] = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0,
+                               1, 0, 0, 0, static_cast<JOCTET>(s.orientation), 0, 0, 0, 0, 0, 0, 0};
+        jpeg_write_marker(&c, JPEG_APP0 + 1, exif, sizeof exif);
+    }
     std::vector<uint8_t> row(static_cast<size_t>(s.width) * c.input_components);
     while (c.next_scanline < c.image_height) {
         const int y = static_cast<int>(c.next_scanline);

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "imaging/JpegSource.h"
+#include "imaging/Orientation.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
@@ -69,6 +71,10 @@ struct PreviewJob {
     ByteBuffer columnSums;
     ByteBuffer windows;
     ByteBuffer reciprocals;
+    // A turned photograph's runs of stored rows and columns (StoredRun).
+    ByteBuffer groups;
+    ByteBuffer segments;
+    bool damagedOrientation = false;
 
     // Filled on success.
     CSize sourceSize;
@@ -150,6 +156,209 @@ void AverageWideBand(const uint32_t* sums, const int32_t* windows, int32_t pw, i
     }
 }
 
+// A turned photograph. Its preview must be, byte for byte, what the code
+// below computes for a photograph whose decoded pixels were the upright
+// ones, without holding the picture: the upright bands and column windows
+// are worked out as there, and each becomes a run of stored rows or stored
+// columns. Rows of one run are added into column sums as they arrive; when
+// the run is complete, the column sums of each run of columns make one
+// preview pixel (an upright band and window cover the same pixels whichever
+// way round they are stored).
+struct StoredRun {
+    int32_t first = 0, end = 0;  // stored rows or columns, end exclusive
+    int32_t index = 0;           // preview row or column it makes
+};
+
+template <typename Sum>
+void FinishGroup(const Sum* sums, const StoredRun& group, const StoredRun* segments, int32_t segmentCount,
+                 bool transposed, int32_t pw, const int32_t* windows, int32_t rowsPerBand,
+                 const uint64_t* reciprocals, uint8_t* preview) {
+    for (int32_t s = 0; s < segmentCount; ++s) {
+        const StoredRun& seg = segments[s];
+        // 16-bit sums come from runs of at most 257 rows, and a run of
+        // columns is at most 258 wide: 32 bits hold their total.
+        using Total = std::conditional_t<sizeof(Sum) == 2, uint32_t, uint64_t>;
+        Total total[3] = {0, 0, 0};
+        for (int32_t k = seg.first; k < seg.end; ++k) {
+            total[0] += sums[k * 3 + 0];
+            total[1] += sums[k * 3 + 1];
+            total[2] += sums[k * 3 + 2];
+        }
+        const int32_t x = transposed ? group.index : seg.index;
+        const int32_t y = transposed ? seg.index : group.index;
+        uint8_t* out = preview + (static_cast<size_t>(y) * pw + x) * 3;
+        const uint64_t m = reciprocals[x];
+        const uint64_t n = static_cast<uint64_t>(windows[x + 1] - windows[x]) * static_cast<uint64_t>(rowsPerBand);
+        for (int ch = 0; ch < 3; ++ch) {
+            // The reciprocal is exact while 255 * n * n stays below 2^48.
+            const uint64_t v = m ? (uint64_t{total[ch]} * m) >> RECIPROCAL_SHIFT : (n ? total[ch] / n : 0);
+            out[ch] = static_cast<uint8_t>(v > 255 ? 255 : v);
+        }
+    }
+}
+
+// Runs ordered as the stored rows or columns come; a mirrored axis reverses
+// them.
+void PlaceRun(StoredRun* runs, int32_t count, int32_t i, bool mirrored, int32_t size, int32_t first, int32_t end) {
+    StoredRun& r = runs[mirrored ? count - 1 - i : i];
+    r.first = mirrored ? size - end : first;
+    r.end = mirrored ? size - first : end;
+    r.index = i;
+}
+
+// Called from Decode, under its jump target; holds nothing with a destructor.
+Outcome DecodeTurned(PreviewJob& job, Orientation turn, SourceColour colour, int rowsFrom) {
+    jpeg_decompress_struct& cinfo = job.cinfo;
+    const int32_t SW = static_cast<int32_t>(cinfo.output_width);
+    const int32_t SH = static_cast<int32_t>(cinfo.output_height);
+    const CSize upright = turn.UprightSize(CSize(SW, SH));
+    const int32_t W = upright.cx;
+    const int32_t H = upright.cy;
+
+    // The same arithmetic as for an upright photograph, on the upright size.
+    int32_t pw = job.box.cx;
+    int32_t ph = job.box.cx * H / W;
+    if (ph > job.box.cy) {
+        ph = job.box.cy;
+        pw = job.box.cy * W / H;
+    }
+    if (pw < 1 || ph < 1) return Outcome::Failed;
+    const float step = 1.0f / (static_cast<float>(pw) / static_cast<float>(W));
+    const int32_t rowsPerBand = static_cast<int32_t>(std::floor(static_cast<double>(step)));
+    if (rowsPerBand < 1) return Outcome::Failed;
+
+    PreviewBuffer& preview = *job.preview;
+    preview.Resize(0);
+    preview.Resize(static_cast<size_t>(pw) * ph * 3);
+
+    job.windows.Resize((static_cast<size_t>(pw) + 1) * sizeof(int32_t));
+    auto* windows = reinterpret_cast<int32_t*>(job.windows.Data());
+    int32_t widestWindow = 0;
+    for (int32_t x = 0; x <= pw; ++x) {
+        const int32_t bound = static_cast<int32_t>(static_cast<float>(x) * step);
+        windows[x] = bound < W ? bound : W;
+        if (x > 0 && windows[x] - windows[x - 1] > widestWindow) widestWindow = windows[x] - windows[x - 1];
+    }
+    job.reciprocals.Resize(static_cast<size_t>(pw) * sizeof(uint64_t));
+    auto* reciprocals = reinterpret_cast<uint64_t*>(job.reciprocals.Data());
+    for (int32_t x = 0; x < pw; ++x) {
+        const uint64_t n = static_cast<uint64_t>(windows[x + 1] - windows[x]) * rowsPerBand;
+        reciprocals[x] = n && n <= (uint64_t{1} << 20) ? Reciprocal(n) : 0;
+    }
+
+    // Upright bands: each starts where the running sum of steps says, or
+    // right after the one before; only complete bands are shown.
+    int32_t bands = 0;
+    {
+        float acc = 0.0f;
+        int32_t start = 0;
+        while (bands < ph && start + rowsPerBand <= H) {
+            ++bands;
+            acc += step;
+            const int32_t next = static_cast<int32_t>(acc);
+            start = next > start + rowsPerBand ? next : start + rowsPerBand;
+        }
+    }
+    const bool transposed = turn.Transposed();
+    const int32_t groupCount = transposed ? pw : bands;
+    const int32_t segmentCount = transposed ? bands : pw;
+    job.groups.Resize(static_cast<size_t>(groupCount) * sizeof(StoredRun));
+    job.segments.Resize(static_cast<size_t>(segmentCount) * sizeof(StoredRun));
+    auto* groups = reinterpret_cast<StoredRun*>(job.groups.Data());
+    auto* segments = reinterpret_cast<StoredRun*>(job.segments.Data());
+    StoredRun* bandRuns = transposed ? segments : groups;
+    StoredRun* windowRuns = transposed ? groups : segments;
+    {
+        // Bands run along the upright height: stored rows, or stored columns
+        // when transposed; windows the other way.
+        const bool bandsMirrored = transposed ? turn.MirrorX() : turn.MirrorY();
+        const bool windowsMirrored = transposed ? turn.MirrorY() : turn.MirrorX();
+        float acc = 0.0f;
+        int32_t start = 0;
+        for (int32_t k = 0; k < bands; ++k) {
+            PlaceRun(bandRuns, bands, k, bandsMirrored, H, start, start + rowsPerBand);
+            acc += step;
+            const int32_t next = static_cast<int32_t>(acc);
+            start = next > start + rowsPerBand ? next : start + rowsPerBand;
+        }
+        for (int32_t x = 0; x < pw; ++x) PlaceRun(windowRuns, pw, x, windowsMirrored, W, windows[x], windows[x + 1]);
+    }
+    int32_t colLo = SW, colHi = 0;
+    for (int32_t s = 0; s < segmentCount; ++s) {
+        if (segments[s].first < segments[s].end) {
+            colLo = segments[s].first < colLo ? segments[s].first : colLo;
+            colHi = segments[s].end > colHi ? segments[s].end : colHi;
+        }
+    }
+    if (colLo >= colHi) colLo = colHi = 0;
+
+    const int32_t longestGroup = transposed ? widestWindow : rowsPerBand;
+    const bool narrowSums = longestGroup <= 257;
+    const size_t sumSize = narrowSums ? sizeof(uint16_t) : sizeof(uint32_t);
+    job.columnSums.Resize(static_cast<size_t>(SW) * 3 * sumSize);
+    auto* sums16 = reinterpret_cast<uint16_t*>(job.columnSums.Data());
+    auto* sums32 = reinterpret_cast<uint32_t*>(job.columnSums.Data());
+    const size_t usedFrom = static_cast<size_t>(colLo) * 3;
+    const size_t usedBytes = static_cast<size_t>(colHi - colLo) * 3;
+
+    const int components = cinfo.output_components;
+    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&cinfo);
+    JSAMPARRAY decoded = (*cinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, SW * components, ROWS_PER_ADD);
+    JSAMPARRAY rgb = decoded;
+    if (colour != SourceColour::Rgb) rgb = (*cinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, SW * 3, ROWS_PER_ADD);
+    JSAMPROW from[ROWS_PER_ADD];
+    int pending = 0;
+    auto addPending = [&] {
+        for (int i = 0; i < pending; ++i) from[i] = rgb[i] + usedFrom;
+        if (narrowSums)
+            AddRows(sums16 + usedFrom, from, pending, usedBytes);
+        else
+            AddRows(sums32 + usedFrom, from, pending, usedBytes);
+        pending = 0;
+    };
+
+    int& lastPercent = job.lastPercent;
+    for (int32_t g = 0; g < groupCount; ++g) {
+        const StoredRun& group = groups[g];
+        if (group.first >= group.end) continue;
+        const auto at = static_cast<JDIMENSION>(group.first);
+        if (cinfo.output_scanline < at) jpeg_skip_scanlines(&cinfo, at - cinfo.output_scanline);
+        for (int32_t y = group.first; y < group.end; ++y) {
+            job.progress->PumpOneMessage();
+            const int percent = rowsFrom + static_cast<int>(int64_t(y) * (100 - rowsFrom) / SH);
+            if (percent != lastPercent) {
+                job.progress->DrawProgress(percent);
+                lastPercent = percent;
+            }
+            JSAMPROW row = decoded[pending];
+            jpeg_read_scanlines(&cinfo, &row, 1);
+            if (colour != SourceColour::Rgb)
+                CmykToRgb(row + static_cast<size_t>(colLo) * 4, rgb[pending] + usedFrom, colHi - colLo,
+                          colour == SourceColour::CmykInverted);
+            if (++pending == ROWS_PER_ADD) addPending();
+        }
+        if (pending > 0) addPending();
+        if (narrowSums)
+            FinishGroup(sums16, group, segments, segmentCount, transposed, pw, windows, rowsPerBand, reciprocals,
+                        preview.Data());
+        else
+            FinishGroup(sums32, group, segments, segmentCount, transposed, pw, windows, rowsPerBand, reciprocals,
+                        preview.Data());
+        std::memset(job.columnSums.Data() + usedFrom * sumSize, 0, usedBytes * sumSize);
+    }
+    // The few rows left are read too (skipping to the end would not even
+    // look at them), so that damage in them is reported as for an upright
+    // photograph.
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = decoded[0];
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+
+    job.sourceSize = upright;
+    job.previewSize = CSize(pw, ph);
+    return Outcome::Done;
+}
+
 // No object with a destructor may live in this function's frame: a fatal
 // library error leaves it through longjmp.
 Outcome Decode(PreviewJob& job) {
@@ -173,6 +382,10 @@ Outcome Decode(PreviewJob& job) {
         ShowMessageBox(L"Image must be lagrer then 800x600", L"Warning");
         return Outcome::Refused;
     }
+    // The size rule above is the stored size's; everything after is upright.
+    const OrientationTag tag = ReadOrientationTag(cinfo);
+    job.damagedOrientation = tag.damaged;
+    if (!tag.orientation.IsUpright()) return DecodeTurned(job, tag.orientation, colour, rowsFrom);
 
     const int32_t W = static_cast<int32_t>(width);
     const int32_t H = static_cast<int32_t>(height);
@@ -328,6 +541,7 @@ int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, Preview
             ReportDecoderFailure(job.trap, job.cinfo, *report);
         else
             ReportDamage(job.trap, *report);
+        report->damagedOrientation = job.damagedOrientation;
         if (outcome == Outcome::Refused) report->failure = PhotoReport::Failure::SourceTooSmall;
     }
     if (job.decoderCreated) jpeg_destroy_decompress(&job.cinfo);

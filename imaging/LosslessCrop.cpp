@@ -2,6 +2,14 @@
 // coefficients of the blocks inside the frame are copied into a new file, so
 // nothing of the photograph's quality is lost. Blocks cannot be split, so the
 // frame's left and top move to the iMCU grid.
+//
+// A photograph stored on its side is turned in the same transform, and the
+// frame is cut from the turned picture, on its grid. A turn that mirrors an
+// axis cannot mirror a partial iMCU at the end of it: the library leaves
+// those blocks where they were, unturned, at the far end of the turned
+// picture, and the good picture starts that many pixels earlier than the
+// upright one. Such a strip (less than one iMCU) is kept out of the cut: a
+// frame reaching into it is clipped there.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -16,6 +24,7 @@
 #include "imaging/Export.h"
 #include "imaging/JpegSource.h"
 #include "imaging/Metadata.h"
+#include "imaging/Orientation.h"
 #include "imaging/TempFile.h"
 #include "platform/DeviceFs.h"
 
@@ -33,6 +42,7 @@ struct Layout {
     std::vector<int> h, v;
     int components = 0;
     J_COLOR_SPACE colour = JCS_UNKNOWN;
+    OrientationTag orientation;
 };
 
 // The source's size, iMCU and how much its coefficients take. Holds nothing
@@ -43,7 +53,9 @@ bool ReadLayout(Layout& l, const std::vector<unsigned char>& file) {
     jpeg_create_decompress(&l.dinfo);
     l.created = true;
     jpeg_mem_src(&l.dinfo, file.data(), static_cast<unsigned long>(file.size()));
+    SaveLookMarkers(l.dinfo);
     jpeg_read_header(&l.dinfo, TRUE);
+    l.orientation = ReadOrientationTag(l.dinfo);
     l.width = static_cast<int>(l.dinfo.image_width);
     l.height = static_cast<int>(l.dinfo.image_height);
     l.maxH = l.dinfo.max_h_samp_factor;
@@ -97,6 +109,38 @@ bool CompleteCut(const unsigned char* out, unsigned long size, int width, int he
     return readable && cut.width == width && cut.height == height;
 }
 
+// The library's transform that makes the stored picture upright.
+TJXOP TurnFor(const Orientation& turn) {
+    switch (turn.Tag()) {
+    case 2: return TJXOP_HFLIP;
+    case 3: return TJXOP_ROT180;
+    case 4: return TJXOP_VFLIP;
+    case 5: return TJXOP_TRANSPOSE;
+    case 6: return TJXOP_ROT90;
+    case 7: return TJXOP_TRANSVERSE;
+    case 8: return TJXOP_ROT270;
+    default: return TJXOP_NONE;
+    }
+}
+
+// One axis of the turned picture: the cut's start and length on it, upright.
+struct CutAxis {
+    int start = 0, length = 0;
+};
+
+// size: the upright length; grid: the turned picture's iMCU along it (and
+// the library's own alignment check); strip: the partial iMCU a mirroring
+// turn leaves at the far end, which the upright picture has at its start.
+CutAxis PlaceCut(int from, int to, int size, int grid, int strip) {
+    CutAxis a;
+    const int usable = from > strip ? from : strip;
+    const int turned = usable - strip;
+    a.start = turned - turned % grid + strip;
+    const int end = from >= strip ? a.start + (to - from) : to;
+    a.length = std::min(end, size) - a.start;
+    return a;
+}
+
 }  // namespace
 
 int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
@@ -111,28 +155,43 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
         error = "not a JPEG file that can be cut losslessly";
         return 0;
     }
-    if (crop.left < 0 || crop.top < 0 || crop.right > layout.width || crop.bottom > layout.height ||
+    const Orientation turn = layout.orientation.orientation;
+    const CSize upright = turn.UprightSize(CSize(layout.width, layout.height));
+    if (crop.left < 0 || crop.top < 0 || crop.right > upright.cx || crop.bottom > upright.cy ||
         crop.left >= crop.right || crop.top >= crop.bottom) {
         error = "the frame lies outside the photograph";
         return 0;
     }
 
-    const int x = crop.left - crop.left % layout.mcuWidth;
-    const int y = crop.top - crop.top % layout.mcuHeight;
+    // The turned picture's iMCU; the library checks the offset against the
+    // source's, so the grid is the coarser of the two.
+    const int turnedMcuWidth = turn.Transposed() ? layout.mcuHeight : layout.mcuWidth;
+    const int turnedMcuHeight = turn.Transposed() ? layout.mcuWidth : layout.mcuHeight;
+    const int gridX = std::max(turnedMcuWidth, layout.mcuWidth);
+    const int gridY = std::max(turnedMcuHeight, layout.mcuHeight);
+    const bool mirroredX = turn.Transposed() ? turn.MirrorY() : turn.MirrorX();
+    const bool mirroredY = turn.Transposed() ? turn.MirrorX() : turn.MirrorY();
+    const int stripX = mirroredX ? upright.cx % turnedMcuWidth : 0;
+    const int stripY = mirroredY ? upright.cy % turnedMcuHeight : 0;
     // Moving left and top down keeps the frame inside; the clip only guards
-    // a frame that was not.
-    const int w = std::min(crop.Width(), layout.width - x);
-    const int h = std::min(crop.Height(), layout.height - y);
+    // a frame that was not, or one that reaches into a strip.
+    const CutAxis across = PlaceCut(crop.left, crop.right, upright.cx, gridX, stripX);
+    const CutAxis down = PlaceCut(crop.top, crop.bottom, upright.cy, gridY, stripY);
+    const int x = across.start, y = down.start, w = across.length, h = down.length;
+    if (w <= 0 || h <= 0) {
+        error = "the frame lies in the photograph's edge, which cannot be turned losslessly";
+        return 0;
+    }
     cut.written = CRect(x, y, x + w, y + h);
-    cut.shiftX = crop.left - x;
-    cut.shiftY = crop.top - y;
+    cut.shiftX = std::max(crop.left - x, 0);
+    cut.shiftY = std::max(crop.top - y, 0);
     cut.clipped = w != crop.Width() || h != crop.Height();
     // The transform holds every coefficient of the source, and for a frame
     // off the origin a second set for the frame's blocks.
     unsigned long long workspace = 0;
-    if (x != 0 || y != 0) {
-        const unsigned long long across = (w + layout.mcuWidth - 1) / layout.mcuWidth;
-        const unsigned long long down = (h + layout.mcuHeight - 1) / layout.mcuHeight;
+    if (x != 0 || y != 0 || !turn.IsUpright()) {
+        const unsigned long long across = (w + turnedMcuWidth - 1) / turnedMcuWidth;
+        const unsigned long long down = (h + turnedMcuHeight - 1) / turnedMcuHeight;
         for (size_t c = 0; c < layout.h.size(); ++c)
             workspace += across * layout.h[c] * down * layout.v[c] * sizeof(JBLOCK);
     }
@@ -150,11 +209,12 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
     }
     tjtransform t;
     std::memset(&t, 0, sizeof t);
-    t.r.x = x;
-    t.r.y = y;
+    // The transform's crop is in the turned picture's coordinates.
+    t.r.x = x - stripX;
+    t.r.y = y - stripY;
     t.r.w = w;
     t.r.h = h;
-    t.op = TJXOP_NONE;
+    t.op = TurnFor(turn);
     t.options = TJXOPT_CROP | TJXOPT_COPYNONE;
     unsigned char* out = nullptr;
     unsigned long outSize = 0;

@@ -28,10 +28,6 @@ bool StartsWith(const JOCTET* data, size_t size, const char* id, size_t idSize) 
 // the XMP toolkit's state between calls, so one call runs at a time: the
 // work is tiny beside decoding and encoding the pixels.
 
-std::mutex& ExivMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
 
 bool Has(const Exiv2::ExifData& exif, const char* key) { return exif.findKey(Exiv2::ExifKey(key)) != exif.end(); }
 
@@ -137,6 +133,11 @@ bool ReadMarkers(MarkerReader& r, SourceMetadata& m, bool profile, bool all) {
 }
 
 }  // namespace
+
+std::mutex& ExivMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
 
 void PrepareMetadataLibrary() {
     static std::once_flag once;

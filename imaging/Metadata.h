@@ -5,6 +5,7 @@
 // untrusted input throughout.
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -64,3 +65,7 @@ std::vector<JOCTET> ResolutionExif(const WrittenImage& image);
 // above as needed; a program running exports on several threads calls it
 // once before they start.
 void PrepareMetadataLibrary();
+
+// exiv2 shares tables and the XMP toolkit's state between calls: every use
+// of it, here or elsewhere, holds this lock.
+std::mutex& ExivMutex();

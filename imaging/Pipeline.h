@@ -38,14 +38,20 @@ struct PhotoReport {
     // JPEG data: ..."). Set on success too.
     int damageWarnings = 0;
     std::string firstDamage;
+
+    // The EXIF Orientation tag could not be read or held no orientation: the
+    // photograph was taken as stored. Set on success too.
+    bool damagedOrientation = false;
 };
 
 // box: in, the largest preview the caller can show (1..800 x 1..600); out, the
-// preview's size. sourceSize: out, the photograph's size. Returns 1 or 0.
+// preview's size. sourceSize: out, the photograph's size. Both, and the
+// preview, are upright (turned as its EXIF Orientation says). Returns 1 or 0.
 int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, PreviewBuffer& preview,
                 ProgressSink& progress, PhotoReport* report = nullptr);
 
-// crop: source pixels, right and bottom exclusive, inside the photograph.
+// crop: upright source pixels, right and bottom exclusive, inside the
+// photograph; the new file holds them upright and needs no orientation tag.
 // Returns 1 when the destination was written completely.
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath,
                       const CRect& crop, ProgressSink& progress, ToneCurve& curve, int quality,

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "TestJpeg.h"
+#include "imaging/TestJpeg.h"
+#include "imaging/TurnedJpeg.h"
 #include "tests/platform/TempFolder.h"
 
 namespace {
@@ -271,3 +273,46 @@ TEST(CliProcess, TwoThreadsLosslessAndDensityEndToEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+int JsonInt(const std::string& line, const std::string& key) {
+    const size_t at = line.find("\"" + key + "\":");
+    return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + key.size() + 3);
+}
+
+}  // namespace
+
+// A portrait stored on its side: measured, framed (given or centred),
+// previewed and written upright; a damaged tag is warned of and the
+// photograph taken as stored.
+TEST(CliProcess, TurnedPhotographIsExportedUpright) {
+    TempStorage storage;
+    storage.Folder("out");
+    const std::string photo = storage.Host("p.jpg"), bad = storage.Host("bad.jpg");
+    WriteFile(photo, WithExif(EncodeJpeg({1200, 800, 2, 2}), OrientationTiff(6)));
+    WriteFile(bad, WithExif(EncodeJpeg({1200, 800, 2, 2}), OrientationTiff(6, false, 2)));
+    const std::vector<uint8_t> upright = TurnUpright(DecodeFully(photo, false).pixels, 1200, 800, 6);  // 800 x 1200
+    const std::string out = storage.Host("stdout"), err = storage.Host("stderr");
+    const std::string to = " --to " + Quoted(storage.Host("out")) + " --json";
+
+    for (const std::string frame : {"", " --frame 10,300,500,1150"}) {
+        ASSERT_EQ(RunCliProcess("export " + Quoted(photo) + to + " --portrait" + frame, out, err), 0) << Slurp(err);
+        const int w = JsonInt(Slurp(out), "width_px"), h = JsonInt(Slurp(out), "height_px");
+        const int left = frame.empty() ? (800 - w) / 2 : 10, top = frame.empty() ? (1200 - h) / 2 : 300;
+        EXPECT_TRUE(frame.empty() ? w == 800 && h > 1150 : top + h > 800) << w << "x" << h;
+        const std::vector<uint8_t> crop = CropRgb(upright, 800, left, top, left + w, top + h);
+        EXPECT_TRUE(ReadFile(storage.Host("out/p_10x15.jpg")) == EncodePlain(crop.data(), w, h, 95));
+        EXPECT_EQ(Slurp(out).find("orientation"), std::string::npos);
+    }
+    ASSERT_EQ(RunCliProcess("preview " + Quoted(photo) + " --box 800x600 --out " + Quoted(storage.Host("p.ppm")),
+                            out, err),
+              0);
+    EXPECT_NE(Slurp(out).find("source 800x1200"), std::string::npos);
+
+    ASSERT_EQ(RunCliProcess("export " + Quoted(bad) + to, out, err), 0);
+    const std::string warning = "warning: the photograph's EXIF orientation is damaged; it is taken as stored";
+    EXPECT_NE(Slurp(err).find("bad.jpg: " + warning), std::string::npos) << Slurp(err);
+    EXPECT_NE(Slurp(out).find("\"warnings\":[\"" + warning + "\"]"), std::string::npos) << Slurp(out);
+    EXPECT_EQ(JsonInt(Slurp(out), "width_px"), 1192);  // 10x15 across the stored 1200 x 800
+}

@@ -582,7 +582,8 @@ TEST_F(ExportExtrasTest, KeptMetadataAgreesWithTheWrittenFile) {
         SCOPED_TRACE(testing::Message() << "big " << c.big << " lossless " << c.lossless << " exif " << c.exifIfd
                                         << " keep " << c.keep << " colour " << int(c.colour));
         const std::string exif = c.exifIfd ? TurnedCameraExif(c.big) : CameraExif(c.big, false, false);
-        JpegSpec recipe{1000, 800};
+        // Stored on its side where the EXIF says so: 1000 x 800 upright either way.
+        JpegSpec recipe = c.exifIfd ? JpegSpec{800, 1000} : JpegSpec{1000, 800};
         recipe.colour = c.colour;
         WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg(recipe), {{0xE1, exif}, {0xE1, xmp}}));
         const CRect crop(32, 16, 932, 616);

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "TestJpeg.h"
+#include "TurnedJpeg.h"
 #include "imaging/Pipeline.h"
 #include "platform/MessageBox.h"
 #include "platform/WaitCursor.h"
@@ -305,3 +307,64 @@ TEST_F(LoadPreviewTest, UniformGreyStaysTheSameGrey) {
 }
 
 }  // namespace
+
+// A photograph stored on its side previews as if its decoded pixels were the
+// upright ones, byte for byte.
+class TurnedPreviewTest : public LoadPreviewTest {
+protected:
+    void ExpectUpright(JpegSpec recipe, int tag, int boxW, int boxH, Colour colour = Colour::YCbCr) {
+        recipe.colour = colour;
+        SCOPED_TRACE(::testing::Message() << recipe.width << "x" << recipe.height << " colour "
+                                          << static_cast<int>(colour) << " tag " << tag << " box " << boxW);
+        WriteFile(storage.Host("turned.jpg"), WithExif(EncodeJpeg(recipe), OrientationTiff(tag)));
+        const bool cmyk = colour == Colour::CmykAdobe || colour == Colour::CmykPlain;
+        const Decoded full = DecodeFully(storage.Host("turned.jpg"), cmyk);
+        const std::vector<uint8_t> rgb = cmyk ? CmykPixelsToRgb(full.pixels, colour == Colour::CmykAdobe) : full.pixels;
+        const CSize upright = tag >= 5 ? CSize(full.height, full.width) : CSize(full.width, full.height);
+        const Reference ref =
+            BoxAverage(TurnUpright(rgb, full.width, full.height, tag), upright.cx, upright.cy, boxW, boxH);
+        CSize box(boxW, boxH), source;
+        PreviewBuffer preview;
+        RecordingSink sink;
+        ASSERT_EQ(LoadPreview(L"\\turned.jpg", box, source, preview, sink), 1);
+        EXPECT_EQ(source, upright);
+        EXPECT_EQ(box, CSize(ref.pw, ref.ph));
+        ASSERT_EQ(preview.Size(), ref.pixels.size());
+        EXPECT_TRUE(std::equal(ref.pixels.begin(), ref.pixels.end(), preview.Data()));
+        EXPECT_TRUE(std::is_sorted(sink.percents.begin(), sink.percents.end()));
+    }
+};
+
+TEST_F(TurnedPreviewTest, EveryTurnPreviewsTheUprightPicture) {
+    for (int tag = 1; tag <= 8; ++tag) {
+        ExpectUpright({1203, 901, 2, 2}, tag, 800, 600);   // bands of one row, some skipped
+        ExpectUpright({1601, 1199, 2, 1}, tag, 236, 230);  // odd sizes, 4:2:2
+        ExpectUpright({1030, 800, 1, 1}, tag, 4, 600);     // windows of 258 stored rows or columns
+        ExpectUpright({800, 1030, 1, 1}, tag, 4, 600);
+        ExpectUpright({1600, 1200, 2, 2}, tag, 5, 600);    // bands of hundreds of rows
+    }
+    for (int tag : {3, 6, 7}) {
+        ExpectUpright({1024, 768}, tag, 236, 230, Colour::Grey);
+        ExpectUpright({900, 700}, tag, 236, 230, Colour::CmykAdobe);
+        ExpectUpright({900, 700}, tag, 300, 600, Colour::CmykPlain);
+    }
+}
+
+TEST_F(TurnedPreviewTest, SizeRuleIsTheStoredSizesAndADamagedTagIsStored) {
+    CSize box(236, 230), source;
+    PreviewBuffer preview;
+    RecordingSink sink;
+    WriteFile(storage.Host("a.jpg"), WithExif(EncodeJpeg({600, 800}), OrientationTiff(6)));  // upright 800 x 600
+    EXPECT_EQ(LoadPreview(L"\\a.jpg", box, source, preview, sink), 0);
+    EXPECT_EQ(messages.size(), 1u);
+    WriteFile(storage.Host("b.jpg"), WithExif(EncodeJpeg({800, 600}), OrientationTiff(6)));  // upright 600 x 800
+    ASSERT_EQ(LoadPreview(L"\\b.jpg", box, source, preview, sink), 1);
+    EXPECT_EQ(source, CSize(600, 800));
+
+    // A 6 stored as text: the photograph as stored, and the caller hears of it.
+    WriteFile(storage.Host("c.jpg"), WithExif(EncodeJpeg({1000, 700}), OrientationTiff(6, false, 2)));
+    PhotoReport report;
+    ASSERT_EQ(LoadPreview(L"\\c.jpg", box, source, preview, sink, &report), 1);
+    EXPECT_TRUE(report.damagedOrientation);
+    EXPECT_EQ(source, CSize(1000, 700));
+}
