@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/ColourProfile.h"
 #include "imaging/Export.h"
 #include "imaging/ExportThreads.h"
 #include "imaging/JpegSource.h"
@@ -61,6 +62,7 @@ struct ExportJob {
     bool encoderCreated = false;
     bool frameOutside = false;
     SourceColour colour = SourceColour::Rgb;
+    PhotoColour photoColour;
 
     const ExportExtras* extras = nullptr;
     const SourceMetadata* metadata = nullptr;  // markers for the new file
@@ -74,6 +76,7 @@ bool StartDecoder(ExportJob& job) {
     if (setjmp(job.jump)) return false;
     jpeg_decompress_struct& dinfo = job.dinfo;
     if (!StartRgbDecoder(dinfo, job.decoderTrap, &job.jump, job.source, job.decoderCreated, job.colour)) return false;
+    job.photoColour.Prepare(dinfo, job.colour, job.extras->keepProfile);
 
     // The caller keeps the frame inside the photograph; a frame that is not
     // would make the library skip or crop past the end.
@@ -166,11 +169,7 @@ bool Stream(ExportJob& job) {
         if (pending == 0 && encoder && encoder->Running() && !(batch = encoder->Free())) return false;
         JSAMPROW row = batch->decoded[pending];
         jpeg_read_scanlines(&dinfo, &row, 1);
-        JSAMPROW rgb = batch->rows[pending];
-        if (converted)
-            CmykToRgb(row + offset, rgb, outWidth, job.colour == SourceColour::CmykInverted);
-        if (job.tone)
-            for (size_t i = 0; i < rowBytes; ++i) rgb[i] = job.tone[rgb[i]];
+        PrepareRow(job.photoColour, job.tone, row + offset, batch->rows[pending], outWidth);
         if (++pending == ROWS_PER_BATCH || y + 1 == bottom) {
             if (batch != &own) {
                 batch->count = pending;
@@ -232,7 +231,6 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
             metadata = SourceMetadata();
         }
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
-        if (!metadata.Empty()) job.metadata = &metadata;
     }
     EncoderThread encoder;
     if (extras.cores) job.encoder = &encoder;
@@ -259,6 +257,23 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
             result.failure = Failure::FrameOutside;
         else
             ReportDecoderFailure(job.decoderTrap, job.dinfo, result);
+    }
+    if (ok) {
+        result.profileProblem = job.photoColour.Problem();
+        // The new file holds RGB pixels: a profile goes along only when it
+        // still tells how to show them. Converted pixels are sRGB, which
+        // needs none; a CMYK or grey profile describes no RGB pixels.
+        const ProfileUse use = job.photoColour.Use();
+        const ProfileSpace space = job.photoColour.Space();
+        const bool otherSpace = space == ProfileSpace::Grey || space == ProfileSpace::Cmyk;
+        if (!metadata.icc.empty() && (use == ProfileUse::Convert || (use == ProfileUse::Unfit && otherSpace))) {
+            metadata.icc.clear();
+            if (extras.keepProfile && extras.warnings && otherSpace)
+                extras.warnings->push_back(std::string("its ") + (space == ProfileSpace::Cmyk ? "CMYK" : "grey") +
+                                           " colour profile is not kept: the new file holds RGB pixels" +
+                                           (use == ProfileUse::Convert ? ", converted to sRGB through it" : ""));
+        }
+        if (!metadata.Empty()) job.metadata = &metadata;
     }
     TempFile output;
     if (ok) {

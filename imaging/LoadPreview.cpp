@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "imaging/ColourProfile.h"
 #include "imaging/JpegSource.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
@@ -61,6 +62,7 @@ struct PreviewJob {
     bool decoderCreated = false;
     ScanMonitor monitor;
     int lastPercent = -1;
+    PhotoColour colour;
 
     // Per-column sums of the band being gathered (16 or 32 bits each).
     // Adding rows into these as they arrive gives the same integer sums as
@@ -184,6 +186,7 @@ Outcome Decode(PreviewJob& job) {
     }
     // Only a box far flatter than any preview area can truncate to nothing.
     if (pw < 1 || ph < 1) return Outcome::Failed;
+    job.colour.Prepare(cinfo, colour);
 
     const float step = 1.0f / (static_cast<float>(pw) / static_cast<float>(W));
     const int32_t rowsPerBand = static_cast<int32_t>(std::floor(static_cast<double>(step)));
@@ -254,8 +257,7 @@ Outcome Decode(PreviewJob& job) {
         jpeg_read_scanlines(&cinfo, &row, 1);
         if (outRow >= ph) continue;
 
-        if (colour != SourceColour::Rgb)
-            CmykToRgb(row, rgb[pending], usedColumns, colour == SourceColour::CmykInverted);
+        if (colour != SourceColour::Rgb) job.colour.ToSrgb(row, rgb[pending], usedColumns);
         ++pending;
         ++bandRows;
         if (bandRows < rowsPerBand) {
@@ -283,6 +285,11 @@ Outcome Decode(PreviewJob& job) {
         bandRows = 0;
         ++consumed;
     }
+
+    // Averages of three-byte pixels are converted afterwards, a few hundred
+    // thousand pixels instead of every decoded one.
+    if (job.colour.Converts() && job.colour.ThreeBytesIn())
+        job.colour.ToSrgb(preview.Data(), preview.Data(), static_cast<size_t>(pw) * ph);
 
     // Every row has been read. What may still follow in the file is at most
     // trailing markers or junk; jpeg_finish_decompress would turn some junk
@@ -328,6 +335,7 @@ int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, Preview
             ReportDecoderFailure(job.trap, job.cinfo, *report);
         else
             ReportDamage(job.trap, *report);
+        report->profileProblem = job.colour.Problem();
         if (outcome == Outcome::Refused) report->failure = PhotoReport::Failure::SourceTooSmall;
     }
     if (job.decoderCreated) jpeg_destroy_decompress(&job.cinfo);

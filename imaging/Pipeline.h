@@ -38,6 +38,10 @@ struct PhotoReport {
     // JPEG data: ..."). Set on success too.
     int damageWarnings = 0;
     std::string firstDamage;
+
+    // The photograph's colour profile could not be used (damaged, or not one
+    // for its pixels), so its colours were taken as sRGB: why. Else empty.
+    std::string profileProblem;
 };
 
 // box: in, the largest preview the caller can show (1..800 x 1..600); out, the
