@@ -16,15 +16,15 @@ namespace {
 void Silent(cmsContext, cmsUInt32Number, const char*) {}
 
 // Closes a profile on every path.
-struct Profile {
+struct ProfileHandle {
     cmsHPROFILE h = nullptr;
-    Profile() = default;
-    explicit Profile(cmsHPROFILE p) : h(p) {}
-    ~Profile() {
+    ProfileHandle() = default;
+    explicit ProfileHandle(cmsHPROFILE p) : h(p) {}
+    ~ProfileHandle() {
         if (h) cmsCloseProfile(h);
     }
-    Profile(const Profile&) = delete;
-    Profile& operator=(const Profile&) = delete;
+    ProfileHandle(const ProfileHandle&) = delete;
+    ProfileHandle& operator=(const ProfileHandle&) = delete;
 };
 
 struct TransformHandle {
@@ -140,7 +140,7 @@ bool TablesAreSrgb(cmsContext ctx, cmsHPROFILE p, cmsHPROFILE srgb) {
 
 bool ProfileIsSrgb(cmsContext ctx, cmsHPROFILE p) {
     if (SpaceOf(p) != ProfileSpace::Rgb) return false;
-    const Profile srgb(cmsCreate_sRGBProfileTHR(ctx));
+    const ProfileHandle srgb(cmsCreate_sRGBProfileTHR(ctx));
     if (!srgb.h) return false;
     return cmsIsMatrixShaper(p) ? MatrixIsSrgb(p, srgb.h) : TablesAreSrgb(ctx, p, srgb.h);
 }
@@ -168,6 +168,7 @@ void PhotoColour::Release() {
     m_context = nullptr;
     m_greyTable.clear();
     m_memo.clear();
+    m_icc.clear();
     m_use = ProfileUse::None;
     m_space = ProfileSpace::Unknown;
 }
@@ -192,6 +193,7 @@ void PhotoColour::Prepare(const std::vector<JOCTET>& icc, SourceColour colour, b
     Release();
     m_colour = colour;
     m_greyPhoto = grey;
+    m_icc = icc;
     if (icc.empty()) return;
     Judge(icc, grey, keepRgb);
     // A context is only worth keeping while it serves a transform.
@@ -207,7 +209,7 @@ void PhotoColour::Judge(const std::vector<JOCTET>& icc, bool grey, bool keepRgb)
     if (!ctx) return;
     m_context = ctx;
     cmsSetLogErrorHandlerTHR(ctx, Silent);
-    const Profile p(cmsOpenProfileFromMemTHR(ctx, icc.data(), static_cast<cmsUInt32Number>(icc.size())));
+    const ProfileHandle p(cmsOpenProfileFromMemTHR(ctx, icc.data(), static_cast<cmsUInt32Number>(icc.size())));
     if (!p.h) return;
     m_space = SpaceOf(p.h);
     const bool cmyk = m_colour != SourceColour::Rgb;
@@ -216,7 +218,7 @@ void PhotoColour::Judge(const std::vector<JOCTET>& icc, bool grey, bool keepRgb)
         m_use = ProfileUse::Unfit;
         return;
     }
-    const Profile srgb(cmsCreate_sRGBProfileTHR(ctx));
+    const ProfileHandle srgb(cmsCreate_sRGBProfileTHR(ctx));
     if (!srgb.h) return;
 
     switch (m_space) {

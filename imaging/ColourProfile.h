@@ -48,6 +48,8 @@ public:
     void Prepare(const std::vector<JOCTET>& icc, SourceColour colour, bool grey, bool keepRgb = false);
 
     ProfileUse Use() const { return m_use; }
+    // The joined profile as found (empty: none, or markers that do not join).
+    const std::vector<JOCTET>& Profile() const { return m_icc; }
     ProfileSpace Space() const { return m_space; }
     bool Converts() const { return m_use == ProfileUse::Convert; }
     // Rows of three bytes per pixel: the conversion may then work in place,
@@ -67,6 +69,7 @@ private:
     void Transform(const JSAMPLE* decoded, JSAMPLE* rgb, size_t n) const;
 
     SourceColour m_colour = SourceColour::Rgb;
+    std::vector<JOCTET> m_icc;
     ProfileUse m_use = ProfileUse::None;
     ProfileSpace m_space = ProfileSpace::Unknown;
     bool m_greyPhoto = false;

@@ -13,6 +13,7 @@
 
 #include <turbojpeg.h>
 
+#include "imaging/ColourProfile.h"
 #include "imaging/Export.h"
 #include "imaging/JpegSource.h"
 #include "imaging/Metadata.h"
@@ -31,6 +32,7 @@ struct Layout {
     unsigned long long sourceCoefficients = 0;  // bytes of the whole source's blocks
     int maxH = 1, maxV = 1;
     std::vector<int> h, v;
+    PhotoColour colour;
 };
 
 // The source's size, iMCU and how much its coefficients take. Holds nothing
@@ -41,7 +43,10 @@ bool ReadLayout(Layout& l, const std::vector<unsigned char>& file) {
     jpeg_create_decompress(&l.dinfo);
     l.created = true;
     jpeg_mem_src(&l.dinfo, file.data(), static_cast<unsigned long>(file.size()));
+    SaveLookMarkers(l.dinfo);
     jpeg_read_header(&l.dinfo, TRUE);
+    SourceColour colour = SourceColour::Rgb;
+    if (SelectRgbOutput(l.dinfo, colour)) l.colour.Prepare(l.dinfo, colour);
     l.width = static_cast<int>(l.dinfo.image_width);
     l.height = static_cast<int>(l.dinfo.image_height);
     l.maxH = l.dinfo.max_h_samp_factor;
@@ -168,6 +173,9 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
         }
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
     }
+    // Nothing is decoded here, so nothing can be converted: a cut whose
+    // profile is not sRGB keeps it, or it would be shown in wrong colours.
+    if (layout.colour.Converts() && metadata.icc.empty()) metadata.icc = layout.colour.Profile();
     if (extras.recordDpi > 0 || !metadata.Empty()) {
         bool densitySet = false;
         edited = WithMetadata(out, outSize, metadata, extras.recordDpi, densitySet);
