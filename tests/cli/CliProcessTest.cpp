@@ -14,7 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include <lcms2.h>
+
 #include "TestJpeg.h"
+#include "imaging/TestJpeg.h"
 #include "tests/platform/TempFolder.h"
 
 namespace {
@@ -268,6 +271,52 @@ TEST(CliProcess, TwoThreadsLosslessAndDensityEndToEnd) {
                               ",\"clipped\":false}}\n"),
               std::string::npos)
         << Slurp(out);
+}
+
+// An Adobe RGB photograph comes out in sRGB, without its profile; asked to
+// keep the profile, the program writes the source's pixels and the profile.
+TEST(CliProcess, WideGamutPhotographIsConvertedOrKeepsItsProfile) {
+    TempStorage storage;
+    for (const char* dir : {"plain", "srgb", "kept"}) storage.Folder(dir);
+    const cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE adobe = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(adobe, nullptr, &size);
+    std::string icc(size, '\0');
+    cmsSaveProfileToMem(adobe, icc.data(), &size);
+    cmsCloseProfile(adobe);
+    cmsFreeToneCurve(gamma);
+
+    const std::string jpeg = EncodeJpeg({1600, 1200});
+    WriteFile(storage.Host("plain/p.jpg"), jpeg);
+    WriteFile(storage.Host("p.jpg"), WithIccProfile(jpeg, icc));
+    const std::string out = storage.Host("stdout"), err = storage.Host("stderr");
+    ASSERT_EQ(RunCliProcess("export '" + storage.Host("plain/p.jpg") + "' --to '" + storage.Host("plain") + "'", out, err), 0);
+    ASSERT_EQ(RunCliProcess("export '" + storage.Host("p.jpg") + "' --to '" + storage.Host("srgb") + "'", out, err), 0);
+    EXPECT_EQ(Slurp(err), "");
+    ASSERT_EQ(RunCliProcess("export '" + storage.Host("p.jpg") + "' --keep-profile --to '" + storage.Host("kept") + "'",
+                            out, err),
+              0);
+    const std::string converted = Slurp(storage.Host("srgb/p_10x15.jpg"));
+    const std::string kept = Slurp(storage.Host("kept/p_10x15.jpg"));
+    EXPECT_EQ(converted.find("ICC_PROFILE"), std::string::npos);
+    EXPECT_NE(kept.find("ICC_PROFILE"), std::string::npos);
+    DecodedJpeg plain, srgb, source;
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("plain/p_10x15.jpg"), plain));
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("srgb/p_10x15.jpg"), srgb));
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("kept/p_10x15.jpg"), source));
+    EXPECT_TRUE(source.rgb == plain.rgb);
+    ASSERT_EQ(srgb.rgb.size(), plain.rgb.size());
+    // Adobe RGB's green is far more saturated than sRGB's: in sRGB numbers
+    // a green pixel has more green and less red than before.
+    long more = 0;
+    for (size_t i = 0; i < plain.rgb.size(); i += 3)
+        more += (srgb.rgb[i + 1] >= plain.rgb[i + 1]) && (plain.rgb[i + 1] > plain.rgb[i] + 40) &&
+                (srgb.rgb[i] < plain.rgb[i]);
+    EXPECT_GT(more, 1000);
 }
 
 }  // namespace
