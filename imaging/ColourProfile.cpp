@@ -352,8 +352,10 @@ void PhotoColour::Transform(const JSAMPLE* in, JSAMPLE* out, size_t n) const {
     }
 }
 
-void PhotoColour::ToSrgb(const JSAMPLE* decoded, JSAMPLE* rgb, size_t n) const {
-    if (m_transform) {
+void PhotoColour::ToSrgb(const JSAMPLE* decoded, JSAMPLE* rgb, size_t n, bool once) const {
+    if (m_transform && once) {
+        cmsDoTransform(static_cast<cmsHTRANSFORM>(m_transform), decoded, rgb, static_cast<cmsUInt32Number>(n));
+    } else if (m_transform) {
         Transform(decoded, rgb, n);
     } else if (!m_greyTable.empty()) {
         const JSAMPLE* table = m_greyTable.data();

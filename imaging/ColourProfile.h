@@ -61,7 +61,9 @@ public:
 
     // n decoded pixels (three or four bytes each, as the decoder gives them)
     // to R, G, B in sRGB. For three-byte pixels rgb may be decoded itself.
-    void ToSrgb(const JSAMPLE* decoded, JSAMPLE* rgb, size_t n) const;
+    // once: these pixels are all there is (an averaged preview), so the
+    // results are not worth remembering for the next call.
+    void ToSrgb(const JSAMPLE* decoded, JSAMPLE* rgb, size_t n, bool once = false) const;
 
 private:
     void Release();

@@ -289,7 +289,7 @@ Outcome Decode(PreviewJob& job) {
     // Averages of three-byte pixels are converted afterwards, a few hundred
     // thousand pixels instead of every decoded one.
     if (job.colour.Converts() && job.colour.ThreeBytesIn())
-        job.colour.ToSrgb(preview.Data(), preview.Data(), static_cast<size_t>(pw) * ph);
+        job.colour.ToSrgb(preview.Data(), preview.Data(), static_cast<size_t>(pw) * ph, true);
 
     // Every row has been read. What may still follow in the file is at most
     // trailing markers or junk; jpeg_finish_decompress would turn some junk
