@@ -516,30 +516,3 @@ TEST_F(CliRun, FailuresSayWhetherThePhotographOrTheNewFileFailedAndWhy) {
 }
 
 }  // namespace
-
-namespace {
-
-// A damaged colour profile counts as none: the file is written as for a
-// photograph without one, and the user hears of it, in JSON too.
-TEST(CliColour, DamagedProfileIsAWarningNamingThePhotograph) {
-    TempStorage storage;
-    storage.Folder("in");
-    storage.Folder("out");
-    const std::string plain = EncodeJpeg({1200, 900});
-    WriteFile(storage.Host("in/plain.jpg"), plain);
-    WriteFile(storage.Host("in/tagged.jpg"), WithIccProfile(plain, std::string(600, '\x7F')));
-    const std::string to = storage.Host("out");
-    CliResult r = Cli({"export", storage.Host("in/tagged.jpg"), storage.Host("in/plain.jpg"), "--to", to, "--json"});
-    EXPECT_EQ(r.status, 0);
-    const std::string warning = "its colour profile is damaged; its colours are taken as sRGB";
-    EXPECT_NE(r.out.find("\"warnings\":[\"" + warning + "\"]"), std::string::npos) << r.out;
-    EXPECT_NE(r.err.find(storage.Host("in/tagged.jpg") + ": " + warning), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find(storage.Host("in/plain.jpg")), std::string::npos) << r.err;
-    EXPECT_TRUE(Slurp(storage.Host("out/tagged_10x15.jpg")) == Slurp(storage.Host("out/plain_10x15.jpg")));
-
-    r = Cli({"preview", storage.Host("in/tagged.jpg"), "--box", "200x200", "--out", storage.Host("out/p.ppm")});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find(storage.Host("in/tagged.jpg") + ": " + warning), std::string::npos) << r.err;
-}
-
-}  // namespace

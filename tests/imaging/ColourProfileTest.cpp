@@ -3,11 +3,8 @@
 // profiles are made here with Little CMS, but for the sRGB ones Debian ships.
 #include <gtest/gtest.h>
 
-#include <csetjmp>
-#include <cstdlib>
 #include <filesystem>
 
-#include <jpeglib.h>
 #include <lcms2.h>
 
 #include "TestJpeg.h"
@@ -120,25 +117,9 @@ std::vector<uint8_t> Crop(const Decoded& d, const CRect& r) {
     return out;
 }
 
-// The profile a file carries, joined, or "" (read back with libjpeg).
-std::string IccIn(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return "?";
-    jpeg_decompress_struct d{};
-    jpeg_error_mgr err{};
-    d.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&d);
-    jpeg_stdio_src(&d, f);
-    jpeg_save_markers(&d, JPEG_APP0 + 2, 0xFFFF);
-    jpeg_read_header(&d, TRUE);
-    JOCTET* data = nullptr;
-    unsigned size = 0;
-    std::string icc;
-    if (jpeg_read_icc_profile(&d, &data, &size)) icc.assign(reinterpret_cast<char*>(data), size);
-    std::free(data);
-    jpeg_destroy_decompress(&d);
-    std::fclose(f);
-    return icc;
+// Whether a file carries exactly this profile (test profiles fit one marker).
+bool Carries(const std::string& file, const std::string& icc) {
+    return icc.empty() ? file.find("ICC_PROFILE") == std::string::npos : file.find(icc) != std::string::npos;
 }
 
 class AllCores : public SpareCores {
@@ -305,21 +286,19 @@ TEST_F(ColourTest, CmykAndGreyPhotographsGoThroughTheirProfiles) {
 TEST_F(ColourTest, KeptProfilesTellTheTruthAboutThePixels) {
     const std::string adobe = AdobeRgb(), srgb = SrgbV2Renamed();
     const std::string converted = Export(adobe, identity);
-    EXPECT_EQ(IccIn(Host("out/a.jpg")), "");
+    EXPECT_TRUE(Carries(converted, ""));
 
     std::vector<std::string> warnings;
     ExportExtras profile;
     profile.keepProfile = true;
     profile.warnings = &warnings;
-    Export(adobe, identity, profile);
-    EXPECT_EQ(IccIn(Host("out/a.jpg")), adobe);
+    EXPECT_TRUE(Carries(Export(adobe, identity, profile), adobe));
     EXPECT_TRUE(DecodeFully(Host("out/a.jpg"), false).pixels == DecodeFully(Host("out/plain.jpg"), false).pixels);
 
     ExportExtras metadata;
     metadata.keepMetadata = true;
     EXPECT_TRUE(Export(adobe, identity, metadata) == converted);
-    Export(srgb, identity, metadata);
-    EXPECT_EQ(IccIn(Host("out/a.jpg")), srgb);
+    EXPECT_TRUE(Carries(Export(srgb, identity, metadata), srgb));
     EXPECT_TRUE(warnings.empty());
 
     // A CMYK profile describes no RGB file: converted through, left out.
@@ -335,7 +314,7 @@ TEST_F(ColourTest, KeptProfilesTellTheTruthAboutThePixels) {
         LosslessCut cut;
         std::string error;
         ASSERT_EQ(ExportLossless(L"\\src.jpg", L"\\out\\cut.jpg", crop, ExportExtras(), cut, error), 1) << error;
-        EXPECT_EQ(IccIn(Host("out/cut.jpg")), icc == adobe ? adobe : "");
+        EXPECT_TRUE(Carries(ReadFile(Host("out/cut.jpg")), icc == adobe ? adobe : ""));
     }
 }
 
