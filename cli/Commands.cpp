@@ -269,6 +269,7 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         return false;
     }
     RecordWritten(record, outputHost, CSize(plan.rcExport.Width(), plan.rcExport.Height()), run.widthCm, run.heightCm);
+    if (!report.profileProblem.empty()) warnings.push_back(report.profileProblem);
     warn();
     const std::string damage = DamageText(report);
     if (!damage.empty()) {
@@ -372,6 +373,7 @@ int RunPreview(const CliOptions& o, const CliStreams& s) {
     const std::string damage = DamageText(report);
     if (!damage.empty()) reporter.Message(About(photo, damage));
     if (report.damagedOrientation) reporter.Message(About(photo, DamagedOrientationText()));
+    if (!report.profileProblem.empty()) reporter.Message(About(photo, report.profileProblem));
     reporter.Close();
     const bool bmp = o.out.size() >= 4 && o.out.compare(o.out.size() - 4, 4, ".bmp") == 0;
     if (!WritePreviewFile(o.out, preview, box, bmp ? PreviewFileType::Bmp : PreviewFileType::Ppm, error)) {

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/ColourProfile.h"
 #include "imaging/Export.h"
 #include "imaging/ExportThreads.h"
 #include "imaging/JpegSource.h"
@@ -78,6 +79,7 @@ struct ExportJob {
     bool encoderCreated = false;
     bool frameOutside = false;
     SourceColour colour = SourceColour::Rgb;
+    PhotoColour photoColour;
 
     const ExportExtras* extras = nullptr;
     const SourceMetadata* metadata = nullptr;  // markers for the new file
@@ -88,14 +90,7 @@ struct ExportJob {
 // way the photograph is turned: the step from the decoder's pixels to the
 // R, G, B the new file holds. decoded may be rgb (three bytes a pixel).
 void PrepareRow(const ExportJob& job, const JSAMPLE* decoded, JSAMPLE* rgb, size_t pixels) {
-    if (job.colour != SourceColour::Rgb)
-        CmykToRgb(decoded, rgb, pixels, job.colour == SourceColour::CmykInverted);
-    else if (decoded != rgb)
-        std::memcpy(rgb, decoded, pixels * 3);
-    if (job.tone) {
-        const size_t bytes = pixels * 3;
-        for (size_t i = 0; i < bytes; ++i) rgb[i] = job.tone[rgb[i]];
-    }
+    PrepareRow(job.photoColour, job.tone, decoded, rgb, pixels);
 }
 
 void MirrorRow(JSAMPLE* rgb, size_t pixels) {
@@ -126,6 +121,7 @@ bool StartDecoder(ExportJob& job) {
     if (setjmp(job.jump)) return false;
     jpeg_decompress_struct& dinfo = job.dinfo;
     if (!StartRgbDecoder(dinfo, job.decoderTrap, &job.jump, job.source, job.decoderCreated, job.colour)) return false;
+    job.photoColour.Prepare(dinfo, job.colour, job.extras->keepProfile);
 
     const OrientationTag tag = ReadOrientationTag(dinfo);
     job.turn = tag.orientation;
@@ -449,7 +445,6 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
             metadata = SourceMetadata();
         }
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
-        if (!metadata.Empty()) job.metadata = &metadata;
     }
     EncoderThread encoder;
     if (extras.cores) job.encoder = &encoder;
@@ -486,6 +481,14 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
         ok = false;
         result.failure = Failure::SourceTooLarge;
         result.detail = "the turned frame needs more than 1 GiB of memory";
+    }
+    if (ok) {
+        result.profileProblem = job.photoColour.Problem();
+        // Converted pixels are sRGB, which needs no profile, and the source's
+        // would lie about them. A profile of another colour space than the
+        // new file's RGB was left out when it was read.
+        if (job.photoColour.Use() == ProfileUse::Convert) metadata.icc.clear();
+        if (!metadata.Empty()) job.metadata = &metadata;
     }
     TempFile output;
     if (ok) {

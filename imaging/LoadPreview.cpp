@@ -9,6 +9,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "imaging/ColourProfile.h"
 #include "imaging/JpegSource.h"
 #include "imaging/Orientation.h"
 #include "imaging/Pipeline.h"
@@ -63,6 +64,7 @@ struct PreviewJob {
     bool decoderCreated = false;
     ScanMonitor monitor;
     int lastPercent = -1;
+    PhotoColour colour;
 
     // Per-column sums of the band being gathered (16 or 32 bits each).
     // Adding rows into these as they arrive gives the same integer sums as
@@ -333,8 +335,7 @@ Outcome DecodeTurned(PreviewJob& job, Orientation turn, SourceColour colour, int
             JSAMPROW row = decoded[pending];
             jpeg_read_scanlines(&cinfo, &row, 1);
             if (colour != SourceColour::Rgb)
-                CmykToRgb(row + static_cast<size_t>(colLo) * 4, rgb[pending] + usedFrom, colHi - colLo,
-                          colour == SourceColour::CmykInverted);
+                job.colour.ToSrgb(row + static_cast<size_t>(colLo) * 4, rgb[pending] + usedFrom, colHi - colLo);
             if (++pending == ROWS_PER_ADD) addPending();
         }
         if (pending > 0) addPending();
@@ -353,6 +354,8 @@ Outcome DecodeTurned(PreviewJob& job, Orientation turn, SourceColour colour, int
         JSAMPROW row = decoded[0];
         jpeg_read_scanlines(&cinfo, &row, 1);
     }
+    if (job.colour.Converts() && job.colour.ThreeBytesIn())
+        job.colour.ToSrgb(preview.Data(), preview.Data(), static_cast<size_t>(pw) * ph, true);
 
     job.sourceSize = upright;
     job.previewSize = CSize(pw, ph);
@@ -385,6 +388,7 @@ Outcome Decode(PreviewJob& job) {
     // The size rule above is the stored size's; everything after is upright.
     const OrientationTag tag = ReadOrientationTag(cinfo);
     job.damagedOrientation = tag.damaged;
+    job.colour.Prepare(cinfo, colour);
     if (!tag.orientation.IsUpright()) return DecodeTurned(job, tag.orientation, colour, rowsFrom);
 
     const int32_t W = static_cast<int32_t>(width);
@@ -467,8 +471,7 @@ Outcome Decode(PreviewJob& job) {
         jpeg_read_scanlines(&cinfo, &row, 1);
         if (outRow >= ph) continue;
 
-        if (colour != SourceColour::Rgb)
-            CmykToRgb(row, rgb[pending], usedColumns, colour == SourceColour::CmykInverted);
+        if (colour != SourceColour::Rgb) job.colour.ToSrgb(row, rgb[pending], usedColumns);
         ++pending;
         ++bandRows;
         if (bandRows < rowsPerBand) {
@@ -496,6 +499,11 @@ Outcome Decode(PreviewJob& job) {
         bandRows = 0;
         ++consumed;
     }
+
+    // Averages of three-byte pixels are converted afterwards, a few hundred
+    // thousand pixels instead of every decoded one.
+    if (job.colour.Converts() && job.colour.ThreeBytesIn())
+        job.colour.ToSrgb(preview.Data(), preview.Data(), static_cast<size_t>(pw) * ph, true);
 
     // Every row has been read. What may still follow in the file is at most
     // trailing markers or junk; jpeg_finish_decompress would turn some junk
@@ -542,6 +550,7 @@ int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, Preview
         else
             ReportDamage(job.trap, *report);
         report->damagedOrientation = job.damagedOrientation;
+        report->profileProblem = job.colour.Problem();
         if (outcome == Outcome::Refused) report->failure = PhotoReport::Failure::SourceTooSmall;
     }
     if (job.decoderCreated) jpeg_destroy_decompress(&job.cinfo);

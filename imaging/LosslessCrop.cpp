@@ -21,6 +21,7 @@
 
 #include <turbojpeg.h>
 
+#include "imaging/ColourProfile.h"
 #include "imaging/Export.h"
 #include "imaging/JpegSource.h"
 #include "imaging/Metadata.h"
@@ -43,6 +44,8 @@ struct Layout {
     int components = 0;
     J_COLOR_SPACE colour = JCS_UNKNOWN;
     OrientationTag orientation;
+    // What its ICC profile says of its pixels.
+    PhotoColour look;
 };
 
 // The source's size, iMCU and how much its coefficients take. Holds nothing
@@ -56,6 +59,8 @@ bool ReadLayout(Layout& l, const std::vector<unsigned char>& file) {
     SaveLookMarkers(l.dinfo);
     jpeg_read_header(&l.dinfo, TRUE);
     l.orientation = ReadOrientationTag(l.dinfo);
+    SourceColour sourceColour = SourceColour::Rgb;
+    if (SelectRgbOutput(l.dinfo, sourceColour)) l.look.Prepare(l.dinfo, sourceColour);
     l.width = static_cast<int>(l.dinfo.image_width);
     l.height = static_cast<int>(l.dinfo.image_height);
     l.maxH = l.dinfo.max_h_samp_factor;
@@ -252,6 +257,9 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
         }
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
     }
+    // Nothing is decoded here, so nothing can be converted: a cut whose
+    // profile is not sRGB keeps it, or it would be shown in wrong colours.
+    if (layout.look.Converts() && metadata.icc.empty()) metadata.icc = layout.look.Profile();
     // JFIF is a header for YCbCr and greyscale files only; libjpeg writes
     // none for a photograph coded in RGB or CMYK. Such a file records the
     // resolution in EXIF, which print dialogs and lab software read as well.

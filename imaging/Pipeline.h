@@ -42,6 +42,10 @@ struct PhotoReport {
     // The EXIF Orientation tag could not be read or held no orientation: the
     // photograph was taken as stored. Set on success too.
     bool damagedOrientation = false;
+
+    // The photograph's colour profile could not be used (damaged, or not one
+    // for its pixels), so its colours were taken as sRGB: why. Else empty.
+    std::string profileProblem;
 };
 
 // box: in, the largest preview the caller can show (1..800 x 1..600); out, the

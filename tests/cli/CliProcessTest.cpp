@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include <lcms2.h>
+
 #include "TestJpeg.h"
 #include "imaging/TestJpeg.h"
 #include "imaging/TurnedJpeg.h"
@@ -270,6 +272,52 @@ TEST(CliProcess, TwoThreadsLosslessAndDensityEndToEnd) {
                               ",\"clipped\":false}}\n"),
               std::string::npos)
         << Slurp(out);
+}
+
+// An Adobe RGB photograph comes out in sRGB, without its profile; asked to
+// keep the profile, the program writes the source's pixels and the profile.
+// A damaged profile counts as none and is said, in JSON too.
+TEST(CliProcess, WideGamutPhotographIsConvertedOrKeepsItsProfile) {
+    TempStorage storage;
+    for (const char* dir : {"plain", "srgb", "kept", "damaged"}) storage.Folder(dir);
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE adobe = cmsCreateRGBProfile(cmsD50_xyY(), &primaries, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(adobe, nullptr, &size);
+    std::string icc(size, '\0');
+    cmsSaveProfileToMem(adobe, icc.data(), &size);
+    cmsCloseProfile(adobe);
+    cmsFreeToneCurve(gamma);
+
+    const std::string jpeg = EncodeJpeg({1600, 1200});
+    WriteFile(storage.Host("plain/p.jpg"), jpeg);
+    WriteFile(storage.Host("p.jpg"), WithIccProfile(jpeg, icc));
+    WriteFile(storage.Host("damaged/p.jpg"), WithIccProfile(jpeg, icc.substr(0, 300)));
+    const std::string out = storage.Host("stdout"), err = storage.Host("stderr");
+    auto run = [&](const std::string& photo, const std::string& args) {
+        return RunCliProcess("export '" + storage.Host(photo) + "' " + args, out, err);
+    };
+    ASSERT_EQ(run("plain/p.jpg", "--to '" + storage.Host("plain") + "'"), 0);
+    ASSERT_EQ(run("p.jpg", "--to '" + storage.Host("srgb") + "'"), 0);
+    EXPECT_EQ(Slurp(err), "");
+    ASSERT_EQ(run("p.jpg", "--keep-profile --to '" + storage.Host("kept") + "'"), 0);
+    const std::string converted = Slurp(storage.Host("srgb/p_10x15.jpg"));
+    EXPECT_EQ(converted.find("ICC_PROFILE"), std::string::npos);
+    EXPECT_NE(Slurp(storage.Host("kept/p_10x15.jpg")).find(icc), std::string::npos);
+    DecodedJpeg plain, srgb, kept;
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("plain/p_10x15.jpg"), plain));
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("srgb/p_10x15.jpg"), srgb));
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("kept/p_10x15.jpg"), kept));
+    EXPECT_TRUE(kept.rgb == plain.rgb);
+    EXPECT_FALSE(srgb.rgb == plain.rgb);
+
+    ASSERT_EQ(run("damaged/p.jpg", "--to '" + storage.Host("damaged") + "' --json"), 0);
+    const std::string warning = "its colour profile is damaged; its colours are taken as sRGB";
+    EXPECT_NE(Slurp(out).find("\"warnings\":[\"" + warning + "\"]"), std::string::npos) << Slurp(out);
+    EXPECT_EQ(Slurp(err), "trimora-cli: " + storage.Host("damaged/p.jpg") + ": " + warning + "\n");
+    EXPECT_TRUE(Slurp(storage.Host("damaged/p_10x15.jpg")) == Slurp(storage.Host("plain/p_10x15.jpg")));
 }
 
 }  // namespace

@@ -144,6 +144,22 @@ std::string WithClaimedSize(std::string jpeg, int width, int height) {
     return jpeg;
 }
 
+std::string WithIccProfile(const std::string& jpeg, const std::string& icc, size_t chunk) {
+    // After SOI and, when there is one, the APP0 that follows it.
+    size_t at = 2;
+    if (jpeg.size() > 6 && static_cast<unsigned char>(jpeg[3]) == 0xE0)
+        at = 4 + (static_cast<unsigned char>(jpeg[4]) << 8 | static_cast<unsigned char>(jpeg[5]));
+    std::string markers;
+    const size_t count = (icc.size() + chunk - 1) / chunk;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string part = icc.substr(i * chunk, chunk);
+        const size_t length = 2 + 14 + part.size();
+        markers += {'\xFF', '\xE2', static_cast<char>(length >> 8), static_cast<char>(length & 0xFF)};
+        markers += std::string("ICC_PROFILE\0", 12) + static_cast<char>(i + 1) + static_cast<char>(count) + part;
+    }
+    return jpeg.substr(0, at) + markers + jpeg.substr(at);
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }

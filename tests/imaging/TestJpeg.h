@@ -29,6 +29,10 @@ std::string EncodeJpeg(const JpegSpec& recipe);
 // The same file with the frame header claiming another size.
 std::string WithClaimedSize(std::string jpeg, int width, int height);
 
+// The same file with an ICC profile after its JFIF header, split into APP2
+// chunks as libjpeg writes them (chunk bytes per marker: at most 65519).
+std::string WithIccProfile(const std::string& jpeg, const std::string& icc, size_t chunk = 65519);
+
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
