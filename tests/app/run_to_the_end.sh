@@ -103,14 +103,15 @@ message Cannot open this file" ]; then
   fail "small photograph:"; sed 's/^/  /' "$work/report"
 fi
 
-# Page Down twice from the first photograph: the damaged one between is
+# Page Down twice from the first photograph (named as a camera names it, the
+# browser lists it lower-cased): the damaged one between is
 # passed over without a message box, the title names the last one and its
 # place, and the print's resolution stands beside the status line.
 mkdir -p "$work/walk/DCIM"
-convert -size 1600x1200 xc:'rgb(200,30,40)' "$work/walk/DCIM/img_0001.jpg"
+convert -size 1600x1200 xc:'rgb(200,30,40)' "$work/walk/DCIM/IMG_0001.JPG"
 echo "damaged" >"$work/walk/DCIM/img_0002.jpg"
 convert -size 1000x800 xc:'rgb(30,40,200)' "$work/walk/DCIM/img_0003.jpg"
-TRIMORA_HOOK_KEYS=PageDown,PageDown run_trimora --root "$work/walk" "$work/walk/DCIM/img_0001.jpg"
+TRIMORA_HOOK_KEYS=PageDown,PageDown run_trimora --root "$work/walk" "$work/walk/DCIM/IMG_0001.JPG"
 expect_status 0 "walked the folder"
 expect_line "title img_0003.jpg (3 of 3)" "walked the folder"
 expect_line "resolution 167 dpi" "walked the folder"

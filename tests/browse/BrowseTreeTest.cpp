@@ -251,27 +251,3 @@ TEST(CompareItemKind, OrdersByItemData) {
 }
 
 }  // namespace
-
-TEST_F(BrowseTreeTest, RevealPathReadsTheWayDownAndFindsNamesWhateverTheirCase) {
-    m_storage.File("DCIM/100TRIMO/IMG_0002.JPG");
-    m_storage.File("DCIM/100trimo/other.jpg");  // two spellings side by side
-    m_storage.File("Storage Card/x.jpg");
-    HTREEITEM root = Init();
-
-    HTREEITEM file = RevealPath(m_tree, root, L"\\dcim\\100TRIMO\\img_0002.jpg", m_folder);
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(PathOf(file), L"\\DCIM\\100TRIMO\\img_0002.jpg\\");
-    EXPECT_EQ(m_tree.Item(file).data, ITEM_JPEG);
-    EXPECT_EQ(m_folder, L"\\DCIM\\100TRIMO\\");
-    HTREEITEM dcim = m_tree.Find(root, L"DCIM");
-    EXPECT_GE(m_tree.Item(dcim).expandCount, 1);
-    EXPECT_EQ(RevealPath(m_tree, root, L"\\DCIM\\100trimo\\", m_folder), m_tree.Find(dcim, L"100trimo"));
-
-    HTREEITEM card = RevealPath(m_tree, root, L"\\Storage Card\\", m_folder);
-    EXPECT_EQ(card, m_tree.Find(root, L"Storage Card"));
-    EXPECT_EQ(RevealPath(m_tree, root, L"\\", m_folder), root);
-    // A folder that has gone: no item, so nothing that OK could take for it.
-    EXPECT_EQ(RevealPath(m_tree, root, L"\\DCIM\\Gone\\", m_folder), nullptr);
-    EXPECT_EQ(RevealPath(m_tree, root, L"relative\\", m_folder), nullptr);
-    EXPECT_EQ(m_tree.GetSelectedItem(), nullptr);
-}
