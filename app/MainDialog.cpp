@@ -334,6 +334,8 @@ void CMainDialog::UpdateFormatStatus() {
     // A format picked during an export leaves the frame as it is; what it
     // would print at changes all the same.
     ShowResolution();
+    // The resolution stands right after the status text, whose width changed.
+    LayoutStatusRow();
 }
 
 void CMainDialog::UpdateSourceRect(const CRect& r) {
