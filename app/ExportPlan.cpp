@@ -82,6 +82,12 @@ CRect MakeExportRect(const CRect& rcSource, const CSize& sizeSource, float width
                  static_cast<int32_t>(bottom));
 }
 
+long DotsPerInch(CSize pixels, float widthCm, float heightCm) {
+    const double dpiX = pixels.cx * 2.54 / widthCm;
+    const double dpiY = pixels.cy * 2.54 / heightCm;
+    return std::lround(std::min(dpiX, dpiY));
+}
+
 ExportPlanResult PlanExport(const std::wstring& folder, const std::wstring& sourcePath,
                             const std::wstring& suffix, const CRect& rcSource, const CSize& sizeSource,
                             float widthCm, float heightCm, ExportPlan& plan) {

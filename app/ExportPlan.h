@@ -28,6 +28,15 @@ bool IsSourceFile(const std::wstring& outputPath, const std::wstring& sourcePath
 // (all 0) when nothing of it lies on the photograph.
 CRect MakeExportRect(const CRect& rcSource, const CSize& sizeSource, float widthCm, float heightCm);
 
+// The resolution a print of widthCm x heightCm gets from pixels: the smaller
+// of the two sides', rounded. They differ only by rounding, unless a
+// hand-made frame was cut by the photograph's border; the smaller one is
+// what the whole print gets at least.
+long DotsPerInch(CSize pixels, float widthCm, float heightCm);
+
+// Labs refuse or warn below about this many dots per inch.
+constexpr int LOW_PRINT_DPI = 150;
+
 enum class ExportPlanResult {
     Ready,             // write plan.outputPath from plan.rcExport
     OverwritesSource,  // refuse: "You cannot overwrite the file, ..."

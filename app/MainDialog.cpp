@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPainter>
 #include <QScreen>
 
 #include "app/ExportPlan.h"
+#include "app/PhotoFolder.h"
 #include "browse/BrowseDialog.h"
 #include "imaging/DibBitmap.h"
 #include "imaging/DibImage.h"
@@ -19,6 +21,30 @@
 #include "resources/MainTemplate.h"
 #include "tone/AdjustDialog.h"
 #include "tone/AdjustPreview.h"
+
+namespace {
+
+// Message boxes held back while the window walks through a folder or writes
+// an order: a box for each photograph that cannot be opened would stop the
+// walk at every one of them. What went wrong is told once, afterwards.
+class QuietMessages {
+public:
+    QuietMessages() {
+        m_previous = SetMessageBoxHandler([this](const MessageRequest& r) {
+            // Running out of memory ends the program; that is still said.
+            if (r.text == L"out of memory" && m_previous) return m_previous(r);
+            return 1;
+        });
+    }
+    ~QuietMessages() { SetMessageBoxHandler(m_previous); }
+    QuietMessages(const QuietMessages&) = delete;
+    QuietMessages& operator=(const QuietMessages&) = delete;
+
+private:
+    MessageBoxHandler m_previous;
+};
+
+}  // namespace
 
 CMainDialog::CMainDialog() : CDialog(MainTemplate(), nullptr) {
     m_hIcon = LoadIconResource(IDI_MAIN);
@@ -38,6 +64,9 @@ CMainDialog::CMainDialog() : CDialog(MainTemplate(), nullptr) {
     MapCommand(ID_MOVE_RIGHT_FAR, [this] { StepFrame(1, 0, 10); });
     MapCommand(ID_MOVE_UP_FAR, [this] { StepFrame(0, -1, 10); });
     MapCommand(ID_MOVE_DOWN_FAR, [this] { StepFrame(0, 1, 10); });
+    MapCommand(IDC_NEXT, [this] { OnNextPhotograph(); });
+    MapCommand(IDC_PREVIOUS, [this] { OnPreviousPhotograph(); });
+    MapCommand(IDC_GO_ALL, [this] { OnGoAll(); });
 }
 
 CMainDialog::~CMainDialog() { DeleteBitmaps(); }
@@ -78,6 +107,10 @@ BOOL CMainDialog::OnInitDialog() {
                      {Qt::Key_R, IDC_ROTATE, Qt::ControlModifier},
                      {Qt::Key_T, IDC_ADJUST, Qt::ControlModifier},
                      {Qt::Key_G, IDC_GO, Qt::ControlModifier},
+                     {Qt::Key_G, IDC_GO_ALL, Qt::ControlModifier | Qt::ShiftModifier},
+                     // Window-wide, so the format list no longer takes them.
+                     {Qt::Key_PageDown, IDC_NEXT},
+                     {Qt::Key_PageUp, IDC_PREVIOUS},
                      {Qt::Key_Q, IDCANCEL, Qt::ControlModifier}});
     m_hAccel = TRUE;
     AcceptDroppedPhotographs();
@@ -86,9 +119,14 @@ BOOL CMainDialog::OnInitDialog() {
                                                 {IDC_ROTATE, "Turn the frame"},
                                                 {IDC_ADJUST, "Adjust tones"},
                                                 {IDC_GO, "Create the framed file"},
-                                                {IDCANCEL, "Close"}};
+                                                {IDCANCEL, "Close"},
+                                                {IDC_GO_ALL, "Create the files of every photograph framed (Ctrl+Shift+G)"},
+                                                {IDC_PREVIOUS, "Previous photograph of the folder (Page Up)"},
+                                                {IDC_NEXT, "Next photograph of the folder (Page Down)"},
+                                                {IDC_RESOLUTION, "Print resolution of the frame; labs warn below 150 dpi"}};
     for (const auto& [id, tip] : tips)
         if (QWidget* picture = GetDlgItemWidget(id)) picture->setToolTip(QString::fromUtf8(tip));
+    LayoutStatusRow();
     return TRUE;
 }
 
@@ -143,8 +181,60 @@ void CMainDialog::OnShowLayout() {
     const CRect whole = MapDialogRect({0, 0, Template().cx, Template().cy});
     const int fromBottom = whole.bottom - templ.top;
     const int top = std::max(templ.top, w->height() - fromBottom);
-    status->setGeometry(templ.left, top, std::max(templ.Width(), w->width() - 2 * templ.left), templ.Height());
+    const int width = std::max(templ.Width(), w->width() - 2 * templ.left);
+    // One row must hold the longest status text, the lowest resolution and
+    // a short notice, with the step pictures after them.
+    const QFontMetrics fm(status->font());
+    const CRect step = MapDialogRect({0, 0, 9, 9});
+    const int needed = fm.horizontalAdvance(QStringLiteral("Selected format: 59.4x21.0 cm")) +
+                       fm.horizontalAdvance(QStringLiteral("9999 dpi low")) +
+                       fm.horizontalAdvance(QStringLiteral("Skipped img_0000.jpg: damaged")) +
+                       2 * step.Width() + 4 * BaseUnitX();
+    m_bTwoRowStatus = width < needed;
+    status->setGeometry(templ.left, m_bTwoRowStatus ? top - templ.Height() : top, width, templ.Height());
+    LayoutStatusRow();
     w->update();
+}
+
+void CMainDialog::LayoutStatusRow() {
+    QWidget* status = GetDlgItemWidget(IDC_STATUS);
+    auto* resolution = qobject_cast<QLabel*>(GetDlgItemWidget(IDC_RESOLUTION));
+    auto* notice = qobject_cast<QLabel*>(GetDlgItemWidget(IDC_NOTICE));
+    QWidget* previous = GetDlgItemWidget(IDC_PREVIOUS);
+    QWidget* next = GetDlgItemWidget(IDC_NEXT);
+    QDialog* w = DialogWidget();
+    if (!status || !resolution || !notice || !previous || !next || !w) return;
+    const int rowH = status->height();
+    const int left = status->x();
+    const int right = std::max(left, w->width() - left);
+    const int gap = BaseUnitX();
+    const int lowerTop = m_bTwoRowStatus ? status->y() + rowH : status->y();
+
+    const CRect step = MapDialogRect({0, 0, 9, 9});
+    const int sw = step.Width(), sh = std::min(step.Height(), rowH);
+    next->setGeometry(right - sw, lowerTop + (rowH - sh) / 2, sw, sh);
+    previous->setGeometry(right - 2 * sw - 2, lowerTop + (rowH - sh) / 2, sw, sh);
+    const int textEnd = right - 2 * sw - 2 - gap;
+
+    // The status text keeps its control; it is only as wide as its text, so
+    // that the resolution can stand right beside it.
+    const int statusW = std::min(status->sizeHint().width(), right - left);
+    status->resize(statusW, rowH);
+    const int resolutionW = resolution->text().isEmpty() ? 0 : resolution->sizeHint().width();
+    int x = left;
+    if (!m_bTwoRowStatus || left + statusW + gap + resolutionW <= right) {
+        resolution->setGeometry(left + statusW + gap, status->y(), resolutionW, rowH);
+        if (!m_bTwoRowStatus) x = left + statusW + gap + resolutionW;
+    } else {
+        resolution->setGeometry(left, lowerTop, resolutionW, rowH);
+        x = left + resolutionW;
+    }
+    if (x > left) x += gap;
+    const int noticeW = std::max(0, textEnd - x);
+    notice->setGeometry(x, lowerTop, noticeW, rowH);
+    const QString full = QString::fromStdWString(m_strNotice);
+    notice->setText(notice->fontMetrics().elidedText(full, Qt::ElideRight, noticeW));
+    notice->setToolTip(full);
 }
 
 CRect CMainDialog::GetPreviewArea() const {
@@ -194,6 +284,7 @@ void CMainDialog::OnPaint(QPainter& painter) {
 }
 
 void CMainDialog::Redraw() {
+    ShowResolution();
     DrawOnClient([this](QPainter& p) { DrawAll(p); });
 }
 
@@ -240,6 +331,48 @@ void CMainDialog::UpdateFormatStatus() {
     m_frame.m_fHeightCm = GetFrameHeightCm();
     m_strStatus = FormatW(L"Selected format: %.1fx%.1f cm", double(m_frame.m_fWidthCm), double(m_frame.m_fHeightCm));
     UpdateData(FALSE);
+    // A format picked during an export leaves the frame as it is; what it
+    // would print at changes all the same.
+    ShowResolution();
+    // The resolution stands right after the status text, whose width changed.
+    LayoutStatusRow();
+}
+
+void CMainDialog::UpdateSourceRect(const CRect& r) {
+    FrameModel::UpdateSourceRect(r);
+    ShowResolution();
+}
+
+void CMainDialog::ShowResolution() {
+    auto* label = qobject_cast<QLabel*>(GetDlgItemWidget(IDC_RESOLUTION));
+    if (!label) return;
+    QString text;
+    bool low = false;
+    if (m_bLoaded) {
+        // What GO! would write now, and what trimora-cli says of that frame.
+        const float widthCm = GetFrameWidthCm(), heightCm = GetFrameHeightCm();
+        const CRect e = MakeExportRect(m_rcSource, m_sizeSource, widthCm, heightCm);
+        if (!e.IsRectEmpty()) {
+            const long dpi = DotsPerInch(CSize(e.Width(), e.Height()), widthCm, heightCm);
+            low = dpi < LOW_PRINT_DPI;
+            text = low ? QStringLiteral("%1 dpi low").arg(dpi) : QStringLiteral("%1 dpi").arg(dpi);
+        }
+    }
+    if (label->text() == text) return;
+    label->setText(text);
+    label->setStyleSheet(low ? QStringLiteral("color: rgb(200, 0, 0); font-weight: bold;") : QString());
+    LayoutStatusRow();
+}
+
+void CMainDialog::ShowNotice(const std::wstring& text) {
+    m_strNotice = text;
+    LayoutStatusRow();
+}
+
+void CMainDialog::ShowPlace() {
+    std::wstring title = Template().caption;
+    if (m_bLoaded && !m_strSourcePath.empty()) title = PhotoTitle(m_strSourcePath, LocatePhotograph(m_strSourcePath));
+    SetWindowText(title);
 }
 
 void CMainDialog::OnFormatChange() {
@@ -306,12 +439,68 @@ void CMainDialog::OnOpen() {
     CBrowseDialog browser(this);
     browser.m_nMode = BROWSE_FILE;
     browser.m_strTitle = L"Select source file";
+    // The next photograph is most likely a neighbour of this one.
+    browser.m_strStartPath = m_strSourcePath;
     if (browser.DoModal() != IDOK) return;
     OpenPhotograph(browser.m_strPath);
 }
 
+CSize CMainDialog::PreviewBox() const {
+    const CRect a = GetPreviewArea();
+    // The pipeline takes previews up to 800 x 600; a larger screen shows the
+    // preview at that size, centred.
+    return {std::clamp(a.right - a.left, 1, 800), std::clamp(a.bottom - a.top, 1, 600)};
+}
+
+void CMainDialog::KeepCurrentPhotograph() {
+    if (!m_bLoaded || m_strSourcePath.empty()) return;
+    PhotoSettings s;
+    s.nFormat = m_nFormat;
+    s.bRotated = m_bRotated;
+    s.bCorrectLab = m_bCorrectLab;
+    s.sizeSource = m_sizeSource;
+    s.rcSource = m_rcSource;
+    s.curve.Assign(m_curve);
+    s.nPreset = m_nPreset;
+    m_order.Keep(m_strSourcePath, s);
+}
+
+void CMainDialog::ApplySettings(const PhotoSettings& s) {
+    m_nFormat = s.nFormat;
+    m_cbFormat.SetCurSel(s.nFormat);  // the list holds the formats in index order
+    m_bRotated = s.bRotated;
+    m_bCorrectLab = s.bCorrectLab;
+    CheckDlgButton(IDC_CORRECT_LAB, s.bCorrectLab ? 1 : 0);
+    m_curve.Assign(s.curve);
+    m_nPreset = s.nPreset;
+    UpdateFormatStatus();
+}
+
+void CMainDialog::ShowOpenedPhotograph(const std::wstring& path) {
+    const PhotoSettings* kept = m_order.Find(path);
+    if (kept) ApplySettings(*kept);
+    m_hbmPreview = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
+    // The curve stays in force for the new photograph, and GO! applies
+    // it: the adjusted view must show it from the start.
+    if (!RenderAdjustedBitmap(m_curve, m_preview, m_sizePreview.cx, m_sizePreview.cy, &m_hbmAdjusted))
+        m_hbmAdjusted = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
+    m_bLoaded = TRUE;
+    // A file replaced by another picture since keeps its settings, but a
+    // frame laid on other pixels would be meaningless there.
+    if (kept && kept->sizeSource == m_sizeSource) {
+        m_rcSource = kept->rcSource;
+        UpdateFrameRect();
+    } else {
+        FitFrameToImage();
+    }
+    m_strSourcePath = path;
+    KeepCurrentPhotograph();
+}
+
 void CMainDialog::OpenPhotograph(const std::wstring& path) {
     if (m_bBusy) return;
+    KeepCurrentPhotograph();
+    m_strNotice.clear();
     m_bLoaded = FALSE;
     DeleteBitmaps();
     PumpOneMessage();
@@ -322,10 +511,7 @@ void CMainDialog::OpenPhotograph(const std::wstring& path) {
     UpdateWindow();
     CWaitCursor wait;
     m_preview.Clear();
-    const CRect a = GetPreviewArea();
-    // The pipeline takes previews up to 800 x 600; a larger screen shows the
-    // preview at that size, centred.
-    m_sizePreview = {std::clamp(a.right - a.left, 1, 800), std::clamp(a.bottom - a.top, 1, 600)};
+    m_sizePreview = PreviewBox();
     PhotoReport report;
     m_bBusy = TRUE;
     const int ok = LoadPreview(path, m_sizePreview, m_sizeSource, m_preview, *this, &report);
@@ -334,15 +520,11 @@ void CMainDialog::OpenPhotograph(const std::wstring& path) {
         m_preview.Clear();
         ShowMessageBox(L"Cannot open this file", L"Warning", MessageIcon::Information, this);
     } else {
-        m_hbmPreview = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
-        // The curve stays in force for the new photograph, and GO! applies
-        // it: the adjusted view must show it from the start.
-        if (!RenderAdjustedBitmap(m_curve, m_preview, m_sizePreview.cx, m_sizePreview.cy, &m_hbmAdjusted))
-            m_hbmAdjusted = CreateBitmapFromRgb(m_preview, m_sizePreview.cx, m_sizePreview.cy);
-        m_bLoaded = TRUE;
-        FitFrameToImage();
-        m_strSourcePath = path;
+        ShowOpenedPhotograph(path);
     }
+    ShowPlace();
+    ShowResolution();
+    LayoutStatusRow();
     Invalidate();
     // The decoder filled what it could not read with grey; without a word the
     // grey would pass for part of the photograph.
@@ -382,7 +564,10 @@ void CMainDialog::OnGo() {
     CBrowseDialog browser(this);
     browser.m_nMode = BROWSE_FOLDER;
     browser.m_strTitle = L"Select folder for placing the file";
+    // Return alone writes where the last file went.
+    browser.m_strStartPath = m_order.m_strLastFolder;
     if (browser.DoModal() != IDOK) return;
+    m_order.m_strLastFolder = browser.m_strPath;
 
     ExportPlan plan;
     const ExportPlanResult result =
@@ -402,5 +587,86 @@ void CMainDialog::OnGo() {
         ShowMessageBox(FormatW(L"File \"%ls\" was created.", plan.outputPath.c_str()), {}, MessageIcon::None, this);
     else
         ShowMessageBox(L"Cannot create file", {}, MessageIcon::None, this);
+    Invalidate();
+}
+
+void CMainDialog::OnNextPhotograph() { StepPhotograph(1); }
+
+void CMainDialog::OnPreviousPhotograph() { StepPhotograph(-1); }
+
+void CMainDialog::StepPhotograph(int direction) {
+    if (m_bBusy || m_strSourcePath.empty()) return;
+    const std::vector<std::wstring> candidates = NeighbourPhotographs(LocatePhotograph(m_strSourcePath), direction);
+    std::wstring skipped;
+    for (const std::wstring& path : candidates) {
+        // The photograph on the screen stays there, and stays whole, until
+        // the next one has been read.
+        CWaitCursor wait;
+        PreviewBuffer preview;
+        CSize box = PreviewBox();
+        CSize source;
+        PhotoReport report;
+        int ok = 0;
+        {
+            QuietMessages quiet;
+            m_bBusy = TRUE;
+            ok = LoadPreview(path, box, source, preview, *this, &report);
+            m_bBusy = FALSE;
+        }
+        if (!ok) {
+            skipped += (skipped.empty() ? L"Skipped " : L"; ") + NameOfPath(path) + L": " + PhotoFailureText(report);
+            continue;
+        }
+        KeepCurrentPhotograph();
+        DeleteBitmaps();
+        m_preview = std::move(preview);
+        m_sizePreview = box;
+        m_sizeSource = source;
+        ShowOpenedPhotograph(path);
+        if (skipped.empty() && report.damageWarnings > 0)
+            skipped = NameOfPath(path) + L" is damaged, its missing part is shown grey";
+        m_strNotice = skipped;
+        ShowPlace();
+        ShowResolution();
+        LayoutStatusRow();
+        Invalidate();
+        return;
+    }
+    if (skipped.empty())
+        ShowNotice(direction > 0 ? L"This is the folder's last photograph" : L"This is the folder's first photograph");
+    else
+        ShowNotice(skipped + L"; no photograph further on");
+    // The progress line of the failed reads goes.
+    Invalidate();
+}
+
+void CMainDialog::OnGoAll() {
+    if (m_bBusy) return;
+    KeepCurrentPhotograph();
+    if (m_order.GetCount() == 0) {
+        ShowMessageBox(L"Image not loaded", L"Warning", MessageIcon::None, this);
+        return;
+    }
+    CBrowseDialog browser(this);
+    browser.m_nMode = BROWSE_FOLDER;
+    browser.m_strTitle = L"Select folder for placing the files";
+    browser.m_strStartPath = m_order.m_strLastFolder;
+    if (browser.DoModal() != IDOK) return;
+    m_order.m_strLastFolder = browser.m_strPath;
+
+    std::vector<OrderResult> results;
+    {
+        QuietMessages quiet;
+        m_bBusy = TRUE;
+        results = WriteOrder(m_order, browser.m_strPath, m_formats, *this, [this](size_t i, size_t n) {
+            ShowNotice(FormatW(L"%zu of %zu", i + 1, n));
+        });
+        m_bBusy = FALSE;
+    }
+    ShowNotice({});
+    bool failed = false;
+    for (const OrderResult& r : results) failed = failed || !r.ok;
+    ShowMessageBox(OrderMessage(results, browser.m_strPath), {}, failed ? MessageIcon::Information : MessageIcon::None,
+                   this);
     Invalidate();
 }

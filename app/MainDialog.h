@@ -7,6 +7,7 @@
 
 #include "app/CropFrame.h"
 #include "app/PrintFormatTable.h"
+#include "app/PrintOrder.h"
 #include "imaging/PreviewBuffer.h"
 #include "platform/Dialog.h"
 #include "platform/Gdi.h"
@@ -37,6 +38,15 @@ public:
     void OnGo();
     void OnCorrectLab();
     void OnFormatChange();
+    // The next and previous photograph of the current one's folder (Page
+    // Down, Page Up); one that cannot be opened is passed over.
+    void OnNextPhotograph();
+    void OnPreviousPhotograph();
+    // Writes every photograph of the sitting, each as it was framed.
+    void OnGoAll();
+
+    // The frame's source rectangle, and with it the print's resolution.
+    void UpdateSourceRect(const CRect& r) override;
 
     // The open command after the browser: loads the photograph at a device
     // path. A photograph named on the command line or dropped on the window
@@ -63,6 +73,10 @@ public:
     BOOL m_bRotated = FALSE;
     PrintFormatTable m_formats;
     BOOL m_hAccel = FALSE;
+    // The photographs of this sitting, and where their files went last.
+    PrintOrder m_order;
+    // The one-line notice beside the status line ("" when there is none).
+    std::wstring m_strNotice;
 
 protected:
     BOOL OnInitDialog() override;
@@ -84,6 +98,25 @@ protected:
     // A JPEG file dropped on the window opens as if picked (OpenFromOutside.cpp).
     void AcceptDroppedPhotographs();
 
+    // The largest preview the preview area takes.
+    CSize PreviewBox() const;
+    // After a decode into m_preview: the photograph as it was left in the
+    // sitting, or with the settings in force and the frame fitted.
+    void ShowOpenedPhotograph(const std::wstring& path);
+    void ApplySettings(const PhotoSettings& settings);
+    void KeepCurrentPhotograph();
+    void StepPhotograph(int direction);
+    void ShowPlace();
+    void ShowResolution();
+    void ShowNotice(const std::wstring& text);
+    // The status line's row: the status text, the resolution beside it, the
+    // notice, and the two step pictures at its end.
+    void LayoutStatusRow();
+
 private:
     bool m_bLayingOut = false;
+    // Too narrow for one row: the status text goes a row up and the rest
+    // takes the row below it. Decided by the window's width alone, so that
+    // the preview area never changes under a photograph.
+    bool m_bTwoRowStatus = false;
 };

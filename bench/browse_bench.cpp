@@ -1,6 +1,7 @@
 // How fast the storage browser opens a big folder: a camera folder of 10,000
 // JPEG files, tapped in the real dialog (read, sorted, shown and painted),
-// against the plain listing of the same folder and the tree logic alone.
+// against the plain listing of the same folder and the tree logic alone; and
+// what a step to the next photograph of that folder reads.
 //
 //   build/bench/browse_bench --benchmark_counters_tabular=true
 //
@@ -20,6 +21,7 @@
 #include <functional>
 #include <random>
 
+#include "app/PhotoFolder.h"
 #include "browse/BrowseDialog.h"
 #include "platform/MessageBox.h"
 #include "tests/browse/FakeTree.h"
@@ -84,6 +86,20 @@ void BM_TreeLogicOnly(benchmark::State& state) {
     state.counters["items"] = static_cast<double>(items);
 }
 BENCHMARK(BM_TreeLogicOnly)->Unit(benchmark::kMillisecond);
+
+// What Page Down reads before it decodes anything: the photograph's place in
+// its folder of 10,000 and the ones after it (twice per step, with the title).
+void BM_PagePlaceInBigFolder(benchmark::State& state) {
+    Device();
+    size_t after = 0;
+    for (auto _ : state) {
+        const FolderPlace place = LocatePhotograph(L"\\DCIM\\img_05000.jpg");
+        after = NeighbourPhotographs(place, 1).size();
+        benchmark::DoNotOptimize(after);
+    }
+    state.counters["after"] = static_cast<double>(after);
+}
+BENCHMARK(BM_PagePlaceInBigFolder)->Unit(benchmark::kMillisecond);
 
 // The real dialog: from the tap on DCIM until its 10,000 items are painted.
 void BM_DialogTapBigFolder(benchmark::State& state) {

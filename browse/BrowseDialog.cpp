@@ -1,6 +1,8 @@
 #include "browse/BrowseDialog.h"
 
 #include <QApplication>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QTreeWidgetItem>
 #include <algorithm>
 
@@ -37,7 +39,19 @@ BOOL CBrowseDialog::OnInitDialog() {
         if (c.id == IDC_TREE) m_tree.SetTreeStyle(c.style);
 
     // Builds the root, reads the device root into it and expands it; selects nothing.
-    InitBrowseTree(m_tree, m_strFolder);
+    HTREEITEM root = InitBrowseTree(m_tree, m_strFolder);
+    if (!m_strStartPath.empty()) {
+        // The same reads as the user's taps would make; a path that has gone
+        // leaves its folders open and nothing selected, so that OK cannot
+        // quietly pick another folder.
+        if (HTREEITEM start = RevealPath(m_tree, root, m_strStartPath, m_strFolder)) {
+            m_tree.SelectItem(start);
+            // Scrolled to once the window has its size.
+            QTimer::singleShot(0, DialogWidget(), [this, start] {
+                if (QTreeWidget* t = m_tree.Tree()) t->scrollToItem(CTreeCtrl::ToItem(start));
+            });
+        }
+    }
     return TRUE;
 }
 

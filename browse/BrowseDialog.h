@@ -24,6 +24,9 @@ public:
     int m_nMode = BROWSE_FILE;  // set by the caller before the run
     std::wstring m_strTitle;
     std::wstring m_strPath;     // the result, written only when OK is accepted
+    // Where the tree opens: a folder (ending with a backslash) or a file,
+    // selected and shown. Empty: the device root, nothing selected.
+    std::wstring m_strStartPath;
     CImageList m_imageList;
     std::wstring m_strFolder;   // the folder read into the tree last
 

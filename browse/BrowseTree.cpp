@@ -16,24 +16,45 @@ int CompareItemKind(intptr_t lParam1, intptr_t lParam2, intptr_t) {
     return lParam1 < lParam2 ? -1 : 1;
 }
 
+uint32_t ClassifyEntry(const devfs::FindData& entry, std::wstring& shown) {
+    if (entry.name == L"." || entry.name == L"..") return 0;
+    if (entry.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) return 0;
+    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        shown = entry.name;
+        return ITEM_FOLDER;
+    }
+    shown = devfs::LowerName(entry.name);
+    // Anywhere in the name, not only as its extension: photo.jpg.txt is shown.
+    return shown.find(L".jpg") == std::wstring::npos ? 0 : ITEM_JPEG;
+}
+
 void FillFolder(TreeControl& tree, const std::wstring& folderPath, HTREEITEM parent) {
     std::vector<devfs::FindData> entries;
     if (!devfs::FindFiles(folderPath + L"*.*", entries)) return;
 
+    std::wstring name;
     for (const devfs::FindData& entry : entries) {
-        if (entry.name == L"." || entry.name == L"..") continue;
-        if (entry.attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) continue;
-        if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            HTREEITEM item = tree.InsertItem(entry.name, IMAGE_FOLDER, IMAGE_FOLDER_OPEN, parent);
+        const uint32_t kind = ClassifyEntry(entry, name);
+        if (kind == ITEM_FOLDER) {
+            HTREEITEM item = tree.InsertItem(name, IMAGE_FOLDER, IMAGE_FOLDER_OPEN, parent);
             tree.SetItemData(item, ITEM_FOLDER);
-            continue;
+        } else if (kind == ITEM_JPEG) {
+            HTREEITEM item = tree.InsertItem(name, IMAGE_FILE, IMAGE_FILE, parent);
+            tree.SetItemData(item, ITEM_JPEG);
         }
-        std::wstring name = devfs::LowerName(entry.name);
-        // Anywhere in the name, not only as its extension: photo.jpg.txt is shown.
-        if (name.find(L".jpg") == std::wstring::npos) continue;
-        HTREEITEM item = tree.InsertItem(name, IMAGE_FILE, IMAGE_FILE, parent);
-        tree.SetItemData(item, ITEM_JPEG);
     }
+}
+
+std::vector<std::wstring> ListFolderPhotographs(const std::wstring& folderPath) {
+    std::vector<std::wstring> names;
+    std::vector<devfs::FindData> entries;
+    if (!devfs::FindFiles(folderPath + L"*.*", entries)) return names;
+    std::wstring name;
+    for (const devfs::FindData& entry : entries)
+        if (ClassifyEntry(entry, name) == ITEM_JPEG) names.push_back(name);
+    // The tree's alphabetical pass; the kinds pass changes nothing among files.
+    SortItemsByText(names, [](const std::wstring& n) { return n; });
+    return names;
 }
 
 void SortFolderItems(TreeControl& tree, HTREEITEM parent) {
@@ -80,6 +101,37 @@ void ReadOnSelection(TreeControl& tree, HTREEITEM item, std::wstring& strFolder)
     FillFolder(tree, strFolder, item);
     SortFolderItems(tree, item);
     tree.Expand(item);
+}
+
+HTREEITEM RevealPath(TreeControl& tree, HTREEITEM root, const std::wstring& path, std::wstring& strFolder) {
+    if (!root || path.empty() || path[0] != L'\\') return nullptr;
+    HTREEITEM item = root;
+    size_t from = 1;
+    while (from < path.size()) {
+        size_t end = path.find(L'\\', from);
+        if (end == std::wstring::npos) end = path.size();
+        const std::wstring name = path.substr(from, end - from);
+        from = end + 1;
+        if (name.empty()) continue;
+        // What a tap on the folder does: read it the first time, open it.
+        ReadOnSelection(tree, item, strFolder);
+        tree.Expand(item);
+        // The exact spelling first: the host may hold "a" and "A" side by side.
+        const std::wstring lower = devfs::LowerName(name);
+        HTREEITEM found = nullptr;
+        for (int i = 0; i < tree.GetChildCount(item); ++i) {
+            HTREEITEM child = tree.GetChildItem(item, i);
+            const std::wstring text = tree.GetItemText(child);
+            if (text == name) {
+                found = child;
+                break;
+            }
+            if (!found && devfs::LowerName(text) == lower) found = child;
+        }
+        if (!found) return nullptr;
+        item = found;
+    }
+    return item;
 }
 
 BOOL AcceptSelection(const TreeControl& tree, int nMode, std::wstring& strPath, CWnd* owner) {

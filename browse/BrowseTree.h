@@ -23,6 +23,14 @@ constexpr int IMAGE_FOLDER = 1;
 constexpr int IMAGE_FOLDER_OPEN = 2;
 constexpr int IMAGE_FILE = 3;
 
+// What the browser makes of one folder entry: ITEM_FOLDER, ITEM_JPEG, or 0
+// for an entry it leaves out. `shown` gets the item's text.
+uint32_t ClassifyEntry(const devfs::FindData& entry, std::wstring& shown);
+
+// The JPEG files of a folder (path ends with a backslash) by the names and in
+// the order the browser lists them. Empty when the folder cannot be read.
+std::vector<std::wstring> ListFolderPhotographs(const std::wstring& folderPath);
+
 // Folders before files: -1, 0 or +1 over item data.
 int CompareItemKind(intptr_t lParam1, intptr_t lParam2, intptr_t lParamSort);
 
@@ -44,6 +52,12 @@ HTREEITEM InitBrowseTree(TreeControl& tree, std::wstring& strFolder);
 // Reads `item`'s folder the first time it is selected (and again while it has
 // no children).
 void ReadOnSelection(TreeControl& tree, HTREEITEM item, std::wstring& strFolder);
+
+// Opens the tree down to a device path (a folder ending with a backslash, or
+// a file), reading each folder on the way as a tap on it would, and returns
+// the path's item, or null when some part of it is not in the tree (the
+// folders found are still read and expanded). Names match whatever their case.
+HTREEITEM RevealPath(TreeControl& tree, HTREEITEM root, const std::wstring& path, std::wstring& strFolder);
 
 // The OK command's checks. On a valid selection writes its path into
 // `strPath` and returns TRUE; otherwise shows why (owned by `owner`) and

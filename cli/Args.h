@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ExportPlan.h"
 #include "app/PrintFormatTable.h"
 #include "platform/WinTypes.h"
 
@@ -27,7 +28,7 @@ struct CliOptions {
     CRect frame;  // source pixels, for FrameMode::Given
     int quality = 95;
     int jobs = 0;  // 0: one per core
-    int minDpi = 150;   // warn below this; labs refuse or warn at about that
+    int minDpi = LOW_PRINT_DPI;  // warn below this; labs refuse or warn at about that
     bool json = false;  // a JSON object per photograph instead of the tab line
     bool strict = false;  // refuse damaged photographs
     bool lossless = false;      // cut from the DCT coefficients, frame on the iMCU grid

@@ -101,12 +101,6 @@ std::string JsonString(std::string_view bytes) {
     return json + "\"";
 }
 
-long DotsPerInch(CSize pixels, float widthCm, float heightCm) {
-    const double dpiX = pixels.cx * 2.54 / widthCm;
-    const double dpiY = pixels.cy * 2.54 / heightCm;
-    return std::lround(std::min(dpiX, dpiY));
-}
-
 std::string WarnOfLowResolution(ExportRecord& record, const std::string& formatName, int minDpi) {
     if (!record.ok || record.dpi >= minDpi) return "";
     const std::string text = "low resolution for " + formatName + ": " + std::to_string(record.dpi) +

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/ExportPlan.h"  // DotsPerInch: the window shows the same figure
 #include "platform/WinTypes.h"
 
 // How far a lossless cut moved the frame onto the source's block grid.
@@ -31,12 +32,6 @@ struct ExportRecord {
     std::vector<std::string> warnings;
     std::optional<LosslessShift> lossless;
 };
-
-// The resolution a print of widthCm x heightCm gets from pixels: the smaller
-// of the two sides', rounded. They differ only by rounding, unless a
-// hand-made frame was cut by the photograph's border; the smaller one is
-// what the whole print gets at least.
-long DotsPerInch(CSize pixels, float widthCm, float heightCm);
 
 // Adds the warning that labs give below minDpi (0: none) and returns its
 // text, or returns "" when the resolution is enough.

@@ -32,6 +32,9 @@ public:
     virtual HTREEITEM GetParentItem(HTREEITEM item) const = 0;
     virtual HTREEITEM GetSelectedItem() const = 0;
     virtual BOOL ItemHasChildren(HTREEITEM item) const = 0;
+    // The direct children of an item, in the tree's order.
+    virtual int GetChildCount(HTREEITEM item) const = 0;
+    virtual HTREEITEM GetChildItem(HTREEITEM item, int index) const = 0;
     // Orders the direct children alphabetically by text.
     virtual BOOL SortChildren(HTREEITEM parent) = 0;
     // Orders the direct children by `compare` over their item data; stable.

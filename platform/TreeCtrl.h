@@ -53,8 +53,8 @@ public:
     BOOL SelectItem(HTREEITEM item);
     HTREEITEM GetCurrentItem() const;
     HTREEITEM GetRootItem() const;  // first top-level item
-    int GetChildCount(HTREEITEM item) const;
-    HTREEITEM GetChildItem(HTREEITEM item, int index) const;
+    int GetChildCount(HTREEITEM item) const override;
+    HTREEITEM GetChildItem(HTREEITEM item, int index) const override;
     void GetItemImage(HTREEITEM item, int& image, int& selectedImage) const;
 
     // The list is not owned; it must outlive the tree's use of it.

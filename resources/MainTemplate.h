@@ -10,6 +10,9 @@ constexpr int IDB_OPEN = 139;
 constexpr int IDB_TURN = 140;
 constexpr int IDB_SUN = 141;
 constexpr int IDB_GO = 142;
+constexpr int IDB_GO_ALL = 143;
+constexpr int IDB_PREVIOUS = 144;
+constexpr int IDB_NEXT = 145;
 constexpr int IDI_MAIN = 128;
 
 constexpr int IDC_OPEN = 1001;
@@ -19,6 +22,13 @@ constexpr int IDC_ROTATE = 1007;
 constexpr int IDC_GO = 1008;
 constexpr int IDC_STATUS = 1010;
 constexpr int IDC_ADJUST = 1013;
+// The status line's neighbours: the print's resolution, and a short notice.
+constexpr int IDC_RESOLUTION = 1014;
+constexpr int IDC_NOTICE = 1015;
+// Every photograph of the sitting at once; the folder's previous and next.
+constexpr int IDC_GO_ALL = 1016;
+constexpr int IDC_PREVIOUS = 1017;
+constexpr int IDC_NEXT = 1018;
 
 constexpr int ID_MOVE_LEFT = 32776;
 constexpr int ID_MOVE_RIGHT = 32777;

@@ -1,4 +1,4 @@
-// Draws Trimora's pictures: the splash bitmap 134, the tool bitmaps 138-142
+// Draws Trimora's pictures: the splash bitmap 134, the tool bitmaps 138-145
 // and the program icon 128, and that icon again for the desktop's icon theme
 // (16 to 256 pixels, and a scalable SVG of the same drawing).
 //
@@ -378,6 +378,50 @@ QImage drawGo()
     return img;
 }
 
+QImage drawGoAll()
+{
+    // Three GO! panels stacked: every photograph of the sitting at once.
+    QImage img(20, 17, QImage::Format_ARGB32);
+    img.fill(kGrey);
+    auto panel = [&](int x0, int y0) {
+        for (int y = y0; y < y0 + 11; ++y)
+            for (int x = x0; x < x0 + 15; ++x)
+                img.setPixel(x, y, (x == x0 || x == x0 + 14 || y == y0 || y == y0 + 10) ? kBlack : kNavy);
+    };
+    panel(5, 0);
+    panel(3, 3);
+    panel(0, 6);
+    const char* const word[] = {
+        ".###..##..#",
+        "#....#..#.#",
+        "#.##.#..#.#",
+        "#..#.#..#..",
+        ".###..##..#",
+    };
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; word[y][x]; ++x)
+            if (word[y][x] == '#')
+                img.setPixel(2 + x, 9 + y, kYellow);
+    return img;
+}
+
+// A black triangle pointing left (previous photograph) or right (next).
+QImage drawStep(bool forward)
+{
+    QImage img = fromRows({
+        ".........",
+        ".....k...",
+        "....kk...",
+        "...kkk...",
+        "..kkkk...",
+        "...kkk...",
+        "....kk...",
+        ".....k...",
+        ".........",
+    });
+    return forward ? img.mirrored(true, false) : img;
+}
+
 // ------------------------------------------------------------------ splash
 
 const int kTitlePx = 20;
@@ -712,6 +756,9 @@ int main(int argc, char** argv)
     writePalettePng(drawTurn(), out + "bmp140.png", true);
     writePalettePng(drawSun(), out + "bmp141.png", true);
     writePalettePng(drawGo(), out + "bmp142.png", true);
+    writePalettePng(drawGoAll(), out + "bmp143.png", true);
+    writePalettePng(drawStep(false), out + "bmp144.png", true);
+    writePalettePng(drawStep(true), out + "bmp145.png", true);
     writePalettePng(drawSplash(), out + "bmp134.png", true);
     writePalettePng(drawIcon(32), out + "icon128.png", false);
     writePalettePng(drawSmallIcon(), out + "icon128_16.png", false);

@@ -353,3 +353,36 @@ TEST(MainWindow, ProgressLineAcrossThePreviewArea) {
         EXPECT_NE(dlg.GrabClient().pixelColor(a.left + 5, a.top + 2), red);
     });
 }
+
+// Run again on a 240 x 320 screen (see CMakeLists.txt): everything the status
+// row holds stays whole, apart and on the screen, and so do the new pictures.
+TEST(Handheld, TheStatusRowAndThePicturesFitTheSmallScreen) {
+    if (QApplication::primaryScreen()->size() != QSize(240, 320)) GTEST_SKIP() << "needs the 240 x 320 screen";
+    CMainDialog dlg;
+    RunWith(dlg, [&](QWidget* w) {
+        LoadFakePhotograph(dlg, 1600, 1200);
+        PickFormat(dlg, 16);  // B3: few dots per inch, the longest resolution text
+        QTest::keyClick(w, Qt::Key_PageDown);
+        auto* dpi = qobject_cast<QLabel*>(dlg.GetDlgItemWidget(IDC_RESOLUTION));
+        EXPECT_TRUE(dpi->text().endsWith(" dpi low")) << dpi->text().toStdString();
+        EXPECT_FALSE(dlg.m_strNotice.empty());
+        std::vector<QWidget*> parts;
+        for (int id : {IDC_STATUS, IDC_RESOLUTION, IDC_NOTICE, IDC_PREVIOUS, IDC_NEXT}) {
+            QWidget* part = dlg.GetDlgItemWidget(id);
+            EXPECT_TRUE(w->rect().contains(part->geometry())) << id;
+            for (QWidget* other : parts) EXPECT_FALSE(part->geometry().intersects(other->geometry())) << id;
+            parts.push_back(part);
+        }
+        for (QLabel* text : {qobject_cast<QLabel*>(dlg.GetDlgItemWidget(IDC_STATUS)), dpi})
+            EXPECT_GE(text->width(), text->sizeHint().width());
+        const QRect all = dlg.GetDlgItemWidget(IDC_GO_ALL)->geometry();
+        // On the pictures' row, between the check box and the bent arrow.
+        EXPECT_EQ(all.y(), dlg.GetDlgItemWidget(IDC_ROTATE)->y());
+        for (int id : {IDC_CORRECT_LAB, IDC_ROTATE, IDC_OPEN})
+            EXPECT_FALSE(all.intersects(dlg.GetDlgItemWidget(id)->geometry())) << id;
+        const CRect a = dlg.GetPreviewArea();
+        EXPECT_EQ(a.bottom, dlg.GetDlgItemWidget(IDC_STATUS)->y() - 2);
+        EXPECT_GT(a.Height(), 200);
+        if (const char* dir = getenv("TRIMORA_SHOTS")) dlg.GrabClient().save(QString(dir) + "/handheld.png");
+    });
+}

@@ -7,10 +7,13 @@
 //                        "point": only report where the cross is on the
 //                        screen, for an outside tool (xdotool) to click
 //   TRIMORA_HOOK_SHOT    PNG file the main window is grabbed into first
+//   TRIMORA_HOOK_KEYS    keys pressed on the main window once it is idle,
+//                        before it is looked at: "PageDown,PageUp,..."
 //
 // Lines: "message <text>" per message box, then once the main window is idle
-// "status <status line>", "centre R G B" (the preview area's centre pixel)
-// and, with "point", "cross X Y".
+// "status <status line>", "title <window title>", "resolution <text beside
+// the status line>", "centre R G B" (the preview area's centre pixel) and,
+// with "point", "cross X Y".
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDialog>
@@ -28,6 +31,7 @@ namespace {
 constexpr int ID_CROSS = 2;
 constexpr int ID_GO = 1008;
 constexpr int ID_STATUS = 1010;
+constexpr int ID_RESOLUTION = 1014;
 
 void Report(const QString& line) {
     QFile f(qEnvironmentVariable("TRIMORA_HOOK_REPORT"));
@@ -74,13 +78,26 @@ private:
             m_quiet = 0;
             return;
         }
-        if (++m_quiet < 4 || m_done) return;
+        if (++m_quiet < 4 || m_done || m_pressing) return;
+        if (!m_keysPressed) {
+            m_keysPressed = true;
+            m_pressing = true;
+            for (const QString& name : qEnvironmentVariable("TRIMORA_HOOK_KEYS").split(',', Qt::SkipEmptyParts)) {
+                if (name == QLatin1String("PageDown")) QTest::keyClick(main, Qt::Key_PageDown);
+                else if (name == QLatin1String("PageUp")) QTest::keyClick(main, Qt::Key_PageUp);
+            }
+            m_pressing = false;
+            m_quiet = 0;
+            return;
+        }
         m_done = true;
 
         const QImage shot = main->grab().toImage();
         const QString shotFile = qEnvironmentVariable("TRIMORA_HOOK_SHOT");
         if (!shotFile.isEmpty()) shot.save(shotFile);
         if (auto* status = qobject_cast<QLabel*>(Control(main, ID_STATUS))) Report("status " + status->text());
+        Report("title " + main->windowTitle());
+        if (auto* dpi = qobject_cast<QLabel*>(Control(main, ID_RESOLUTION))) Report("resolution " + dpi->text());
         QWidget* go = Control(main, ID_GO);
         QWidget* statusLine = Control(main, ID_STATUS);
         if (go && statusLine) {
@@ -101,6 +118,8 @@ private:
     QTimer m_timer;
     int m_quiet = 0;
     bool m_done = false;
+    bool m_keysPressed = false;
+    bool m_pressing = false;
 };
 
 void StartHook() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -410,4 +411,158 @@ TEST_F(Workflow, CommandsDuringADecodeDoNothing) {
     });
     EXPECT_EQ(tapsWhileBusy, 1);
     EXPECT_TRUE(messages.messages.empty());
+}
+
+namespace {
+QString Title(CMainDialog& dlg) { return dlg.DialogWidget()->windowTitle(); }
+QString Resolution(CMainDialog& dlg) {
+    return qobject_cast<QLabel*>(dlg.GetDlgItemWidget(IDC_RESOLUTION))->text();
+}
+}  // namespace
+
+TEST_F(Workflow, PageKeysWalkTheFolderAndEachPhotographComesBackAsLeft) {
+    AddPhoto("img_0001.jpg", 1600, 1200);
+    AddPhoto("img_0002.jpg", 1200, 900, 11);
+    WriteFile(m_root + "/DCIM/img_0003.jpg", "not a photograph\n");
+    AddPhoto("img_0004.jpg", 799, 600, 12);
+    AddPhoto("img_0005.jpg", 1000, 800, 13);
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget*) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        ASSERT_TRUE(dlg.m_bLoaded);
+        EXPECT_EQ(Title(dlg), "img_0001.jpg (1 of 5)");
+        // 1600 x 1074 pixels over 15.2 x 10.2 cm, as trimora-cli says it.
+        EXPECT_EQ(Resolution(dlg), "267 dpi");
+
+        // The keys belong to the window, not to the format list.
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItemWidget(IDC_FORMAT));
+        combo->setFocus();
+        QTest::keyClick(combo, Qt::Key_PageUp);
+        EXPECT_EQ(combo->currentIndex(), 2);
+        EXPECT_EQ(dlg.m_strSourcePath, L"\\DCIM\\img_0001.jpg");
+        EXPECT_EQ(dlg.m_strNotice, L"This is the folder's first photograph");
+
+        combo->setCurrentIndex(13);
+        emit combo->activated(13);
+        EXPECT_EQ(Resolution(dlg), "137 dpi low");
+        for (int i = 0; i < 3; ++i) QTest::keyClick(combo, Qt::Key_Down);
+        const CRect left = dlg.m_rcSource;
+        ASSERT_GT(left.top, 0);
+
+        // A photograph seen for the first time takes what is in force.
+        QTest::keyClick(combo, Qt::Key_PageDown);
+        EXPECT_EQ(combo->currentIndex(), 13);
+        EXPECT_EQ(Title(dlg), "img_0002.jpg (2 of 5)");
+        EXPECT_EQ(dlg.m_rcSource, FitSourceRect(1200, 900, dlg.GetFrameWidthCm(), dlg.GetFrameHeightCm()));
+        combo->setCurrentIndex(0);
+        emit combo->activated(0);
+        QTest::keyClick(dlg.DialogWidget(), Qt::Key_Right);
+        const CRect second = dlg.m_rcSource;
+
+        // Two that cannot be opened are passed over, said in one line.
+        QTest::keyClick(combo, Qt::Key_PageDown);
+        EXPECT_EQ(Title(dlg), "img_0005.jpg (5 of 5)");
+        EXPECT_EQ(dlg.m_nFormat, 0);
+        EXPECT_EQ(dlg.m_strNotice,
+                  L"Skipped img_0003.jpg: not a JPEG, or damaged; img_0004.jpg: smaller than 800x600");
+        QTest::keyClick(combo, Qt::Key_PageDown);
+        EXPECT_EQ(dlg.m_strSourcePath, L"\\DCIM\\img_0005.jpg");
+
+        QTest::keyClick(combo, Qt::Key_PageUp);
+        EXPECT_EQ(Title(dlg), "img_0002.jpg (2 of 5)");
+        EXPECT_EQ(dlg.m_rcSource, second);
+        QTest::keyClick(combo, Qt::Key_PageUp);
+        EXPECT_EQ(Title(dlg), "img_0001.jpg (1 of 5)");
+        EXPECT_EQ(dlg.m_rcSource, left);
+        EXPECT_EQ(dlg.m_nFormat, 13);
+        EXPECT_EQ(combo->currentIndex(), 13);
+        EXPECT_EQ(Resolution(dlg), "137 dpi low");
+        EXPECT_EQ(qobject_cast<QLabel*>(dlg.GetDlgItemWidget(IDC_STATUS))->text(), "Selected format: 29.7x21.0 cm");
+        // The frame on the screen is the kept one, not a fitted one.
+        EXPECT_EQ(dlg.m_frame.m_rect, CRect(dlg.SourceToClient(left.left, left.top),
+                                             dlg.SourceToClient(left.right, left.bottom)));
+        EXPECT_EQ(dlg.m_order.GetCount(), 3u);
+        if (const char* dir = getenv("TRIMORA_SHOTS")) dlg.GrabClient().save(QString(dir) + "/sitting_back.png");
+    });
+    EXPECT_TRUE(messages.messages.empty());
+}
+
+TEST_F(Workflow, GoRemembersTheFolderAndTheOrderWritesEveryPhotographAsGoDoes) {
+    AddPhoto("img_0001.jpg", 1600, 1200);
+    AddPhoto("img_0002.jpg", 1200, 900, 11);
+    AddPhoto("img_0003.jpg", 1000, 800, 13);
+    MessageRecorder messages;
+    std::vector<std::wstring> counts;
+    int crossTaps = 0;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        QTest::keyClick(w, Qt::Key_R, Qt::ControlModifier);
+        QTest::keyClick(w, Qt::Key_Right, Qt::ShiftModifier);
+        TapAndBrowse(dlg, IDC_GO, {"Storage Card"});
+        const std::string out = m_root + "/Storage Card/img_0001_10x15.jpg";
+        const std::string byGo = ReadFile(out);
+        fs::remove(out);
+
+        // The second GO!: the folder is there already, Return writes.
+        WhenModal(
+            [&](QWidget* browser) {
+                auto* tree = browser->findChild<QTreeWidget*>();
+                ASSERT_NE(tree->currentItem(), nullptr);
+                EXPECT_EQ(tree->currentItem()->text(0), "Storage Card");
+                QTest::keyClick(tree, Qt::Key_Return);
+            },
+            w);
+        QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier);
+        EXPECT_TRUE(ReadFile(out) == byGo);
+        // The open picture starts on the photograph itself.
+        WhenModal(
+            [&](QWidget* browser) {
+                auto* tree = browser->findChild<QTreeWidget*>();
+                EXPECT_EQ(tree->currentItem()->text(0), "img_0001.jpg");
+                Tap(Item(browser, IDCANCEL));
+            },
+            w);
+        QTest::keyClick(w, Qt::Key_O, Qt::ControlModifier);
+        ASSERT_EQ(messages.messages.size(), 2u);
+
+        QTest::keyClick(w, Qt::Key_PageDown);
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItemWidget(IDC_FORMAT));
+        combo->setCurrentIndex(13);
+        emit combo->activated(13);
+        QTest::keyClick(w, Qt::Key_PageDown);
+        QTest::keyClick(w, Qt::Key_Down);
+        const CRect third = dlg.m_rcSource;
+        const CSize thirdSize = dlg.m_sizeSource;
+        fs::remove(out);
+
+        WhenModal(
+            [&](QWidget* browser) {
+                EXPECT_EQ(browser->windowTitle(), "Select folder for placing the files");
+                Repeat([&] {
+                    if (!dlg.m_bBusy) return !messages.messages.empty() && messages.messages.size() > 2;
+                    if (counts.empty() || counts.back() != dlg.m_strNotice) counts.push_back(dlg.m_strNotice);
+                    if (crossTaps++ == 0) Tap(dlg.GetDlgItemWidget(IDCANCEL));
+                    return false;
+                });
+                QTest::keyClick(browser->findChild<QTreeWidget*>(), Qt::Key_Return);
+            },
+            w);
+        QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_TRUE(dlg.IsRunning());
+        ASSERT_EQ(messages.messages.size(), 3u);
+        EXPECT_EQ(messages.messages[2].text, L"3 files were created in \"\\Storage Card\\\".");
+        EXPECT_EQ(messages.messages[2].caption, L"Trimora");
+        EXPECT_TRUE(dlg.m_strNotice.empty());
+
+        // Each file as GO! writes it with that photograph's own settings.
+        EXPECT_TRUE(ReadFile(out) == byGo);
+        EXPECT_TRUE(ReadFile(m_root + "/Storage Card/img_0003_A4.jpg") ==
+                    ExpectedExport(m_root + "/DCIM/img_0003.jpg",
+                                   MakeExportRect(third, thirdSize, dlg.GetFrameWidthCm(), dlg.GetFrameHeightCm()),
+                                   nullptr));
+        EXPECT_TRUE(fs::exists(m_root + "/Storage Card/img_0002_A4.jpg"));
+    });
+    EXPECT_GT(crossTaps, 0);
+    ASSERT_FALSE(counts.empty());
+    EXPECT_EQ(counts.back(), L"3 of 3");
 }

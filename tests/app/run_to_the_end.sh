@@ -103,5 +103,23 @@ message Cannot open this file" ]; then
   fail "small photograph:"; sed 's/^/  /' "$work/report"
 fi
 
+# Page Down twice from the first photograph (named as a camera names it, the
+# browser lists it lower-cased): the damaged one between is
+# passed over without a message box, the title names the last one and its
+# place, and the print's resolution stands beside the status line.
+mkdir -p "$work/walk/DCIM"
+convert -size 1600x1200 xc:'rgb(200,30,40)' "$work/walk/DCIM/IMG_0001.JPG"
+echo "damaged" >"$work/walk/DCIM/img_0002.jpg"
+convert -size 1000x800 xc:'rgb(30,40,200)' "$work/walk/DCIM/img_0003.jpg"
+TRIMORA_HOOK_KEYS=PageDown,PageDown run_trimora --root "$work/walk" "$work/walk/DCIM/IMG_0001.JPG"
+expect_status 0 "walked the folder"
+expect_line "title img_0003.jpg (3 of 3)" "walked the folder"
+expect_line "resolution 167 dpi" "walked the folder"
+expect_line "status Selected format: 15.2x10.2 cm" "walked the folder"
+grep -q "^message" "$work/report" && fail "walking the folder showed a message: $(grep ^message "$work/report")"
+if ! grep -q "^centre [0-9]\{1,2\} [0-9]\{1,2\} 2[0-9][0-9]$" "$work/report"; then
+  fail "the third photograph is not shown:"; sed 's/^/  /' "$work/report"
+fi
+
 [ $failures -eq 0 ] && echo "all cases passed ($mode)"
 [ $failures -eq 0 ]

@@ -255,6 +255,35 @@ TEST_F(BrowseDialogTest, EscapeCancelsAfterAPick) {
     EXPECT_TRUE(dlg.m_strPath.empty());
 }
 
+TEST_F(BrowseDialogTest, StartsOnTheGivenPathSelectedAndOnNothingWhenItHasGone) {
+    // A photograph, named as the camera wrote it: its item, its folder open.
+    CBrowseDialog file;
+    file.m_nMode = BROWSE_FILE;
+    file.m_strStartPath = L"\\DCIM\\IMG_0001.JPG";
+    intptr_t result = Run(file, [&](CBrowseDialog& d) {
+        EXPECT_TRUE(Tree(d)->currentItem()->isSelected());
+        EXPECT_EQ(Texts(Tree(d)->currentItem()->parent()), QStringList{"img_0001.jpg"});
+        QTest::keyClick(Tree(d), Qt::Key_Return);
+    });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(file.m_strPath, L"\\DCIM\\img_0001.jpg");
+
+    // A folder removed since: nothing is selected, so Return cannot write
+    // somewhere else.
+    CBrowseDialog gone;
+    gone.m_nMode = BROWSE_FOLDER;
+    gone.m_strStartPath = L"\\A\\Gone\\";
+    result = Run(gone, [&](CBrowseDialog& d) {
+        EXPECT_EQ(d.m_tree.GetSelectedItem(), nullptr);
+        QTest::keyClick(Tree(d), Qt::Key_Return);
+        EXPECT_TRUE(d.IsRunning());
+        Press(d, IDCANCEL);
+    });
+    EXPECT_EQ(result, IDCANCEL);
+    ASSERT_EQ(m_messages.size(), 1u);
+    EXPECT_EQ(m_messages[0].text, L"Item not selected");
+}
+
 // TRIMORA_SHOT_DIR=/some/folder saves the opened dialog as a picture to look at.
 TEST_F(BrowseDialogTest, Screenshot) {
     const QByteArray dir = qgetenv("TRIMORA_SHOT_DIR");

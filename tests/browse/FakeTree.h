@@ -34,6 +34,11 @@ public:
     HTREEITEM GetParentItem(HTREEITEM item) const override { return H(N(item)->parent); }
     HTREEITEM GetSelectedItem() const override { return m_selected; }
     BOOL ItemHasChildren(HTREEITEM item) const override { return !N(item)->children.empty(); }
+    int GetChildCount(HTREEITEM item) const override { return static_cast<int>(N(item)->children.size()); }
+    HTREEITEM GetChildItem(HTREEITEM item, int index) const override {
+        const auto& c = N(item)->children;
+        return index >= 0 && index < static_cast<int>(c.size()) ? H(c[static_cast<size_t>(index)]) : nullptr;
+    }
     BOOL SortChildren(HTREEITEM parent) override {
         SortItemsByText(Children(parent), [](const Node* n) { return n->text; });
         return TRUE;

@@ -1,0 +1,114 @@
+// The sitting without a window: what it keeps per photograph, and the whole
+// order written through the one export path.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "app/ExportPlan.h"
+#include "app/PrintOrder.h"
+#include "tests/imaging/TestJpeg.h"
+#include "platform/DeviceFs.h"
+#include "platform/Strings.h"
+#include "tests/platform/TempFolder.h"
+#include "tone/Presets.h"
+
+namespace {
+
+PhotoSettings Framed(int format, CSize size, CRect frame, BOOL rotated = FALSE) {
+    PhotoSettings s;
+    s.nFormat = format;
+    s.bRotated = rotated;
+    s.sizeSource = size;
+    s.rcSource = frame;
+    return s;
+}
+
+void AddPhoto(const TempStorage& storage, const std::string& relative, int w, int h, uint32_t seed) {
+    JpegSpec recipe;
+    recipe.width = w;
+    recipe.height = h;
+    recipe.seed = seed;
+    storage.File(relative, EncodeJpeg(recipe));
+}
+
+// Records the red line and the counts as the window would show them.
+class Recorder : public ProgressSink {
+public:
+    void PumpOneMessage() override {}
+    void DrawProgress(int percent) override { line.push_back(percent); }
+    std::vector<int> line;
+};
+
+}  // namespace
+
+// Every photograph as GO! writes it with its own settings; none lost to another.
+TEST(WriteOrder, EachPhotographAsGoWritesItAndNoFileIsLostToAnother) {
+    TempStorage storage;
+    AddPhoto(storage, "DCIM/img_0001.jpg", 1600, 1200, 3);
+    AddPhoto(storage, "DCIM/100/img_0001.jpg", 1000, 800, 9);  // the same name in another folder
+    AddPhoto(storage, "DCIM/img_0002.jpg", 1200, 1600, 4);
+    AddPhoto(storage, "DCIM/100/img_0003.jpg", 1000, 800, 5);
+    storage.Folder("Out");
+    storage.Folder("Single");
+    const PrintFormatTable formats;
+    auto whatGoWrites = [&](const std::wstring& source, const PhotoSettings& s, const std::string& name) {
+        ExportPlan plan;
+        PlanExport(L"\\Single\\", source, PrintFormatSuffixes().at(s.nFormat), s.rcSource, s.sizeSource,
+                   formats.FrameWidthCm(s.nFormat, s.bRotated, s.bCorrectLab),
+                   formats.FrameHeightCm(s.nFormat, s.bRotated, s.bCorrectLab), plan);
+        NullProgressSink none;
+        ToneCurve curve;
+        curve.Assign(s.curve);
+        EXPECT_EQ(ExportFramedImage(source, plan.outputPath, plan.rcExport, none, curve, 95), 1);
+        return ReadFile(storage.Host("Single/" + name));
+    };
+
+    PrintOrder order;
+    PhotoSettings first = Framed(13, {1600, 1200}, {100, 50, 1100, 757});
+    ASSERT_TRUE(ApplyPreset(first.curve, *FindPresetByName(std::string_view("Bright"))));
+    first.curve.UpdateLut();
+    order.Keep(L"\\DCIM\\img_0001.jpg", Framed(2, {1600, 1200}, {0, 0, 1600, 1073}));
+    order.Keep(L"\\DCIM\\100\\img_0001.jpg", Framed(13, {1000, 800}, {0, 0, 1000, 707}));
+    order.Keep(L"\\DCIM\\img_0002.jpg", Framed(2, {1200, 1600}, {0, 0, 805, 1200}, TRUE));
+    order.Keep(L"\\DCIM\\100\\img_0003.jpg", Framed(0, {1000, 800}, {0, 100, 1000, 784}, TRUE));
+    // Coming back under another spelling replaces what was kept.
+    order.Keep(L"\\dcim\\IMG_0001.JPG", first);
+    ASSERT_EQ(order.GetCount(), 4u);
+    EXPECT_EQ(order.Find(L"\\DCIM\\img_0001.jpg")->nPreset, first.nPreset);
+    std::filesystem::remove(storage.Host("DCIM/img_0002.jpg"));  // gone since it was framed
+
+    Recorder line;
+    std::vector<size_t> counts;
+    const auto results = WriteOrder(order, L"\\Out\\", formats, line, [&](size_t i, size_t n) {
+        EXPECT_EQ(n, 4u);
+        counts.push_back(i);
+    });
+    EXPECT_EQ(counts, (std::vector<size_t>{0, 1, 2, 3}));
+    // One line over the whole order: it only grows, and ends full.
+    EXPECT_TRUE(std::is_sorted(line.line.begin(), line.line.end()));
+    EXPECT_EQ(line.line.back(), 100);
+    EXPECT_TRUE(ReadFile(storage.Host("Out/img_0001_A4.jpg")) ==
+                whatGoWrites(L"\\DCIM\\img_0001.jpg", first, "img_0001_A4.jpg"));
+    EXPECT_TRUE(ReadFile(storage.Host("Out/img_0003_9x13.jpg")) ==
+                whatGoWrites(L"\\DCIM\\100\\img_0003.jpg", order.GetSettings(3), "img_0003_9x13.jpg"));
+    EXPECT_EQ(OrderMessage(results, L"\\Out\\"),
+              L"2 files were created in \"\\Out\\\".\n"
+              L"img_0001.jpg: another photograph of the order has the same file name\n"
+              L"img_0002.jpg: cannot be read (No such file or directory)");
+
+    // Written beside the photographs, a new file must not replace one of them.
+    PrintOrder beside;
+    AddPhoto(storage, "Out/img_0003_A4.jpg", 1600, 1200, 11);
+    AddPhoto(storage, "Out/.jpg", 1600, 1200, 12);  // a name that takes no suffix
+    const std::string before = ReadFile(storage.Host("Out/img_0003_A4.jpg"));
+    beside.Keep(L"\\DCIM\\100\\img_0003.jpg", first);
+    beside.Keep(L"\\Out\\img_0003_A4.jpg", first);
+    beside.Keep(L"\\Out\\.jpg", first);
+    const auto refused = WriteOrder(beside, L"\\Out\\", formats, line);
+    EXPECT_EQ(refused[0].why, L"the new file would overwrite another photograph of the order");
+    EXPECT_TRUE(refused[1].ok);
+    EXPECT_EQ(refused[2].why, L"the new file would overwrite the photograph itself");
+    EXPECT_EQ(ReadFile(storage.Host("Out/img_0003_A4.jpg")), before);
+}
