@@ -433,19 +433,6 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
     PhotoReport& result = report ? *report : ignored;
     using Failure = PhotoReport::Failure;
     job.extras = &extras;
-    SourceMetadata metadata;
-    if (extras.keepProfile || extras.keepMetadata) {
-        std::vector<std::string> dropped;
-        WrittenImage image;  // three components, whatever the source had
-        image.width = static_cast<uint32_t>(crop.Width());
-        image.height = static_cast<uint32_t>(crop.Height());
-        image.dpi = extras.recordDpi;
-        if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata, image, metadata, dropped)) {
-            // The decoder below tells what is wrong with the file.
-            metadata = SourceMetadata();
-        }
-        if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
-    }
     EncoderThread encoder;
     if (extras.cores) job.encoder = &encoder;
 
@@ -482,7 +469,21 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
         result.failure = Failure::SourceTooLarge;
         result.detail = "the turned frame needs more than 1 GiB of memory";
     }
+    SourceMetadata metadata;
     if (ok) {
+        if (extras.keepProfile || extras.keepMetadata) {
+            std::vector<std::string> dropped;
+            WrittenImage image;  // three components, whatever the source had
+            image.width = static_cast<uint32_t>(crop.Width());
+            image.height = static_cast<uint32_t>(crop.Height());
+            image.dpi = extras.recordDpi;
+            image.srgb = job.photoColour.Use() == ProfileUse::Convert;
+            if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata, image, metadata, dropped)) {
+                // The decoder read it; a record that cannot be is left out.
+                metadata = SourceMetadata();
+            }
+            if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
+        }
         result.profileProblem = job.photoColour.Problem();
         // Converted pixels are sRGB, which needs no profile, and the source's
         // would lie about them. A profile of another colour space than the

@@ -54,6 +54,10 @@ void AgreeWith(Exiv2::ExifData& exif, const WrittenImage& image) {
         exif["Exif.Image.YResolution"] = dpi;
         exif["Exif.Image.ResolutionUnit"] = uint16_t(2);  // inch
     }
+    if (image.srgb) {
+        if (Has(exif, "Exif.Photo.ColorSpace")) exif["Exif.Photo.ColorSpace"] = uint16_t(1);
+        if (Has(exif, "Exif.Iop.InteroperabilityIndex")) exif["Exif.Iop.InteroperabilityIndex"] = "R98";
+    }
     // An Exif directory, a made one too, says which version it follows.
     if (!Has(exif, "Exif.Photo.ExifVersion")) {
         Exiv2::DataValue version(Exiv2::undefined);
@@ -209,6 +213,7 @@ bool FixXmpForOutput(std::vector<JOCTET>& payload, const WrittenImage& image, st
         changed |= Update(xmp, "Xmp.exif.PixelXDimension", std::to_string(image.width));
         changed |= Update(xmp, "Xmp.exif.PixelYDimension", std::to_string(image.height));
         changed |= Update(xmp, "Xmp.tiff.Orientation", "1");
+        if (image.srgb) changed |= Update(xmp, "Xmp.exif.ColorSpace", "1");
         if (image.dpi > 0) {
             const std::string dpi = std::to_string(image.dpi) + "/1";
             changed |= Update(xmp, "Xmp.tiff.XResolution", dpi);

@@ -25,6 +25,9 @@ struct WrittenImage {
     int components = 3;
     // Above 0: the resolution the file records, in dots per inch.
     int dpi = 0;
+    // The pixels were converted to sRGB: a colour space the record names
+    // (Adobe RGB's "uncalibrated", its interoperability index) says sRGB.
+    bool srgb = false;
 };
 
 // Reads what the source carries and keeps what is asked: the profile

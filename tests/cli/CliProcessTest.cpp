@@ -318,6 +318,21 @@ TEST(CliProcess, WideGamutPhotographIsConvertedOrKeepsItsProfile) {
     EXPECT_NE(Slurp(out).find("\"warnings\":[\"" + warning + "\"]"), std::string::npos) << Slurp(out);
     EXPECT_EQ(Slurp(err), "trimora-cli: " + storage.Host("damaged/p.jpg") + ": " + warning + "\n");
     EXPECT_TRUE(Slurp(storage.Host("damaged/p_10x15.jpg")) == Slurp(storage.Host("plain/p_10x15.jpg")));
+
+    // A camera's Adobe RGB record ("uncalibrated", index R03) kept with the
+    // converted pixels says sRGB, as the pixels now are.
+    if (std::system("command -v exiftool >/dev/null") != 0) GTEST_SKIP() << "exiftool is needed";
+    storage.Folder("meta");
+    ASSERT_EQ(std::system(("exiftool -q -overwrite_original -ColorSpace#=65535 -InteropIndex=R03 '" +
+                           storage.Host("p.jpg") + "'")
+                              .c_str()),
+              0);
+    ASSERT_EQ(run("p.jpg", "--keep-metadata --to '" + storage.Host("meta") + "'"), 0);
+    ASSERT_EQ(std::system(("exiftool -s3 -n -ColorSpace -InteropIndex '" + storage.Host("meta/p_10x15.jpg") +
+                           "' > '" + out + "'")
+                              .c_str()),
+              0);
+    EXPECT_EQ(Slurp(out), "1\nR98\n");
 }
 
 }  // namespace
