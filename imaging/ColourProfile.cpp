@@ -1,10 +1,16 @@
 #include "imaging/ColourProfile.h"
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include <lcms2.h>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TRIMORA_AVX2_KERNEL 1
+#include <immintrin.h>
+#endif
 
 // Without the 1-pixel cache a transform keeps no state between calls, so it
 // may be used from whichever thread without care; the cache only pays off
@@ -138,11 +144,9 @@ bool TablesAreSrgb(cmsContext ctx, cmsHPROFILE p, cmsHPROFILE srgb) {
     return true;
 }
 
-bool ProfileIsSrgb(cmsContext ctx, cmsHPROFILE p) {
+bool ProfileIsSrgb(cmsContext ctx, cmsHPROFILE p, cmsHPROFILE srgb) {
     if (SpaceOf(p) != ProfileSpace::Rgb) return false;
-    const ProfileHandle srgb(cmsCreate_sRGBProfileTHR(ctx));
-    if (!srgb.h) return false;
-    return cmsIsMatrixShaper(p) ? MatrixIsSrgb(p, srgb.h) : TablesAreSrgb(ctx, p, srgb.h);
+    return cmsIsMatrixShaper(p) ? MatrixIsSrgb(p, srgb) : TablesAreSrgb(ctx, p, srgb);
 }
 
 bool IsProfileOfPixels(cmsHPROFILE p) {
@@ -167,6 +171,7 @@ void PhotoColour::Release() {
     m_transform = nullptr;
     m_context = nullptr;
     m_greyTable.clear();
+    m_shaper.Clear();
     m_memo.clear();
     m_icc.clear();
     m_use = ProfileUse::None;
@@ -223,10 +228,12 @@ void PhotoColour::Judge(const std::vector<JOCTET>& icc, bool grey, bool keepRgb)
 
     switch (m_space) {
     case ProfileSpace::Rgb:
-        if (ProfileIsSrgb(ctx, p.h)) {
+        if (ProfileIsSrgb(ctx, p.h, srgb.h)) {
             m_use = ProfileUse::Srgb;
         } else if (keepRgb) {
             m_use = ProfileUse::Kept;
+        } else if (m_shaper.Build(p.h, srgb.h)) {
+            m_use = ProfileUse::Convert;
         } else {
             m_transform = cmsCreateTransformTHR(ctx, p.h, TYPE_RGB_8, srgb.h, TYPE_RGB_8, PHOTO_INTENT,
                                                 PHOTO_TRANSFORM_FLAGS);
@@ -353,7 +360,9 @@ void PhotoColour::Transform(const JSAMPLE* in, JSAMPLE* out, size_t n) const {
 }
 
 void PhotoColour::ToSrgb(const JSAMPLE* decoded, JSAMPLE* rgb, size_t n, bool once) const {
-    if (m_transform && once) {
+    if (m_shaper.Ready()) {
+        m_shaper.Convert(decoded, rgb, n);
+    } else if (m_transform && once) {
         cmsDoTransform(static_cast<cmsHTRANSFORM>(m_transform), decoded, rgb, static_cast<cmsUInt32Number>(n));
     } else if (m_transform) {
         Transform(decoded, rgb, n);
@@ -370,6 +379,190 @@ void PhotoColour::ToSrgb(const JSAMPLE* decoded, JSAMPLE* rgb, size_t n, bool on
     } else if (rgb != decoded) {
         std::memcpy(rgb, decoded, n * 3);
     }
+}
+
+// The matrix-shaper conversion. Linear light goes to sRGB through a table
+// of LINEAR_STEPS + 1 steps: where sRGB's curve is steepest, near black
+// (12.92 x 255 levels a unit), half a step is 0.2 of a level, which leaves
+// Little CMS's own fixed-point rounding room within one level of ours.
+constexpr int LINEAR_STEPS = 8192;
+
+namespace {
+
+const uint8_t* SrgbEncoding() {
+    static const std::array<uint8_t, LINEAR_STEPS + 1> table = [] {
+        std::array<uint8_t, LINEAR_STEPS + 1> t{};
+        for (int i = 0; i <= LINEAR_STEPS; ++i) {
+            const double x = static_cast<double>(i) / LINEAR_STEPS;
+            const double v = x <= 0.0031308 ? 12.92 * x : 1.055 * std::pow(x, 1 / 2.4) - 0.055;
+            t[i] = static_cast<uint8_t>(std::lround(v * 255));
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+bool Invert(const double m[3][3], double inverse[3][3]) {
+    const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                       m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                       m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+    if (!std::isfinite(det) || std::fabs(det) < 1e-9) return false;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) {
+            // The cofactor of (c, r), through the cyclic order of the others.
+            const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+            inverse[r][c] = (m[r1][c1] * m[r2][c2] - m[r1][c2] * m[r2][c1]) / det;
+        }
+    return true;
+}
+
+// The colorants as the columns of a matrix to XYZ.
+bool ColorantMatrix(cmsHPROFILE p, double m[3][3]) {
+    const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
+    for (int c = 0; c < 3; ++c) {
+        const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(p, tags[c]));
+        if (!xyz) return false;
+        m[0][c] = xyz->X;
+        m[1][c] = xyz->Y;
+        m[2][c] = xyz->Z;
+    }
+    return true;
+}
+
+// One pixel; every kernel ends in this arithmetic, in this order, so that
+// they all give the same bytes. Clamped like Little CMS: colours outside
+// sRGB keep their hue only as far as the clipping does.
+inline JSAMPLE Encode(const uint8_t* encoding, float r, float g, float b) {
+    float x = (r + g) + b;
+    x = x > 0.0f ? x : 0.0f;
+    x = x < 1.0f ? x : 1.0f;
+    return encoding[static_cast<int32_t>(x * static_cast<float>(LINEAR_STEPS) + 0.5f)];
+}
+
+inline void ConvertPixel(const float* columns, const uint8_t* encoding, const JSAMPLE* in, JSAMPLE* out) {
+    const float* r = columns + size_t{in[0]} * 4;
+    const float* g = columns + (256 + size_t{in[1]}) * 4;
+    const float* b = columns + (512 + size_t{in[2]}) * 4;
+    const JSAMPLE v0 = Encode(encoding, r[0], g[0], b[0]);
+    const JSAMPLE v1 = Encode(encoding, r[1], g[1], b[1]);
+    const JSAMPLE v2 = Encode(encoding, r[2], g[2], b[2]);
+    out[0] = v0;
+    out[1] = v1;
+    out[2] = v2;
+}
+
+#ifdef TRIMORA_AVX2_KERNEL
+// Two pixels to a 256-bit register: the three column sums, the clamp and
+// the index are the plain kernel's operations on eight lanes at once (the
+// fourth lane of each pixel is 0 + 0 + 0). Gathers are slower than scalar
+// loads on the processors measured, and moving each index to a register of
+// its own costs more than the look-up, so a block's indices go through
+// memory: a first pass writes them, a second looks up the bytes. A block's
+// input is all read before any of it is written.
+#define AVX2 __attribute__((target("avx2")))
+
+AVX2 inline __m256 TwoColumns(const float* table, uint32_t first, uint32_t second) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(table + first * 4)),
+                                _mm_loadu_ps(table + second * 4), 1);
+}
+
+AVX2 inline __m256i EncodingIndex(__m256 linear) {
+    const __m256 x = _mm256_min_ps(_mm256_max_ps(linear, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
+    return _mm256_cvttps_epi32(
+        _mm256_add_ps(_mm256_mul_ps(x, _mm256_set1_ps(static_cast<float>(LINEAR_STEPS))), _mm256_set1_ps(0.5f)));
+}
+
+AVX2 void ShaperAvx2(const float* columns, const uint8_t* encoding, const JSAMPLE* in, JSAMPLE* out, size_t n) {
+    constexpr size_t BLOCK = 64;
+    const float* R = columns;
+    const float* G = columns + 256 * 4;
+    const float* B = columns + 512 * 4;
+    alignas(32) int32_t index[BLOCK * 4];
+    size_t i = 0;
+    for (; i + BLOCK <= n; i += BLOCK, in += BLOCK * 3, out += BLOCK * 3) {
+        const JSAMPLE* p = in;
+        for (size_t k = 0; k < BLOCK; k += 2, p += 6) {
+            const __m256 linear =
+                _mm256_add_ps(_mm256_add_ps(TwoColumns(R, p[0], p[3]), TwoColumns(G, p[1], p[4])), TwoColumns(B, p[2], p[5]));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(index + k * 4), EncodingIndex(linear));
+        }
+        for (size_t k = 0; k < BLOCK; ++k) {
+            out[k * 3] = encoding[index[k * 4]];
+            out[k * 3 + 1] = encoding[index[k * 4 + 1]];
+            out[k * 3 + 2] = encoding[index[k * 4 + 2]];
+        }
+    }
+    for (; i < n; ++i, in += 3, out += 3) ConvertPixel(columns, encoding, in, out);
+}
+#undef AVX2
+#endif
+
+}  // namespace
+
+bool ShaperToSrgb::Build(void* profile, void* srgbProfile) {
+    m_columns.clear();
+    const auto p = static_cast<cmsHPROFILE>(profile);
+    const auto srgb = static_cast<cmsHPROFILE>(srgbProfile);
+    if (cmsGetColorSpace(p) != cmsSigRgbData || cmsGetPCS(p) != cmsSigXYZData || !cmsIsMatrixShaper(p)) return false;
+    // Little CMS prefers a profile's tables to its matrix.
+    for (cmsTagSignature tables : {cmsSigAToB0Tag, cmsSigAToB1Tag, cmsSigAToB2Tag, cmsSigDToB0Tag, cmsSigDToB1Tag,
+                                   cmsSigDToB2Tag})
+        if (cmsIsTag(p, tables)) return false;
+    // Colorants hold the profile's white adapted to D50 already; sRGB's
+    // inverse takes that to linear sRGB.
+    double from[3][3], to[3][3], back[3][3], m[3][3];
+    if (!ColorantMatrix(p, from) || !ColorantMatrix(srgb, to) || !Invert(to, back)) return false;
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) {
+            m[r][c] = back[r][0] * from[0][c] + back[r][1] * from[1][c] + back[r][2] * from[2][c];
+            if (!std::isfinite(m[r][c])) return false;
+        }
+    const cmsTagSignature curveTags[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+    std::vector<float> columns(3 * 256 * 4, 0.0f);
+    for (int c = 0; c < 3; ++c) {
+        const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(p, curveTags[c]));
+        if (!curve) return false;
+        // A black that is not black gets Little CMS's black point
+        // compensation in the perceptual intent, a mapping of its own.
+        if (cmsEvalToneCurveFloat(curve, 0.0f) != 0.0f) return false;
+        for (int v = 0; v < 256; ++v) {
+            const double linear = cmsEvalToneCurveFloat(curve, static_cast<float>(v / 255.0));
+            if (!std::isfinite(linear)) return false;
+            for (int k = 0; k < 3; ++k) columns[(size_t(c) * 256 + v) * 4 + k] = static_cast<float>(m[k][c] * linear);
+        }
+    }
+    m_columns = std::move(columns);
+    return true;
+}
+
+bool ShaperToSrgb::Avx2Available() {
+#ifdef TRIMORA_AVX2_KERNEL
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+#else
+    return false;
+#endif
+}
+
+void ShaperToSrgb::Convert(const JSAMPLE* in, JSAMPLE* out, size_t n) const {
+    if (Avx2Available())
+        ConvertAvx2(in, out, n);
+    else
+        ConvertPlain(in, out, n);
+}
+
+void ShaperToSrgb::ConvertPlain(const JSAMPLE* in, JSAMPLE* out, size_t n) const {
+    const float* columns = m_columns.data();
+    const uint8_t* encoding = SrgbEncoding();
+    for (size_t i = 0; i < n; ++i, in += 3, out += 3) ConvertPixel(columns, encoding, in, out);
+}
+
+void ShaperToSrgb::ConvertAvx2(const JSAMPLE* in, JSAMPLE* out, size_t n) const {
+#ifdef TRIMORA_AVX2_KERNEL
+    ShaperAvx2(m_columns.data(), SrgbEncoding(), in, out, n);
+#else
+    ConvertPlain(in, out, n);
+#endif
 }
 
 void PrepareRow(const PhotoColour& colour, const uint8_t* tone, const JSAMPLE* decoded, JSAMPLE* rgb, size_t n) {
