@@ -52,7 +52,8 @@ public:
 
 private:
     // For each channel and level, that level's share of linear sRGB R, G, B
-    // (and a 0 to pad to four floats): a pixel is the sum of three loads.
+    // in steps of the encoding table (and a 0 to pad to four floats): a
+    // pixel is the sum of three loads.
     std::vector<float> m_columns;
 };
 
