@@ -459,10 +459,11 @@ inline void ConvertPixel(const float* columns, const uint8_t* encoding, const JS
 // Two pixels to a 256-bit register: the three column sums, the clamp and
 // the index are the plain kernel's operations on eight lanes at once (each
 // pixel's fourth lane is padding). On the EPYC measured, a gather takes
-// longer than eight scalar loads, and moving indices one by one from a
-// vector to registers costs more than the look-ups, so a block's indices go
-// through memory: a first pass writes them, a second looks up the bytes.
-// An arithmetic sRGB curve (a polynomial) came out slower than the table.
+// longer than eight scalar loads, moving indices one by one from a vector
+// to registers costs more than the look-ups, and an arithmetic sRGB curve
+// (a polynomial) came out slower than the table. So a block's indices go
+// through memory in the order of the bytes they become, and the bytes are
+// looked up sixteen at a time into a vector, in two independent halves.
 // A block's input is all read before any of it is written.
 #define AVX2 __attribute__((target("avx2")))
 
@@ -471,16 +472,32 @@ AVX2 inline __m256 TwoColumns(const float* table, uint32_t first, uint32_t secon
                                 _mm_loadu_ps(table + second * 4), 1);
 }
 
-AVX2 inline __m256i EncodingIndex(__m256 sum) {
-    return _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(sum, _mm256_set1_ps(LOWEST)), _mm256_set1_ps(HIGHEST)));
+// Six indices, R, G, B of two pixels, in the low lanes.
+AVX2 inline __m256i EncodingIndices(__m256 sum) {
+    const __m256i index =
+        _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(sum, _mm256_set1_ps(LOWEST)), _mm256_set1_ps(HIGHEST)));
+    return _mm256_permutevar8x32_epi32(index, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
+}
+
+// Eight encoded bytes in the low half.
+AVX2 inline __m128i EightBytes(const uint8_t* encoding, const int32_t* index) {
+    __m128i v = _mm_cvtsi32_si128(encoding[index[0]]);
+    v = _mm_insert_epi8(v, encoding[index[1]], 1);
+    v = _mm_insert_epi8(v, encoding[index[2]], 2);
+    v = _mm_insert_epi8(v, encoding[index[3]], 3);
+    v = _mm_insert_epi8(v, encoding[index[4]], 4);
+    v = _mm_insert_epi8(v, encoding[index[5]], 5);
+    v = _mm_insert_epi8(v, encoding[index[6]], 6);
+    return _mm_insert_epi8(v, encoding[index[7]], 7);
 }
 
 AVX2 void ShaperAvx2(const float* columns, const uint8_t* encoding, const JSAMPLE* in, JSAMPLE* out, size_t n) {
-    constexpr size_t BLOCK = 32;
+    constexpr size_t BLOCK = 32;  // 96 bytes: six vectors of sixteen
     const float* R = columns;
     const float* G = columns + 256 * 4;
     const float* B = columns + 512 * 4;
-    alignas(32) int32_t index[BLOCK * 4];
+    // Two lanes of slack: each store of six indices writes eight.
+    alignas(32) int32_t index[BLOCK * 3 + 2];
     size_t i = 0;
     for (; i + BLOCK <= n; i += BLOCK, in += BLOCK * 3, out += BLOCK * 3) {
         const JSAMPLE* p = in;
@@ -489,13 +506,12 @@ AVX2 void ShaperAvx2(const float* columns, const uint8_t* encoding, const JSAMPL
                 _mm256_add_ps(_mm256_add_ps(TwoColumns(R, p[0], p[3]), TwoColumns(G, p[1], p[4])), TwoColumns(B, p[2], p[5]));
             const __m256 second = _mm256_add_ps(_mm256_add_ps(TwoColumns(R, p[6], p[9]), TwoColumns(G, p[7], p[10])),
                                                 TwoColumns(B, p[8], p[11]));
-            _mm256_store_si256(reinterpret_cast<__m256i*>(index + k * 4), EncodingIndex(first));
-            _mm256_store_si256(reinterpret_cast<__m256i*>(index + k * 4 + 8), EncodingIndex(second));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(index + k * 3), EncodingIndices(first));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(index + k * 3 + 6), EncodingIndices(second));
         }
-        for (size_t k = 0; k < BLOCK; ++k) {
-            out[k * 3] = encoding[index[k * 4]];
-            out[k * 3 + 1] = encoding[index[k * 4 + 1]];
-            out[k * 3 + 2] = encoding[index[k * 4 + 2]];
+        for (size_t j = 0; j < BLOCK * 3; j += 16) {
+            const __m128i bytes = _mm_unpacklo_epi64(EightBytes(encoding, index + j), EightBytes(encoding, index + j + 8));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), bytes);
         }
     }
     for (; i < n; ++i, in += 3, out += 3) ConvertPixel(columns, encoding, in, out);
