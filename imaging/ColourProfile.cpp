@@ -93,12 +93,46 @@ bool Near(const cmsCIEXYZ* a, const cmsCIEXYZ& b) {
            std::fabs(a->Z - b.Z) <= XYZ_TOLERANCE;
 }
 
-bool MatrixIsSrgb(cmsHPROFILE p, cmsHPROFILE srgb) {
-    const cmsTagSignature colorants[] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
-    for (cmsTagSignature tag : colorants) {
-        const auto* want = static_cast<const cmsCIEXYZ*>(cmsReadTag(srgb, tag));
-        if (!want || !Near(static_cast<const cmsCIEXYZ*>(cmsReadTag(p, tag)), *want)) return false;
+// sRGB as Little CMS makes it: its colorants and its tone curve backwards.
+// Made once, read by every photograph on every thread; building the curve
+// and the profile again for each photograph cost more than half a
+// millisecond, a share of a preview.
+struct SrgbReference {
+    cmsCIEXYZ colorants[3] = {};
+    cmsToneCurve* back = nullptr;
+    SrgbReference() {
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        if (!srgb) return;
+        const cmsTagSignature tags[3] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
+        bool all = true;
+        for (int c = 0; c < 3; ++c) {
+            const auto* xyz = static_cast<const cmsCIEXYZ*>(cmsReadTag(srgb, tags[c]));
+            if (xyz) colorants[c] = *xyz;
+            all = all && xyz;
+        }
+        const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(srgb, cmsSigRedTRCTag));
+        if (all && curve) back = cmsReverseToneCurve(curve);
+        cmsCloseProfile(srgb);
     }
+    ~SrgbReference() {
+        if (back) cmsFreeToneCurve(back);
+    }
+    SrgbReference(const SrgbReference&) = delete;
+    SrgbReference& operator=(const SrgbReference&) = delete;
+    bool Ready() const { return back != nullptr; }
+};
+
+const SrgbReference& Srgb() {
+    static const SrgbReference reference;
+    return reference;
+}
+
+bool MatrixIsSrgb(cmsHPROFILE p) {
+    const SrgbReference& srgb = Srgb();
+    if (!srgb.Ready()) return false;
+    const cmsTagSignature colorants[] = {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
+    for (int c = 0; c < 3; ++c)
+        if (!Near(static_cast<const cmsCIEXYZ*>(cmsReadTag(p, colorants[c])), srgb.colorants[c])) return false;
     // Version 4 profiles record D50 here; many version 2 sRGB profiles
     // record the display's D65 instead.
     if (cmsIsTag(p, cmsSigMediaWhitePointTag)) {
@@ -106,17 +140,13 @@ bool MatrixIsSrgb(cmsHPROFILE p, cmsHPROFILE srgb) {
         const cmsCIEXYZ d65 = {0.9505, 1.0, 1.0890};
         if (!white || !(Near(white, *cmsD50_XYZ()) || Near(white, d65))) return false;
     }
-    const auto* srgbCurve = static_cast<const cmsToneCurve*>(cmsReadTag(srgb, cmsSigRedTRCTag));
-    if (!srgbCurve) return false;
-    const Curve back(cmsReverseToneCurve(srgbCurve));
-    if (!back.c) return false;
     const cmsTagSignature curves[] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
     for (cmsTagSignature tag : curves) {
         const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(p, tag));
         if (!curve) return false;
         for (int v = 0; v < 256; ++v) {
             const float linear = cmsEvalToneCurveFloat(curve, static_cast<float>(v) / 255.0f);
-            const double level = cmsEvalToneCurveFloat(back.c, linear) * 255.0;
+            const double level = cmsEvalToneCurveFloat(srgb.back, linear) * 255.0;
             if (!(std::fabs(level - v) <= LEVEL_TOLERANCE)) return false;
         }
     }
@@ -144,9 +174,30 @@ bool TablesAreSrgb(cmsContext ctx, cmsHPROFILE p, cmsHPROFILE srgb) {
     return true;
 }
 
-bool ProfileIsSrgb(cmsContext ctx, cmsHPROFILE p, cmsHPROFILE srgb) {
+// Little CMS's sRGB profile in a photograph's context, made only when a
+// transform needs it.
+class LazySrgb {
+public:
+    explicit LazySrgb(cmsContext ctx) : m_ctx(ctx) {}
+    ~LazySrgb() {
+        if (m_profile) cmsCloseProfile(m_profile);
+    }
+    LazySrgb(const LazySrgb&) = delete;
+    LazySrgb& operator=(const LazySrgb&) = delete;
+    cmsHPROFILE Get() {
+        if (!m_profile) m_profile = cmsCreate_sRGBProfileTHR(m_ctx);
+        return m_profile;
+    }
+
+private:
+    cmsContext m_ctx;
+    cmsHPROFILE m_profile = nullptr;
+};
+
+bool ProfileIsSrgb(cmsContext ctx, cmsHPROFILE p, LazySrgb& srgb) {
     if (SpaceOf(p) != ProfileSpace::Rgb) return false;
-    return cmsIsMatrixShaper(p) ? MatrixIsSrgb(p, srgb) : TablesAreSrgb(ctx, p, srgb);
+    if (cmsIsMatrixShaper(p)) return MatrixIsSrgb(p);
+    return srgb.Get() && TablesAreSrgb(ctx, p, srgb.Get());
 }
 
 bool IsProfileOfPixels(cmsHPROFILE p) {
@@ -223,34 +274,35 @@ void PhotoColour::Judge(const std::vector<JOCTET>& icc, bool grey, bool keepRgb)
         m_use = ProfileUse::Unfit;
         return;
     }
-    const ProfileHandle srgb(cmsCreate_sRGBProfileTHR(ctx));
-    if (!srgb.h) return;
+    LazySrgb srgb(ctx);
 
     switch (m_space) {
     case ProfileSpace::Rgb:
-        if (ProfileIsSrgb(ctx, p.h, srgb.h)) {
+        if (ProfileIsSrgb(ctx, p.h, srgb)) {
             m_use = ProfileUse::Srgb;
         } else if (keepRgb) {
             m_use = ProfileUse::Kept;
-        } else if (m_shaper.Build(p.h, srgb.h)) {
+        } else if (m_shaper.Build(p.h)) {
             m_use = ProfileUse::Convert;
-        } else {
-            m_transform = cmsCreateTransformTHR(ctx, p.h, TYPE_RGB_8, srgb.h, TYPE_RGB_8, PHOTO_INTENT,
+        } else if (srgb.Get()) {
+            m_transform = cmsCreateTransformTHR(ctx, p.h, TYPE_RGB_8, srgb.Get(), TYPE_RGB_8, PHOTO_INTENT,
                                                 PHOTO_TRANSFORM_FLAGS);
             if (m_transform) m_use = ProfileUse::Convert;
         }
         return;
     case ProfileSpace::Cmyk: {
+        if (!srgb.Get()) return;
         // Adobe's files store 255 for no ink, as the decoder hands them on.
         const cmsUInt32Number in = m_colour == SourceColour::CmykInverted ? TYPE_CMYK_8_REV : TYPE_CMYK_8;
-        m_transform = cmsCreateTransformTHR(ctx, p.h, in, srgb.h, TYPE_RGB_8, PHOTO_INTENT, PHOTO_TRANSFORM_FLAGS);
+        m_transform = cmsCreateTransformTHR(ctx, p.h, in, srgb.Get(), TYPE_RGB_8, PHOTO_INTENT, PHOTO_TRANSFORM_FLAGS);
         if (m_transform) m_use = ProfileUse::Convert;
         return;
     }
     case ProfileSpace::Grey: {
         // 256 levels are all a grey photograph has: a table of them is the
         // whole conversion.
-        const TransformHandle t(cmsCreateTransformTHR(ctx, p.h, TYPE_GRAY_8, srgb.h, TYPE_RGB_8, PHOTO_INTENT,
+        if (!srgb.Get()) return;
+        const TransformHandle t(cmsCreateTransformTHR(ctx, p.h, TYPE_GRAY_8, srgb.Get(), TYPE_RGB_8, PHOTO_INTENT,
                                                 PHOTO_TRANSFORM_FLAGS));
         if (!t.h) return;
         JSAMPLE levels[256];
@@ -521,10 +573,9 @@ AVX2 void ShaperAvx2(const float* columns, const uint8_t* encoding, const JSAMPL
 
 }  // namespace
 
-bool ShaperToSrgb::Build(void* profile, void* srgbProfile) {
+bool ShaperToSrgb::Build(void* profile) {
     m_columns.clear();
     const auto p = static_cast<cmsHPROFILE>(profile);
-    const auto srgb = static_cast<cmsHPROFILE>(srgbProfile);
     if (cmsGetColorSpace(p) != cmsSigRgbData || cmsGetPCS(p) != cmsSigXYZData || !cmsIsMatrixShaper(p)) return false;
     // Little CMS prefers a profile's tables to its matrix.
     for (cmsTagSignature tables : {cmsSigAToB0Tag, cmsSigAToB1Tag, cmsSigAToB2Tag, cmsSigDToB0Tag, cmsSigDToB1Tag,
@@ -532,8 +583,14 @@ bool ShaperToSrgb::Build(void* profile, void* srgbProfile) {
         if (cmsIsTag(p, tables)) return false;
     // Colorants hold the profile's white adapted to D50 already; sRGB's
     // inverse takes that to linear sRGB.
+    const SrgbReference& srgb = Srgb();
     double from[3][3], to[3][3], back[3][3], m[3][3];
-    if (!ColorantMatrix(p, from) || !ColorantMatrix(srgb, to) || !Invert(to, back)) return false;
+    for (int c = 0; c < 3; ++c) {
+        to[0][c] = srgb.colorants[c].X;
+        to[1][c] = srgb.colorants[c].Y;
+        to[2][c] = srgb.colorants[c].Z;
+    }
+    if (!srgb.Ready() || !ColorantMatrix(p, from) || !Invert(to, back)) return false;
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c) {
             m[r][c] = back[r][0] * from[0][c] + back[r][1] * from[1][c] + back[r][2] * from[2][c];

@@ -35,10 +35,9 @@ enum class ProfileUse {
 // level of Little CMS's own.
 class ShaperToSrgb {
 public:
-    // From an opened profile and Little CMS's sRGB (cmsHPROFILE both). False
-    // when its conversion is more than curves and a matrix, which is then
-    // Little CMS's to do.
-    bool Build(void* profile, void* srgb);
+    // From an opened profile (cmsHPROFILE). False when its conversion is
+    // more than curves and a matrix, which is then Little CMS's to do.
+    bool Build(void* profile);
     bool Ready() const { return !m_columns.empty(); }
     void Clear() { m_columns.clear(); }
 
