@@ -2,9 +2,10 @@
 // A photograph's embedded ICC profile and what it means for its pixels.
 // Labs read the numbers of a JPEG as sRGB; a photograph in Adobe RGB (most
 // cameras can) or Display P3 (phones) would print dull or garish. Such
-// photographs go through one Little CMS transform to sRGB; photographs
-// without a profile, or with one that is sRGB under another name, keep
-// exactly the pixels they always had.
+// photographs are converted to sRGB (matrix profiles by ShaperToSrgb, the
+// others by one Little CMS transform); photographs without a profile, or
+// with one that is sRGB under another name, keep exactly the pixels they
+// always had.
 #include <cstddef>
 #include <cstdint>
 #include <string>
