@@ -54,6 +54,22 @@ constexpr JDIMENSION COLUMN_MARGIN = 2;
 // last ends on an iMCU boundary, where skipping is cheapest.
 constexpr JDIMENSION SKIP_CHUNK = 256;
 
+// With the encoder on a thread of its own, that thread prepares the second
+// half of each batch's rows when the colour conversion keeps no state
+// between calls (a matrix profile's): the decoder's thread, which decodes
+// as long as the other encodes, would otherwise carry the whole conversion.
+// Each row goes through the same arithmetic on either thread.
+struct JobPreparer final : RowPreparer {
+    const PhotoColour* colour = nullptr;
+    const uint8_t* tone = nullptr;
+    size_t offset = 0;
+    JDIMENSION width = 0;
+    void Prepare(RowBatch& batch, int i) const override {
+        PrepareRow(*colour, tone, batch.decoded[i] + offset, batch.rows[i], width);
+    }
+};
+constexpr int DECODER_PREPARES = ROWS_PER_BATCH / 2;
+
 struct ExportJob {
     FILE* source = nullptr;
     FILE* destination = nullptr;  // the temporary file
@@ -84,6 +100,7 @@ struct ExportJob {
     const ExportExtras* extras = nullptr;
     const SourceMetadata* metadata = nullptr;  // markers for the new file
     EncoderThread* encoder = nullptr;          // set when a spare core may take the encoder
+    JobPreparer preparer;
 };
 
 // Every decoded row goes through here on its way to the encoder, whichever
@@ -235,6 +252,12 @@ bool Stream(ExportJob& job) {
 
     // With a spare core the batches go to the encoder's own thread; the
     // rows and their order stay the same.
+    // A mirrored row is reversed once prepared, which only this thread does.
+    const bool share = job.photoColour.Shaper() != nullptr && !mirror;
+    job.preparer.colour = &job.photoColour;
+    job.preparer.tone = job.tone;
+    job.preparer.offset = offset;
+    job.preparer.width = outWidth;
     int pending = 0;
     RowBatch* batch = &own;
     for (JDIMENSION y = top; y < bottom; ++y) {
@@ -242,17 +265,20 @@ bool Stream(ExportJob& job) {
         JSAMPROW row = batch->decoded[pending];
         jpeg_read_scanlines(&dinfo, &row, 1);
         JSAMPROW rgb = batch->rows[pending];
-        PrepareRow(job, row + offset, rgb, outWidth);
-        if (mirror) MirrorRow(rgb, outWidth);
+        if (batch == &own || !share || pending < DECODER_PREPARES) {
+            PrepareRow(job, row + offset, rgb, outWidth);
+            if (mirror) MirrorRow(rgb, outWidth);
+        }
         if (++pending == ROWS_PER_BATCH || y + 1 == bottom) {
             if (batch != &own) {
                 batch->count = pending;
+                batch->prepared = share ? std::min(pending, DECODER_PREPARES) : pending;
                 encoder->Push(batch);
             } else {
                 jpeg_write_scanlines(&cinfo, batch->rows, pending);
                 if (encoder && y + 1 < bottom)
                     encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, dinfo.output_width * components,
-                                   converted ? rowBytes : 0, offset);
+                                   converted ? rowBytes : 0, offset, &job.preparer);
             }
             pending = 0;
         }

@@ -6,7 +6,7 @@
 #include "imaging/Export.h"
 
 bool EncoderThread::Start(SpareCores& cores, jpeg_compress_struct& cinfo, JpegErrorTrap& trap, size_t decodedBytes,
-                          size_t convertedBytes, size_t offset) {
+                          size_t convertedBytes, size_t offset, const RowPreparer* preparer) {
     if (Running() || !cores.Claim()) return false;
     const size_t perRow = decodedBytes + convertedBytes;
     try {
@@ -28,6 +28,7 @@ bool EncoderThread::Start(SpareCores& cores, jpeg_compress_struct& cinfo, JpegEr
     }
     m_ending = m_abandon = m_failed = false;
     m_cores = &cores;
+    m_preparer = preparer;
     m_cinfo = &cinfo;
     m_trap = &trap;
     m_callerJump = trap.target;
@@ -52,6 +53,8 @@ void EncoderThread::Run() {
         return;
     }
     while (RowBatch* batch = Pop()) {
+        if (m_preparer)
+            for (int i = batch->prepared; i < batch->count; ++i) m_preparer->Prepare(*batch, i);
         jpeg_write_scanlines(m_cinfo, batch->rows, static_cast<JDIMENSION>(batch->count));
         Done(batch);
     }

@@ -23,6 +23,19 @@ struct RowBatch {
     JSAMPROW decoded[ROWS_PER_BATCH];  // what the decoder writes into
     JSAMPROW rows[ROWS_PER_BATCH];     // what the encoder takes
     int count = 0;
+    // Rows from here on are still decoded rows for the encoder's thread to
+    // prepare (RowPreparer) before it writes them.
+    int prepared = ROWS_PER_BATCH;
+};
+
+// Prepares row i of a batch: from batch.decoded[i] into batch.rows[i]. Must
+// give the same bytes on either thread.
+class RowPreparer {
+public:
+    virtual void Prepare(RowBatch& batch, int i) const = 0;
+
+protected:
+    ~RowPreparer() = default;
 };
 
 class EncoderThread {
@@ -37,8 +50,9 @@ public:
     // hold decodedBytes per decoded row and, when convertedBytes is not 0,
     // rows converted into a buffer of their own; otherwise the encoder reads
     // a decoded row from byte offset on.
+    // preparer: finishes the rows a batch leaves unprepared (none if null).
     bool Start(SpareCores& cores, jpeg_compress_struct& cinfo, JpegErrorTrap& trap, size_t decodedBytes,
-               size_t convertedBytes, size_t offset);
+               size_t convertedBytes, size_t offset, const RowPreparer* preparer = nullptr);
     bool Running() const { return m_thread.joinable(); }
     // A batch to fill; null when the encoder has failed.
     RowBatch* Free();
@@ -73,4 +87,5 @@ private:
     JpegErrorTrap* m_trap = nullptr;
     std::jmp_buf* m_callerJump = nullptr;
     SpareCores* m_cores = nullptr;
+    const RowPreparer* m_preparer = nullptr;
 };

@@ -3,6 +3,8 @@
 // profiles are made here with Little CMS, but for the sRGB ones Debian ships.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include <lcms2.h>
@@ -26,12 +28,15 @@ std::string Saved(cmsHPROFILE p) {
     return bytes;
 }
 
-std::string RgbProfile(const cmsCIExyY& white, const cmsCIExyYTRIPLE& primaries, double gamma) {
-    cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
+std::string RgbProfile(const cmsCIExyY& white, const cmsCIExyYTRIPLE& primaries, cmsToneCurve* curve) {
     cmsToneCurve* curves[3] = {curve, curve, curve};
     const std::string bytes = Saved(cmsCreateRGBProfile(&white, &primaries, curves));
     cmsFreeToneCurve(curve);
     return bytes;
+}
+
+std::string RgbProfile(const cmsCIExyY& white, const cmsCIExyYTRIPLE& primaries, double gamma) {
+    return RgbProfile(white, primaries, cmsBuildGamma(nullptr, gamma));
 }
 
 const cmsCIExyY D65 = {0.3127, 0.3290, 1.0};
@@ -39,6 +44,35 @@ const cmsCIExyY D50 = {0.3457, 0.3585, 1.0};
 
 std::string AdobeRgb() { return RgbProfile(D65, {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}}, 563.0 / 256); }
 std::string ProPhoto() { return RgbProfile(D50, {{0.7347, 0.2653, 1}, {0.1596, 0.8404, 1}, {0.0366, 0.0001, 1}}, 1.8); }
+// Display P3: a phone's colours, with sRGB's tone curve.
+std::string DisplayP3() {
+    const cmsFloat64Number srgbCurve[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    return RgbProfile(D65, {{0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}},
+                      cmsBuildParametricToneCurve(nullptr, 4, srgbCurve));
+}
+// Adobe RGB whose black is a dark grey: Little CMS maps it to black.
+std::string AdobeRgbGreyBlack() {
+    const cmsFloat64Number lifted[7] = {2.2, 0.98, 0.0, 0.0, 0.0, 0.02, 0.02};
+    return RgbProfile(D65, {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}},
+                      cmsBuildParametricToneCurve(nullptr, 5, lifted));
+}
+// Adobe RGB's matrix beside a table, which Little CMS takes instead.
+std::string AdobeRgbWithTable() {
+    const cmsCIExyYTRIPLE primaries = {{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE p = cmsCreateRGBProfile(&D65, &primaries, curves);
+    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 3, 3);
+    cmsPipelineInsertStage(lut, cmsAT_BEGIN, cmsStageAllocToneCurves(nullptr, 3, curves));
+    const cmsFloat64Number toXyz[9] = {0.45, 0.35, 0.15, 0.22, 0.72, 0.06, 0.02, 0.1, 0.7};
+    const cmsFloat64Number offset[3] = {0, 0, 0};
+    cmsPipelineInsertStage(lut, cmsAT_END, cmsStageAllocMatrix(nullptr, 3, 3, toXyz, offset));
+    cmsPipelineInsertStage(lut, cmsAT_END, cmsStageAllocToneCurves(nullptr, 3, nullptr));
+    cmsWriteTag(p, cmsSigAToB0Tag, lut);
+    cmsPipelineFree(lut);
+    cmsFreeToneCurve(gamma);
+    return Saved(p);
+}
 // sRGB's primaries with a plain gamma: close, but not sRGB.
 std::string SrgbGamma22() { return RgbProfile(D65, {{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}}, 2.2); }
 
@@ -105,6 +139,32 @@ std::vector<uint8_t> ToSrgb(const std::string& icc, const std::vector<uint8_t>& 
     cmsCloseProfile(srgb);
     cmsCloseProfile(from);
     return out;
+}
+
+// The program's own conversion of a three-byte photograph's pixels.
+std::vector<uint8_t> Converted(const std::string& icc, const std::vector<uint8_t>& pixels) {
+    PhotoColour colour;
+    colour.Prepare(std::vector<JOCTET>(icc.begin(), icc.end()), SourceColour::Rgb, false);
+    EXPECT_TRUE(colour.Converts());
+    std::vector<uint8_t> out(pixels.size());
+    colour.ToSrgb(pixels.data(), out.data(), pixels.size() / 3);
+    return out;
+}
+
+int MaxDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    EXPECT_EQ(a.size(), b.size());
+    int most = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) most = std::max(most, std::abs(int(a[i]) - int(b[i])));
+    return most;
+}
+
+// Every third level of each channel, and the brightest.
+std::vector<uint8_t> ColourGrid() {
+    std::vector<uint8_t> grid;
+    for (int r = 0; r < 256; r += 3)
+        for (int g = 0; g < 256; g += 3)
+            for (int b = 0; b < 256; b += 3) grid.insert(grid.end(), {uint8_t(r), uint8_t(g), uint8_t(b)});
+    return grid;
 }
 
 std::vector<uint8_t> Crop(const Decoded& d, const CRect& r) {
@@ -190,17 +250,19 @@ TEST_F(ColourTest, SrgbProfilesOfAnyNameOrVersionChangeNoByte) {
     }
 }
 
-// The rows of the frame through Little CMS, then the tone curve, then a
-// plain encoder: on one thread or with the encoder on its own. The preview
-// is the plain preview converted.
-TEST_F(ColourTest, WideGamutExportIsLittleCmsConversionOfTheDecodedCrop) {
+// The rows of the frame through the conversion, then the tone curve, then
+// a plain encoder: on one thread or with the encoder on its own. The preview
+// is the plain preview converted. Matrix profiles are converted without
+// Little CMS, so its results are met within a level, not to the byte.
+TEST_F(ColourTest, WideGamutExportIsTheConversionOfTheDecodedCrop) {
     WriteFile(Host("plain.jpg"), photo);
     const std::vector<uint8_t> decoded = Crop(DecodeFully(Host("plain.jpg"), false), crop);
     ToneCurve bright;
     ApplyPreset(bright, *FindPresetByIndex(3));
     bright.UpdateLut();
     for (const std::string& icc : {AdobeRgb(), ProPhoto()}) {
-        std::vector<uint8_t> expected = ToSrgb(icc, decoded, TYPE_RGB_8);
+        std::vector<uint8_t> expected = Converted(icc, decoded);
+        EXPECT_LE(MaxDifference(expected, ToSrgb(icc, decoded, TYPE_RGB_8)), 1);
         const std::string plain = EncodePlain(expected.data(), crop.Width(), crop.Height(), 95);
         PhotoReport report;
         EXPECT_TRUE(Export(icc, identity, ExportExtras(), &report) == plain);
@@ -210,10 +272,85 @@ TEST_F(ColourTest, WideGamutExportIsLittleCmsConversionOfTheDecodedCrop) {
         threads.cores = &cores;
         EXPECT_TRUE(Export(icc, identity, threads) == plain);
 
+        // The encoder's thread prepares half of each batch's rows then.
         for (uint8_t& v : expected) v = static_cast<uint8_t>(bright.m_lut[v]);
-        EXPECT_TRUE(Export(icc, bright) == EncodePlain(expected.data(), crop.Width(), crop.Height(), 95));
+        const std::string brighter = EncodePlain(expected.data(), crop.Width(), crop.Height(), 95);
+        EXPECT_TRUE(Export(icc, bright) == brighter);
+        EXPECT_TRUE(Export(icc, bright, threads) == brighter);
 
-        EXPECT_TRUE(Preview(L"\\src.jpg") == ToSrgb(icc, plainPreview, TYPE_RGB_8));
+        const std::vector<uint8_t> preview = Preview(L"\\src.jpg");
+        EXPECT_TRUE(preview == Converted(icc, plainPreview));
+        EXPECT_LE(MaxDifference(preview, ToSrgb(icc, plainPreview, TYPE_RGB_8)), 1);
+    }
+}
+
+// The wide-gamut profiles in circulation are matrices and tone curves; their
+// conversion is the program's own and meets Little CMS's within a level
+// over the whole colour cube, out-of-gamut corners included.
+TEST_F(ColourTest, MatrixProfilesMeetLittleCmsWithinALevel) {
+    std::vector<std::string> profiles = {AdobeRgb(), ProPhoto(), DisplayP3(), SrgbGamma22()};
+    for (const char* debian : {"/usr/share/color/icc/colord/AdobeRGB1998.icc", "/usr/share/color/icc/colord/ProPhotoRGB.icc"})
+        if (std::filesystem::exists(debian)) profiles.push_back(ReadFile(debian));
+    const std::vector<uint8_t> grid = ColourGrid();
+    for (size_t i = 0; i < profiles.size(); ++i) {
+        SCOPED_TRACE(i);
+        PhotoColour colour;
+        colour.Prepare(std::vector<JOCTET>(profiles[i].begin(), profiles[i].end()), SourceColour::Rgb, false);
+        ASSERT_NE(colour.Shaper(), nullptr);
+        const std::vector<uint8_t> ours = Converted(profiles[i], grid), theirs = ToSrgb(profiles[i], grid, TYPE_RGB_8);
+        EXPECT_LE(MaxDifference(ours, theirs), 1);
+        // Black, white and greys are where a level shows most.
+        for (size_t p = 0; p < grid.size(); p += 3) {
+            if (grid[p] != grid[p + 1] || grid[p] != grid[p + 2] || (grid[p] != 0 && grid[p] != 255)) continue;
+            EXPECT_TRUE(ours[p] == grid[p] && ours[p + 1] == grid[p] && ours[p + 2] == grid[p]) << int(grid[p]);
+        }
+    }
+}
+
+// A file must come out the same on every processor: the vector kernel and
+// the plain one give the same bytes, for any length and in place.
+TEST_F(ColourTest, ShaperKernelsGiveTheSameBytes) {
+    const std::string icc = ProPhoto();
+    PhotoColour colour;
+    colour.Prepare(std::vector<JOCTET>(icc.begin(), icc.end()), SourceColour::Rgb, false);
+    const ShaperToSrgb* shaper = colour.Shaper();
+    ASSERT_NE(shaper, nullptr);
+    std::vector<uint8_t> pixels = ColourGrid();
+    uint32_t seed = 12345;
+    for (int i = 0; i < 3 * 5000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        pixels.push_back(static_cast<uint8_t>(seed >> 24));
+    }
+    const size_t n = pixels.size() / 3;
+    std::vector<uint8_t> plain(pixels.size());
+    shaper->ConvertPlain(pixels.data(), plain.data(), n);
+    std::vector<uint8_t> inPlace = pixels;
+    shaper->Convert(inPlace.data(), inPlace.data(), n);
+    EXPECT_TRUE(inPlace == plain);
+    if (!ShaperToSrgb::Avx2Available()) GTEST_SKIP() << "no AVX2 here: only the plain kernel runs";
+    std::vector<uint8_t> vector(pixels.size());
+    shaper->ConvertAvx2(pixels.data(), vector.data(), n);
+    EXPECT_TRUE(vector == plain);
+    // Lengths around the vector kernel's blocks, from odd starts.
+    for (size_t length : {0, 1, 2, 3, 5, 31, 32, 33, 63, 64, 65, 127, 130, 1001})
+        for (size_t start : {size_t{0}, size_t{7}}) {
+            std::vector<uint8_t> some(pixels.begin() + start * 3, pixels.begin() + (start + length) * 3);
+            shaper->ConvertAvx2(some.data(), some.data(), length);
+            EXPECT_TRUE(std::equal(some.begin(), some.end(), plain.begin() + start * 3)) << length << " from " << start;
+        }
+}
+
+// What is more than a matrix and curves stays Little CMS's, to the byte: a
+// black that is not black (its compensation maps it to black) and a profile
+// whose table Little CMS prefers to its matrix.
+TEST_F(ColourTest, ProfilesBeyondAMatrixStayWithLittleCms) {
+    const std::vector<uint8_t> grid = ColourGrid();
+    for (const std::string& icc : {AdobeRgbGreyBlack(), AdobeRgbWithTable()}) {
+        PhotoColour colour;
+        colour.Prepare(std::vector<JOCTET>(icc.begin(), icc.end()), SourceColour::Rgb, false);
+        EXPECT_EQ(colour.Use(), ProfileUse::Convert);
+        EXPECT_EQ(colour.Shaper(), nullptr);
+        EXPECT_TRUE(Converted(icc, grid) == ToSrgb(icc, grid, TYPE_RGB_8));
     }
 }
 
