@@ -10,6 +10,7 @@
 #include <lcms2.h>
 
 #include "TestJpeg.h"
+#include "TurnedJpeg.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Export.h"
 #include "imaging/Pipeline.h"
@@ -281,6 +282,38 @@ TEST_F(ColourTest, WideGamutExportIsTheConversionOfTheDecodedCrop) {
         const std::vector<uint8_t> preview = Preview(L"\\src.jpg");
         EXPECT_TRUE(preview == Converted(icc, plainPreview));
         EXPECT_LE(MaxDifference(preview, ToSrgb(icc, plainPreview, TYPE_RGB_8)), 1);
+    }
+}
+
+// A photograph stored on its side and in Adobe RGB: turned first, converted
+// the same, whether it streams (a mirror) or is gathered from a buffer, on
+// one thread or two; its preview is the turned plain preview converted.
+TEST_F(ColourTest, TurnedWideGamutPhotographIsConvertedUpright) {
+    WriteFile(Host("plain.jpg"), photo);
+    const Decoded d = DecodeFully(Host("plain.jpg"), false);
+    const std::string icc = AdobeRgb();
+    AllCores cores;
+    ExportExtras threads;
+    threads.cores = &cores;
+    for (const int tag : {2, 6}) {
+        SCOPED_TRACE(tag);
+        const std::string turned = WithExif(photo, OrientationTiff(tag));
+        const std::vector<uint8_t> upright = TurnUpright(d.pixels, d.width, d.height, tag);
+        const int width = tag == 6 ? d.height : d.width;
+        const CRect frame(33, 17, width - 21, 610);
+        const std::vector<uint8_t> expected =
+            Converted(icc, CropRgb(upright, width, frame.left, frame.top, frame.right, frame.bottom));
+        const std::string plain = EncodePlain(expected.data(), frame.Width(), frame.Height(), 95);
+        const ExportExtras one;
+        const ExportExtras* runs[] = {&threads, &one};
+        for (const ExportExtras* extras : runs) {
+            WriteFile(Host("src.jpg"), WithIccProfile(turned, icc));
+            ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", frame, quiet, identity, 95, *extras), 1);
+            EXPECT_TRUE(ReadFile(Host("out/a.jpg")) == plain);
+        }
+        WriteFile(Host("turned.jpg"), turned);
+        const std::vector<uint8_t> plainTurned = Preview(L"\\turned.jpg");
+        EXPECT_TRUE(Preview(L"\\src.jpg") == Converted(icc, plainTurned));
     }
 }
 
