@@ -27,7 +27,7 @@ std::string Slurp(const std::string& path) {
     return all.str();
 }
 
-// Adobe RGB (1998) as its specification gives it: D65, its primaries and a
+// Adobe RGB (1998) as Adobe publishes it: D65, its primaries and a
 // gamma of 563/256.
 std::string AdobeRgb() {
     const cmsCIExyY white = {0.3127, 0.3290, 1.0};
