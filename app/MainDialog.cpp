@@ -553,6 +553,17 @@ void CMainDialog::OnAdjust() {
     dlg.DoModal();
 }
 
+bool CMainDialog::PickDestination(const wchar_t* title, std::wstring& folder) {
+    CBrowseDialog browser(this);
+    browser.m_nMode = BROWSE_FOLDER;
+    browser.m_strTitle = title;
+    // Return alone writes where the last file went.
+    browser.m_strStartPath = m_order.m_strLastFolder;
+    if (browser.DoModal() != IDOK) return false;
+    folder = m_order.m_strLastFolder = browser.m_strPath;
+    return true;
+}
+
 void CMainDialog::OnGo() {
     // Busy first: during a decode no photograph is loaded yet, and a
     // message box there would stop the decode until it is dismissed.
@@ -561,17 +572,12 @@ void CMainDialog::OnGo() {
         ShowMessageBox(L"Image not loaded", L"Warning", MessageIcon::None, this);
         return;
     }
-    CBrowseDialog browser(this);
-    browser.m_nMode = BROWSE_FOLDER;
-    browser.m_strTitle = L"Select folder for placing the file";
-    // Return alone writes where the last file went.
-    browser.m_strStartPath = m_order.m_strLastFolder;
-    if (browser.DoModal() != IDOK) return;
-    m_order.m_strLastFolder = browser.m_strPath;
+    std::wstring folder;
+    if (!PickDestination(L"Select folder for placing the file", folder)) return;
 
     ExportPlan plan;
     const ExportPlanResult result =
-        PlanExport(browser.m_strPath, m_strSourcePath, PrintFormatSuffixes().at(m_nFormat), m_rcSource, m_sizeSource,
+        PlanExport(folder, m_strSourcePath, PrintFormatSuffixes().at(m_nFormat), m_rcSource, m_sizeSource,
                    GetFrameWidthCm(), GetFrameHeightCm(), plan);
     if (result == ExportPlanResult::OverwritesSource) {
         ShowMessageBox(L"You cannot overwrite the file, please select another folder.", L"Warning:",
@@ -647,18 +653,14 @@ void CMainDialog::OnGoAll() {
         ShowMessageBox(L"Image not loaded", L"Warning", MessageIcon::None, this);
         return;
     }
-    CBrowseDialog browser(this);
-    browser.m_nMode = BROWSE_FOLDER;
-    browser.m_strTitle = L"Select folder for placing the files";
-    browser.m_strStartPath = m_order.m_strLastFolder;
-    if (browser.DoModal() != IDOK) return;
-    m_order.m_strLastFolder = browser.m_strPath;
+    std::wstring folder;
+    if (!PickDestination(L"Select folder for placing the files", folder)) return;
 
     std::vector<OrderResult> results;
     {
         QuietMessages quiet;
         m_bBusy = TRUE;
-        results = WriteOrder(m_order, browser.m_strPath, m_formats, *this, [this](size_t i, size_t n) {
+        results = WriteOrder(m_order, folder, m_formats, *this, [this](size_t i, size_t n) {
             ShowNotice(FormatW(L"%zu of %zu", i + 1, n));
         });
         m_bBusy = FALSE;
@@ -666,7 +668,7 @@ void CMainDialog::OnGoAll() {
     ShowNotice({});
     bool failed = false;
     for (const OrderResult& r : results) failed = failed || !r.ok;
-    ShowMessageBox(OrderMessage(results, browser.m_strPath), {}, failed ? MessageIcon::Information : MessageIcon::None,
+    ShowMessageBox(OrderMessage(results, folder), {}, failed ? MessageIcon::Information : MessageIcon::None,
                    this);
     Invalidate();
 }

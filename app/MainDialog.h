@@ -91,6 +91,9 @@ protected:
     void OnShowLayout() override;
     BOOL PreTranslateMessage(QObject* target, QEvent* event) override;
 
+    // The folder browser for GO!, starting on the last destination; false
+    // when the user cancels.
+    bool PickDestination(const wchar_t* title, std::wstring& folder);
     void ApplyFullScreenLayout();
     void DrawAll(QPainter& painter);
     void DrawCentredBitmap(QPainter& painter, const QImage& picture, int w, int h);

@@ -209,6 +209,42 @@ void PlaceRun(StoredRun* runs, int32_t count, int32_t i, bool mirrored, int32_t 
 }
 
 // Called from Decode, under its jump target; holds nothing with a destructor.
+// The preview's size within the box and how much of the picture W x H each
+// of its pixels averages: step source pixels across, rowsPerBand rows down.
+// Worked out on the upright size, whichever way the picture is stored.
+struct PreviewGrid {
+    int32_t pw = 0, ph = 0;
+    float step = 0.0f;
+    int32_t rowsPerBand = 0;
+};
+
+// False for a box far flatter than any preview area, which truncates the
+// preview to nothing.
+bool FitPreview(CSize box, int32_t W, int32_t H, PreviewGrid& g) {
+    g.pw = box.cx;
+    g.ph = box.cx * H / W;
+    if (g.ph > box.cy) {
+        g.ph = box.cy;
+        g.pw = box.cy * W / H;
+    }
+    if (g.pw < 1 || g.ph < 1) return false;
+    g.step = 1.0f / (static_cast<float>(g.pw) / static_cast<float>(W));
+    g.rowsPerBand = static_cast<int32_t>(std::floor(static_cast<double>(g.step)));
+    return true;
+}
+
+// Preview column x averages picture columns windows[x] .. windows[x+1]-1;
+// columns right of the last window are never looked at.
+int32_t* FillWindows(ByteBuffer& buffer, const PreviewGrid& g, int32_t W) {
+    buffer.Resize((static_cast<size_t>(g.pw) + 1) * sizeof(int32_t));
+    auto* windows = reinterpret_cast<int32_t*>(buffer.Data());
+    for (int32_t x = 0; x <= g.pw; ++x) {
+        const int32_t bound = static_cast<int32_t>(static_cast<float>(x) * g.step);
+        windows[x] = bound < W ? bound : W;
+    }
+    return windows;
+}
+
 Outcome DecodeTurned(PreviewJob& job, Orientation turn, SourceColour colour, int rowsFrom) {
     jpeg_decompress_struct& cinfo = job.cinfo;
     const int32_t SW = static_cast<int32_t>(cinfo.output_width);
@@ -217,30 +253,19 @@ Outcome DecodeTurned(PreviewJob& job, Orientation turn, SourceColour colour, int
     const int32_t W = upright.cx;
     const int32_t H = upright.cy;
 
-    // The same arithmetic as for an upright photograph, on the upright size.
-    int32_t pw = job.box.cx;
-    int32_t ph = job.box.cx * H / W;
-    if (ph > job.box.cy) {
-        ph = job.box.cy;
-        pw = job.box.cy * W / H;
-    }
-    if (pw < 1 || ph < 1) return Outcome::Failed;
-    const float step = 1.0f / (static_cast<float>(pw) / static_cast<float>(W));
-    const int32_t rowsPerBand = static_cast<int32_t>(std::floor(static_cast<double>(step)));
-    if (rowsPerBand < 1) return Outcome::Failed;
+    PreviewGrid grid;
+    if (!FitPreview(job.box, W, H, grid) || grid.rowsPerBand < 1) return Outcome::Failed;
+    const int32_t pw = grid.pw, ph = grid.ph, rowsPerBand = grid.rowsPerBand;
+    const float step = grid.step;
 
     PreviewBuffer& preview = *job.preview;
     preview.Resize(0);
     preview.Resize(static_cast<size_t>(pw) * ph * 3);
 
-    job.windows.Resize((static_cast<size_t>(pw) + 1) * sizeof(int32_t));
-    auto* windows = reinterpret_cast<int32_t*>(job.windows.Data());
+    const int32_t* windows = FillWindows(job.windows, grid, W);
     int32_t widestWindow = 0;
-    for (int32_t x = 0; x <= pw; ++x) {
-        const int32_t bound = static_cast<int32_t>(static_cast<float>(x) * step);
-        windows[x] = bound < W ? bound : W;
-        if (x > 0 && windows[x] - windows[x - 1] > widestWindow) widestWindow = windows[x] - windows[x - 1];
-    }
+    for (int32_t x = 1; x <= pw; ++x)
+        if (windows[x] - windows[x - 1] > widestWindow) widestWindow = windows[x] - windows[x - 1];
     job.reciprocals.Resize(static_cast<size_t>(pw) * sizeof(uint64_t));
     auto* reciprocals = reinterpret_cast<uint64_t*>(job.reciprocals.Data());
     for (int32_t x = 0; x < pw; ++x) {
@@ -393,17 +418,10 @@ Outcome Decode(PreviewJob& job) {
 
     const int32_t W = static_cast<int32_t>(width);
     const int32_t H = static_cast<int32_t>(height);
-    int32_t pw = job.box.cx;
-    int32_t ph = job.box.cx * H / W;
-    if (ph > job.box.cy) {
-        ph = job.box.cy;
-        pw = job.box.cy * W / H;
-    }
-    // Only a box far flatter than any preview area can truncate to nothing.
-    if (pw < 1 || ph < 1) return Outcome::Failed;
-
-    const float step = 1.0f / (static_cast<float>(pw) / static_cast<float>(W));
-    const int32_t rowsPerBand = static_cast<int32_t>(std::floor(static_cast<double>(step)));
+    PreviewGrid grid;
+    if (!FitPreview(job.box, W, H, grid)) return Outcome::Failed;
+    const int32_t pw = grid.pw, ph = grid.ph, rowsPerBand = grid.rowsPerBand;
+    const float step = grid.step;
 
     // Rows that never get a complete band stay black, whatever the buffer
     // held before.
@@ -418,14 +436,7 @@ Outcome Decode(PreviewJob& job) {
     auto* sums16 = reinterpret_cast<uint16_t*>(job.columnSums.Data());
     auto* sums32 = reinterpret_cast<uint32_t*>(job.columnSums.Data());
 
-    // Preview column x averages source columns windows[x] .. windows[x+1]-1.
-    // Columns right of the last window are never looked at.
-    job.windows.Resize((static_cast<size_t>(pw) + 1) * sizeof(int32_t));
-    auto* windows = reinterpret_cast<int32_t*>(job.windows.Data());
-    for (int32_t x = 0; x <= pw; ++x) {
-        const int32_t bound = static_cast<int32_t>(static_cast<float>(x) * step);
-        windows[x] = bound < W ? bound : W;
-    }
+    const int32_t* windows = FillWindows(job.windows, grid, W);
     const int32_t usedColumns = windows[pw];
     if (narrowSums) {
         job.reciprocals.Resize(static_cast<size_t>(pw) * sizeof(uint64_t));
