@@ -7,8 +7,8 @@
 #include <QPainter>
 #include <QScreen>
 
-#include "app/ExportPlan.h"
-#include "app/PhotoFolder.h"
+#include "print/ExportPlan.h"
+#include "print/PhotoFolder.h"
 #include "browse/BrowseDialog.h"
 #include "imaging/DibBitmap.h"
 #include "imaging/DibImage.h"

@@ -5,9 +5,9 @@
 #include <QIcon>
 #include <string>
 
-#include "app/CropFrame.h"
-#include "app/PrintFormatTable.h"
-#include "app/PrintOrder.h"
+#include "print/CropFrame.h"
+#include "print/PrintFormatTable.h"
+#include "print/PrintOrder.h"
 #include "imaging/PreviewBuffer.h"
 #include "platform/Dialog.h"
 #include "platform/Gdi.h"

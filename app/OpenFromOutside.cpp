@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "app/HostPhoto.h"
+#include "print/HostPhoto.h"
 #include "app/MainDialog.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"

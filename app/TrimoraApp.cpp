@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "app/CommandLine.h"
-#include "app/HostPhoto.h"
+#include "print/HostPhoto.h"
 #include "app/MainDialog.h"
 #include "imaging/TempFile.h"
 #include "platform/DeviceFs.h"

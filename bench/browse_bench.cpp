@@ -21,7 +21,7 @@
 #include <functional>
 #include <random>
 
-#include "app/PhotoFolder.h"
+#include "print/PhotoFolder.h"
 #include "browse/BrowseDialog.h"
 #include "platform/MessageBox.h"
 #include "tests/browse/FakeTree.h"

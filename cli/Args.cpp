@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <limits>
 
-#include "app/PrintFormatTable.h"
+#include "print/PrintFormatTable.h"
 #include "platform/Strings.h"
 #include "tone/Presets.h"
 

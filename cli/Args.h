@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ExportPlan.h"
-#include "app/PrintFormatTable.h"
+#include "print/ExportPlan.h"
+#include "print/PrintFormatTable.h"
 #include "platform/WinTypes.h"
 
 enum class CliCommand { None, Formats, Export, Preview, Curve };

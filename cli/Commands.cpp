@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/CropFrame.h"
-#include "app/ExportPlan.h"
-#include "app/PrintFormatTable.h"
+#include "print/CropFrame.h"
+#include "print/ExportPlan.h"
+#include "print/PrintFormatTable.h"
 #include "cli/HostPaths.h"
 #include "cli/JpegHeader.h"
 #include "cli/PhotoMessages.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ExportPlan.h"  // DotsPerInch: the window shows the same figure
+#include "print/ExportPlan.h"  // DotsPerInch: the window shows the same figure
 #include "platform/WinTypes.h"
 
 // How far a lossless cut moved the frame onto the source's block grid.

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 
 #include "app/CommandLine.h"
-#include "app/HostPhoto.h"
+#include "print/HostPhoto.h"
 #include "app/MainDialog.h"
 #include "imaging/TestJpeg.h"
 #include "platform/DeviceFs.h"

@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <unistd.h>
 
-#include "app/ExportPlan.h"
+#include "print/ExportPlan.h"
 #include "app/MainDialog.h"
 #include "imaging/DibImage.h"
 #include "imaging/TestJpeg.h"

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <limits>
 
-#include "app/ExportPlan.h"
-#include "app/PrintFormatTable.h"
+#include "print/ExportPlan.h"
+#include "print/PrintFormatTable.h"
 #include "tests/platform/TempFolder.h"
 
 namespace {

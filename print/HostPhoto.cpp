@@ -1,4 +1,4 @@
-#include "app/HostPhoto.h"
+#include "print/HostPhoto.h"
 
 #include <sys/stat.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/PrintFormatTable.h"
+#include "print/PrintFormatTable.h"
 #include "imaging/Pipeline.h"
 #include "platform/ProgressSink.h"
 #include "platform/WinTypes.h"

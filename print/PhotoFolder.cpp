@@ -1,4 +1,4 @@
-#include "app/PhotoFolder.h"
+#include "print/PhotoFolder.h"
 
 #include "browse/BrowseTree.h"
 #include "platform/DeviceFs.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/PrintFormatTable.h"
+#include "print/PrintFormatTable.h"
 
 namespace {
 // The status line's text for a format, as the window formats it.

@@ -1,4 +1,4 @@
-#include "app/PrintFormatTable.h"
+#include "print/PrintFormatTable.h"
 
 #include <cwctype>
 

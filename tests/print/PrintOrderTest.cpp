@@ -6,8 +6,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/ExportPlan.h"
-#include "app/PrintOrder.h"
+#include "print/ExportPlan.h"
+#include "print/PrintOrder.h"
 #include "tests/imaging/TestJpeg.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"

@@ -1,4 +1,4 @@
-#include "app/CropFrame.h"
+#include "print/CropFrame.h"
 
 void KeepHeightFromWidth(CRect& r, BOOL fromBottom, float widthCm, float heightCm) {
     int32_t w = r.right - r.left;

@@ -1,9 +1,9 @@
-#include "app/PrintOrder.h"
+#include "print/PrintOrder.h"
 
 #include <cstring>
 
-#include "app/ExportPlan.h"
-#include "app/PhotoFolder.h"
+#include "print/ExportPlan.h"
+#include "print/PhotoFolder.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "app/CropFrame.h"
-#include "app/PrintFormatTable.h"
+#include "print/CropFrame.h"
+#include "print/PrintFormatTable.h"
 
 namespace {
 // The frame over a fixed preview area, as on a 240 x 320 handheld.

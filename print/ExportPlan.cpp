@@ -1,4 +1,4 @@
-#include "app/ExportPlan.h"
+#include "print/ExportPlan.h"
 
 #include <sys/stat.h>
 
