@@ -12,7 +12,7 @@
 #include "browse/BrowseDialog.h"
 #include "imaging/DibBitmap.h"
 #include "imaging/DibImage.h"
-#include "imaging/Pipeline.h"
+#include "app/PipelineWrappers.h"
 #include "platform/MessageBox.h"
 #include "platform/Resources.h"
 #include "platform/Strings.h"
@@ -658,6 +658,7 @@ void CMainDialog::OnGoAll() {
 
     std::vector<OrderResult> results;
     {
+        CWaitCursor wait;
         QuietMessages quiet;
         m_bBusy = TRUE;
         results = WriteOrder(m_order, folder, m_formats, *this, [this](size_t i, size_t n) {

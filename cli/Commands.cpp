@@ -15,7 +15,6 @@
 #include "print/ExportPlan.h"
 #include "print/PrintFormatTable.h"
 #include "cli/HostPaths.h"
-#include "cli/JpegHeader.h"
 #include "cli/PhotoMessages.h"
 #include "cli/PreviewFile.h"
 #include "cli/Reporter.h"
@@ -23,8 +22,8 @@
 #include "imaging/Export.h"
 #include "imaging/Metadata.h"
 #include "imaging/Pipeline.h"
+#include "imaging/SourcePhoto.h"
 #include "platform/DeviceFs.h"
-#include "platform/MessageBox.h"
 #include "platform/Strings.h"
 #include "tone/Presets.h"
 #include "tone/ToneCurve.h"
@@ -33,54 +32,16 @@ namespace {
 
 constexpr const char* kProgram = "trimora-cli";
 
-// The photograph a worker is busy with, so that a message the engine shows
-// from inside it can say which one it is about.
-thread_local const std::string* t_currentFile = nullptr;
-thread_local int t_messages = 0;
-// Why the photograph failed, for its result record: the last refusal said.
-thread_local std::string t_failure;
-
-class CurrentFile {
-public:
-    explicit CurrentFile(const std::string& name) : m_previous(t_currentFile) {
-        t_currentFile = &name;
-        t_messages = 0;
-        t_failure.clear();
-    }
-    ~CurrentFile() { t_currentFile = m_previous; }
-
-private:
-    const std::string* m_previous;
-};
-
 std::string About(const std::string& file, const std::string& text) {
     return std::string(kProgram) + ": " + file + ": " + text;
 }
 
-// The same, for the reason a photograph is not written.
-std::string Failure(const std::string& file, const std::string& text) {
-    t_failure = text;
+// The same, for the reason a photograph is not written, which its result
+// record keeps.
+std::string Failure(ExportRecord& record, const std::string& file, const std::string& text) {
+    record.error = text;
     return About(file, text);
 }
-
-// The engine's message boxes become lines on the error stream. Whatever the
-// handler was before comes back when the command ends.
-class MessagesToReporter {
-public:
-    explicit MessagesToReporter(Reporter& reporter) {
-        m_previous = SetMessageBoxHandler([&reporter](const MessageRequest& request) {
-            const std::string text = ToUtf8(request.text);
-            t_failure = text;
-            reporter.Message(t_currentFile ? About(*t_currentFile, text) : std::string(kProgram) + ": " + text);
-            ++t_messages;
-            return 1;
-        });
-    }
-    ~MessagesToReporter() { SetMessageBoxHandler(std::move(m_previous)); }
-
-private:
-    MessageBoxHandler m_previous;
-};
 
 // What identifies the file a host path leads to: the file itself when it
 // exists (so that links and other spellings meet), its path otherwise, in
@@ -181,43 +142,36 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
     ExportJob& job = run.jobs[index];
     Reporter& reporter = *run.reporter;
 
-    JpegHeader header;
-    std::string error;
-    if (!ReadJpegHeader(job.source, header, error)) {
-        reporter.Message(Failure(job.display, error));
+    // Opened once for the whole export. Its header is read as the size's
+    // and the frame's; damage in it is for the export to refuse (--strict).
+    SourcePhoto source;
+    PhotoReport opened;
+    if (!source.Open(job.source, opened)) {
+        reporter.Message(Failure(record, job.display, FailureText(opened, "")));
         return false;
     }
-    if (header.damagedOrientation) {
+    const PhotoFacts& facts = source.Facts();
+    if (facts.damagedOrientation) {
         record.warnings.push_back(DamagedOrientationText());
         reporter.Message(About(job.display, DamagedOrientationText()));
     }
-    CSize size(header.width, header.height);
-    // The size rule is the stored size's, as the decoder reports it.
-    if (header.storedWidth < 800 || header.storedHeight < 600) {
-        // The preview decoder owns the size rule and its message; asking it
-        // costs nothing for a photograph this small.
-        CSize box(800, 600), decoded;
-        PreviewBuffer preview;
-        NullProgressSink quiet;
-        PhotoReport report;
-        report.strict = o.strict;
-        if (!LoadPreview(job.source, box, decoded, preview, quiet, &report)) {
-            const std::string why = FailureText(report, "");
-            if (!why.empty() || t_messages == 0)
-                reporter.Message(Failure(job.display, why.empty() ? "Cannot open this file" : why));
-            return false;
-        }
-        size = decoded;
+    const CSize size = facts.Upright();
+    PhotoReport sizeRule;
+    sizeRule.strict = o.strict;
+    if (!CheckSizeRule(source, sizeRule)) {
+        reporter.Message(Failure(record, job.display, FailureText(sizeRule, "")));
+        return false;
     }
+    std::string error;
 
     const CRect frame = FrameFor(o, size, run.widthCm, run.heightCm);
     ExportPlan plan;
     switch (PlanExport(run.folder, job.source, run.suffix, frame, size, run.widthCm, run.heightCm, plan)) {
     case ExportPlanResult::OverwritesSource:
-        reporter.Message(Failure(job.display, "You cannot overwrite the file, please select another folder."));
+        reporter.Message(Failure(record, job.display, "You cannot overwrite the file, please select another folder."));
         return false;
     case ExportPlanResult::EmptyRect:
-        reporter.Message(Failure(job.display, "the frame lies outside the photograph; nothing to export"));
+        reporter.Message(Failure(record, job.display, "the frame lies outside the photograph; nothing to export"));
         return false;
     case ExportPlanResult::Ready:
         break;
@@ -244,9 +198,9 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
     };
     if (o.lossless) {
         LosslessCut cut;
-        const int ok = ExportLossless(job.source, plan.outputPath, plan.rcExport, extras, cut, error);
+        const int ok = ExportLossless(source, plan.outputPath, plan.rcExport, extras, cut, error);
         if (!ok) {
-            reporter.Message(Failure(job.display, error));
+            reporter.Message(Failure(record, job.display, error));
             warn();
             return false;
         }
@@ -261,10 +215,10 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
     }
     PhotoReport report;
     report.strict = o.strict;
-    const int ok =
-        ExportFramedImageWith(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, extras, &report);
+    const int ok = ExportFrame(source, plan.outputPath, plan.rcExport, sink, ExportLevels(curve).Table(), o.quality,
+                               extras, report);
     if (!ok) {
-        reporter.Message(Failure(job.display, FailureText(report, outputHost)));
+        reporter.Message(Failure(record, job.display, FailureText(report, outputHost)));
         warn();
         return false;
     }
@@ -284,18 +238,17 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
 void ExportWorker(size_t index, void* context) {
     ExportRun& run = *static_cast<ExportRun*>(context);
     ExportJob& job = run.jobs[index];
-    CurrentFile current(job.display);
     ExportRecord record;
     record.source = job.display;
     bool ok = false;
     if (!job.error.empty())
-        run.reporter->Message(Failure(job.display, job.error));
+        run.reporter->Message(Failure(record, job.display, job.error));
     else
         ok = ExportOne(run, index, record);
     if (!ok) {
         ++run.failed;
         record.ok = false;
-        record.error = t_failure.empty() ? "not written" : t_failure;
+        if (record.error.empty()) record.error = "not written";
     }
     run.cores.Finished();
     // A failure has no tab line: its message on the error stream says it all.
@@ -356,18 +309,14 @@ int RunPreview(const CliOptions& o, const CliStreams& s) {
         return 1;
     }
     Reporter reporter(1, s.out, s.err, s.bar);
-    MessagesToReporter messages(reporter);
-    CurrentFile current(photo);
 
     CSize box = o.box, size;
     PreviewBuffer preview;
     JobProgressSink sink(reporter, 0);
     PhotoReport report;
     report.strict = o.strict;
-    if (!LoadPreview(source, box, size, preview, sink, &report)) {
-        const std::string why = FailureText(report, "");
-        if (!why.empty() || t_messages == 0)
-            reporter.Message(About(photo, why.empty() ? "Cannot open this file" : why));
+    if (!DecodePreview(source, box, size, preview, sink, report)) {
+        reporter.Message(About(photo, FailureText(report, "")));
         return 1;
     }
     const std::string damage = DamageText(report);
@@ -467,10 +416,7 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     run.cores.Reset(threads, run.jobs.size());
     Reporter reporter(run.jobs.size(), s.out, s.err, s.bar);
     run.reporter = &reporter;
-    {
-        MessagesToReporter messages(reporter);
-        RunParallel(run.jobs.size(), threads, ExportWorker, &run);
-    }
+    RunParallel(run.jobs.size(), threads, ExportWorker, &run);
     reporter.Close();
     return run.failed > 0 || failedEarly > 0 || run.jobs.empty() ? 1 : 0;
 }

@@ -23,7 +23,9 @@ std::string FailureText(const PhotoReport& report, const std::string& destinatio
     case Failure::SourceDamaged:
         return "refused (--strict): the photograph is damaged: " + report.detail;
     case Failure::SourceTooSmall:
-        return {};
+        return "Image must be lagrer then 800x600";
+    case Failure::OutOfMemory:
+        return "out of memory";
     case Failure::FrameOutside:
         return "the frame lies outside the photograph; nothing to export";
     case Failure::Destination:

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "imaging/Export.h"
 #include "print/ExportPlan.h"
 #include "print/PhotoFolder.h"
 #include "platform/DeviceFs.h"
@@ -73,6 +74,7 @@ std::wstring PhotoFailureText(const PhotoReport& report) {
     case Failure::SourceTooLarge: return L"too large to decode";
     case Failure::SourceDamaged: return L"damaged";
     case Failure::SourceTooSmall: return L"smaller than 800x600";
+    case Failure::OutOfMemory: return L"out of memory";
     case Failure::FrameOutside: return L"the photograph has changed since it was framed";
     case Failure::Destination:
         return report.error ? L"cannot create the file (" + FromUtf8(std::strerror(report.error)) + L")"
@@ -130,11 +132,13 @@ std::vector<OrderResult> WriteOrder(const PrintOrder& order, const std::wstring&
         }
 
         OrderProgress line(progress, i, count);
-        // The export takes the curve by reference; the order's stays as kept.
+        // Rebuilding the table changes the curve; the order's stays as kept.
         ToneCurve curve;
         curve.Assign(s.curve);
+        const ToneLevels tone = ExportLevels(curve);
         PhotoReport report;
-        result.ok = ExportFramedImage(result.sourcePath, plan.outputPath, plan.rcExport, line, curve, 95, &report) != 0;
+        result.ok = ExportFramedImageWith(result.sourcePath, plan.outputPath, plan.rcExport, line, tone.Table(), 95,
+                                          ExportExtras(), &report) != 0;
         if (!result.ok) result.why = PhotoFailureText(report);
     }
     return results;

@@ -18,6 +18,7 @@
 #include <jpeglib.h>
 
 #include "TestJpeg.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Export.h"
 #include "imaging/Metadata.h"
 #include "tests/platform/TempFolder.h"
@@ -260,7 +261,7 @@ TEST_F(ExportExtrasTest, EncoderOnItsOwnThreadWritesTheSameBytes) {
                     Cores cores(from);
                     ExportExtras extras;
                     extras.cores = &cores;
-                    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\two.jpg", crop, quiet, c, 95, extras), 1);
+                    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\two.jpg", crop, quiet, ExportLevels(c).Table(), 95, extras), 1);
                     EXPECT_TRUE(ReadFile(Out("out/one.jpg")) == ReadFile(Out("out/two.jpg")));
                     EXPECT_EQ(cores.claimed, cores.released);
                     EXPECT_EQ(cores.claimed > 0, crop.Height() > 16 * (from + 1));
@@ -284,7 +285,7 @@ TEST_F(ExportExtrasTest, EncoderThreadFailingHalfWayLeavesTheOldFile) {
             ExportExtras extras;
             extras.cores = &cores;
             NullProgressSink sink;
-            const int ok = ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 1600, 1200), sink, curve,
+            const int ok = ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 1600, 1200), sink, ExportLevels(curve).Table(),
                                                  95, extras);
             // 700 bytes fail before the encoder has moved, the others after.
             _exit(ok == 0 && cores.claimed == (limit > 700) && cores.released == cores.claimed ? 42 : 1);
@@ -317,7 +318,7 @@ TEST_F(ExportExtrasTest, MetadataAndDensityReachTheNewFile) {
             LosslessCut cut;
             std::string error;
             ASSERT_EQ(lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
-                               : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, curve, 95, extras),
+                               : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, ExportLevels(curve).Table(), 95, extras),
                       1)
                 << error;
             EXPECT_TRUE(warnings.empty());
@@ -353,7 +354,7 @@ TEST_F(ExportExtrasTest, MetadataAndDensityReachTheNewFile) {
     // The profile alone.
     ExportExtras profile;
     profile.keepProfile = true;
-    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, curve, 95, profile), 1);
+    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, ExportLevels(curve).Table(), 95, profile), 1);
     const auto list = HeaderSegments(ReadFile(Out()));
     EXPECT_TRUE(IccOf(list) == icc);
     EXPECT_EQ(Find(list, 0xE1, ""), "");
@@ -408,7 +409,7 @@ TEST_F(ExportExtrasTest, ExifIsRepairedOrDroppedNeverTrusted) {
     ExportExtras extras;
     extras.keepMetadata = true;
     extras.warnings = &warnings;
-    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, curve, 95, extras), 1);
+    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, ExportLevels(curve).Table(), 95, extras), 1);
     EXPECT_EQ(warnings, std::vector<std::string>{"its EXIF record is damaged; left out"});
     const auto list = HeaderSegments(ReadFile(Out()));
     EXPECT_EQ(Find(list, 0xE1, "Exif"), "");
@@ -595,7 +596,7 @@ TEST_F(ExportExtrasTest, KeptMetadataAgreesWithTheWrittenFile) {
         LosslessCut cut;
         std::string error;
         ASSERT_EQ(c.lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
-                             : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, curve, 95, extras),
+                             : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, ExportLevels(curve).Table(), 95, extras),
                   1)
             << error;
         EXPECT_TRUE(warnings.empty()) << warnings[0];
@@ -658,7 +659,7 @@ TEST_F(ExportExtrasTest, ProfileGoesOnlyOntoPixelsOfItsColourSpace) {
         std::string error;
         const CRect crop(0, 0, 640, 480);
         ASSERT_EQ(c.lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
-                             : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, curve, 95, extras),
+                             : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, ExportLevels(curve).Table(), 95, extras),
                   1)
             << error;
         EXPECT_EQ(IccOf(HeaderSegments(ReadFile(Out()))) == icc, c.kept);
@@ -677,7 +678,7 @@ TEST_F(ExportExtrasTest, ProfileGoesOnlyOntoPixelsOfItsColourSpace) {
     ExportExtras extras;
     extras.keepMetadata = true;
     extras.warnings = &warnings;
-    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, curve, 95, extras), 1);
+    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, ExportLevels(curve).Table(), 95, extras), 1);
     EXPECT_EQ(warnings, std::vector<std::string>{"its XMP packet cannot be read; left out"});
     const auto list = HeaderSegments(ReadFile(Out()));
     EXPECT_EQ(Find(list, 0xE1, "http://ns.adobe.com/xap/1.0/"), "");

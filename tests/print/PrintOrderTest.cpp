@@ -8,6 +8,7 @@
 
 #include "print/ExportPlan.h"
 #include "print/PrintOrder.h"
+#include "app/PipelineWrappers.h"
 #include "tests/imaging/TestJpeg.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"
