@@ -169,33 +169,33 @@ void StartEncoder(ExportJob& job, JDIMENSION width, JDIMENSION height) {
 // Crops the decoder's columns to the stored frame and its margins; returns
 // where the frame's pixels start in a decoded row, in bytes.
 size_t CropColumns(ExportJob& job) {
-    jpeg_decompress_struct& dinfo = job.source->Decoder();
-    const JDIMENSION fullWidth = dinfo.output_width;
+    SourcePhoto& src = *job.source;
+    const JDIMENSION fullWidth = src.RowWidth();
     const auto left = static_cast<JDIMENSION>(job.stored.left);
     const auto right = static_cast<JDIMENSION>(job.stored.right);
     JDIMENSION windowLeft = left > COLUMN_MARGIN ? left - COLUMN_MARGIN : 0;
     JDIMENSION windowWidth = std::min(fullWidth, right + COLUMN_MARGIN) - windowLeft;
-    if (windowWidth < fullWidth) jpeg_crop_scanline(&dinfo, &windowLeft, &windowWidth);
-    return static_cast<size_t>(left - windowLeft) * dinfo.output_components;
+    if (windowWidth < fullWidth) src.CropColumns(windowLeft, windowWidth);
+    return static_cast<size_t>(left - windowLeft) * src.Components();
 }
 
 // Skips the rows above the stored frame, keeping the window alive.
 template <typename Report>
 bool SkipToFrame(ExportJob& job, Report report) {
-    jpeg_decompress_struct& dinfo = job.source->Decoder();
+    SourcePhoto& src = *job.source;
     const auto top = static_cast<JDIMENSION>(job.stored.top);
-    while (dinfo.output_scanline < top) {
-        const JDIMENSION chunk = std::min(SKIP_CHUNK, top - dinfo.output_scanline);
-        if (jpeg_skip_scanlines(&dinfo, chunk) == 0) return false;
+    while (src.NextRow() < top) {
+        const JDIMENSION chunk = std::min(SKIP_CHUNK, top - src.NextRow());
+        if (src.SkipRows(chunk) == 0) return false;
         job.progress->PumpOneMessage();
-        report(dinfo.output_scanline);
+        report(src.NextRow());
     }
     return true;
 }
 
 bool Stream(ExportJob& job) {
     if (setjmp(job.jump)) return false;
-    jpeg_decompress_struct& dinfo = job.source->Decoder();
+    SourcePhoto& src = *job.source;
     jpeg_compress_struct& cinfo = job.cinfo;
     // Upright or mirrored: the stored frame has the upright one's rows.
     const CRect& crop = job.stored;
@@ -207,16 +207,15 @@ bool Stream(ExportJob& job) {
     StartEncoder(job, outWidth, bottom - top);
     const size_t offset = CropColumns(job);
 
-    const int components = dinfo.output_components;
-    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&dinfo);
+    const int components = src.Components();
     // Rows go to the encoder a batch at a time: decoder and encoder each work
     // on their own rows for a while instead of evicting each other's state
     // from the cache after every row.
     JSAMPARRAY decoded =
-        (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, dinfo.output_width * components, ROWS_PER_BATCH);
+        src.Rows(src.RowWidth() * components, ROWS_PER_BATCH);
     JSAMPARRAY converted = nullptr;
     if (job.source->Layout() != SourceColour::Rgb || mirror)
-        converted = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, ROWS_PER_BATCH);
+        converted = src.Rows(outWidth * 3, ROWS_PER_BATCH);
     RowBatch own;
     for (int i = 0; i < ROWS_PER_BATCH; ++i) {
         own.decoded[i] = decoded[i];
@@ -254,7 +253,7 @@ bool Stream(ExportJob& job) {
     for (JDIMENSION y = top; y < bottom; ++y) {
         if (pending == 0 && encoder && encoder->Running() && !(batch = encoder->Free())) return false;
         JSAMPROW row = batch->decoded[pending];
-        jpeg_read_scanlines(&dinfo, &row, 1);
+        src.ReadRow(row);
         JSAMPROW rgb = batch->rows[pending];
         if (batch == &own || !share || pending < DECODER_PREPARES) {
             PrepareRow(job, row + offset, rgb, outWidth);
@@ -268,7 +267,7 @@ bool Stream(ExportJob& job) {
             } else {
                 jpeg_write_scanlines(&cinfo, batch->rows, pending);
                 if (encoder && y + 1 < bottom)
-                    encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, dinfo.output_width * components,
+                    encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, src.RowWidth() * components,
                                    converted ? rowBytes : 0, offset, &job.preparer);
             }
             pending = 0;
@@ -281,7 +280,7 @@ bool Stream(ExportJob& job) {
     // Nothing below the frame is needed. Stopping here also keeps junk after
     // the image data, which jpeg_finish_decompress would find fatal, from
     // failing an export whose every row is already encoded.
-    jpeg_abort_decompress(&dinfo);
+    src.StopReading();
     jpeg_finish_compress(&cinfo);
     return true;
 }
@@ -302,13 +301,12 @@ struct FrameBuffer {
 // small pages each visit would also miss the TLB; faulting 72 MiB in
 // (24 MP) costs less in 2 MiB pieces too.
 bool MapFrame(ExportJob& job, size_t cropOffset, FrameBuffer& frame) {
-    jpeg_decompress_struct& dinfo = job.source->Decoder();
-    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&dinfo);
+    SourcePhoto& src = *job.source;
     const auto storedWidth = static_cast<JDIMENSION>(job.stored.Width());
     const auto storedHeight = static_cast<JDIMENSION>(job.stored.Height());
     const bool direct = job.source->Layout() == SourceColour::Rgb;
     frame.offset = direct ? cropOffset : 0;
-    const JDIMENSION rowBytes = direct ? dinfo.output_width * 3 : storedWidth * 3;
+    const JDIMENSION rowBytes = direct ? src.RowWidth() * 3 : storedWidth * 3;
     job.frameBytes = static_cast<size_t>(rowBytes) * storedHeight;
     void* memory = mmap(nullptr, job.frameBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) {
@@ -319,13 +317,10 @@ bool MapFrame(ExportJob& job, size_t cropOffset, FrameBuffer& frame) {
 #ifdef MADV_HUGEPAGE
     madvise(memory, job.frameBytes, MADV_HUGEPAGE);
 #endif
-    frame.rows = static_cast<JSAMPARRAY>(
-        (*dinfo.mem->alloc_small)(common, JPOOL_IMAGE, static_cast<size_t>(storedHeight) * sizeof(JSAMPROW)));
+    frame.rows = static_cast<JSAMPARRAY>(src.Memory(static_cast<size_t>(storedHeight) * sizeof(JSAMPROW)));
     for (JDIMENSION y = 0; y < storedHeight; ++y)
         frame.rows[y] = static_cast<JSAMPLE*>(memory) + static_cast<size_t>(y) * rowBytes;
-    frame.decoded = direct ? nullptr
-                           : (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE,
-                                                        dinfo.output_width * dinfo.output_components, 1);
+    frame.decoded = direct ? nullptr : src.Rows(src.RowWidth() * src.Components(), 1);
     return true;
 }
 
@@ -346,7 +341,7 @@ struct HalfProgress {
 // Decodes and prepares the stored frame into the buffer. Rows reversed here
 // need no second look when they go out.
 bool DecodeFrame(ExportJob& job, size_t cropOffset, const FrameBuffer& frame, HalfProgress& line) {
-    jpeg_decompress_struct& dinfo = job.source->Decoder();
+    SourcePhoto& src = *job.source;
     const CRect& stored = job.stored;
     const auto storedWidth = static_cast<JDIMENSION>(stored.Width());
     const auto storedHeight = static_cast<JDIMENSION>(stored.Height());
@@ -355,7 +350,7 @@ bool DecodeFrame(ExportJob& job, size_t cropOffset, const FrameBuffer& frame, Ha
     const bool mirrorRows = !job.turn.Transposed() && job.turn.MirrorX();
     for (JDIMENSION y = 0; y < storedHeight; ++y) {
         JSAMPROW row = frame.decoded ? frame.decoded[0] : frame.rows[y];
-        jpeg_read_scanlines(&dinfo, &row, 1);
+        src.ReadRow(row);
         JSAMPLE* pixels = frame.rows[y] + frame.offset;
         PrepareRow(job, row + cropOffset, pixels, storedWidth);
         if (mirrorRows) MirrorRow(pixels, storedWidth);
@@ -401,13 +396,12 @@ void GatherColumns(const ExportJob& job, const FrameBuffer& frame, int32_t first
 // encoder's thread, when it gets one, encodes a batch while this one
 // gathers the next.
 bool HandOutRows(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
-    jpeg_decompress_struct& dinfo = job.source->Decoder();
+    SourcePhoto& src = *job.source;
     jpeg_compress_struct& cinfo = job.cinfo;
     const Orientation turn = job.turn;
     const auto outWidth = static_cast<JDIMENSION>(job.crop.Width());
     const auto outHeight = static_cast<JDIMENSION>(job.crop.Height());
-    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&dinfo);
-    JSAMPARRAY ownRows = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, ROWS_PER_BATCH);
+    JSAMPARRAY ownRows = src.Rows(outWidth * 3, ROWS_PER_BATCH);
     RowBatch own;
     for (int i = 0; i < ROWS_PER_BATCH; ++i) own.decoded[i] = own.rows[i] = ownRows[i];
     EncoderThread* encoder = job.encoder;
@@ -455,7 +449,7 @@ bool StreamTurned(ExportJob& job) {
     job.progress->DrawProgress(0);
     if (!DecodeFrame(job, cropOffset, frame, line) || !HandOutRows(job, frame, line)) return false;
     // Nothing below the frame is needed; see Stream.
-    jpeg_abort_decompress(&job.source->Decoder());
+    job.source->StopReading();
     jpeg_finish_compress(&job.cinfo);
     return true;
 }

@@ -265,21 +265,20 @@ struct RowGatherer {
 
 // Sixteen bits hold the sum of up to 257 bytes.
 bool StartGatherer(PreviewJob& job, RowGatherer& g, int32_t longestRun, int32_t from, int32_t end) {
-    jpeg_decompress_struct& cinfo = job.source->Decoder();
+    SourcePhoto& src = *job.source;
     g.narrow = longestRun <= 257;
     g.sumSize = g.narrow ? sizeof(uint16_t) : sizeof(uint32_t);
-    uint8_t* sums = Take<uint8_t>(job, job.columnSums, static_cast<size_t>(cinfo.output_width) * 3 * g.sumSize);
+    uint8_t* sums = Take<uint8_t>(job, job.columnSums, static_cast<size_t>(src.RowWidth()) * 3 * g.sumSize);
     if (!sums) return false;
     g.sums16 = reinterpret_cast<uint16_t*>(sums);
     g.sums32 = reinterpret_cast<uint32_t*>(sums);
     g.from = from;
     g.count = end - from;
-    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&cinfo);
-    const JDIMENSION width = cinfo.output_width;
-    g.decoded = (*cinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, width * cinfo.output_components, ROWS_PER_ADD);
+    const JDIMENSION width = src.RowWidth();
+    g.decoded = src.Rows(width * src.Components(), ROWS_PER_ADD);
     g.rgb = g.decoded;
     if (job.source->Layout() != SourceColour::Rgb)
-        g.rgb = (*cinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, width * 3, ROWS_PER_ADD);
+        g.rgb = src.Rows(width * 3, ROWS_PER_ADD);
     return true;
 }
 
@@ -301,9 +300,9 @@ void ClearSums(RowGatherer& g) {
 
 // Reads the next row; gathered, it goes into the sums (a few at a time).
 void ReadRow(PreviewJob& job, RowGatherer& g, bool gathered) {
-    jpeg_decompress_struct& cinfo = job.source->Decoder();
+    SourcePhoto& src = *job.source;
     JSAMPROW row = g.decoded[g.pending];
-    jpeg_read_scanlines(&cinfo, &row, 1);
+    src.ReadRow(row);
     if (!gathered) return;
     // Only decoded pixels of another kind than R, G, B are converted here;
     // rows skipped between bands cost no conversion.
@@ -407,8 +406,8 @@ bool PlanTurnedRuns(PreviewJob& job, const Orientation& turn, const PreviewGrid&
 // band and window cover the same pixels whichever way round they are
 // stored).
 Outcome DecodeTurned(PreviewJob& job, const Orientation& turn, int rowsFrom) {
-    jpeg_decompress_struct& cinfo = job.source->Decoder();
-    const CSize stored(static_cast<int32_t>(cinfo.output_width), static_cast<int32_t>(cinfo.output_height));
+    SourcePhoto& src = *job.source;
+    const CSize stored(static_cast<int32_t>(src.RowWidth()), static_cast<int32_t>(src.Height()));
     const CSize upright = turn.UprightSize(stored);
     PreviewGrid grid;
     const int32_t* windows = StartGrid(job, upright.cx, upright.cy, grid);
@@ -430,7 +429,7 @@ Outcome DecodeTurned(PreviewJob& job, const Orientation& turn, int rowsFrom) {
         const StoredRun& group = plan.groups[k];
         if (group.first >= group.end) continue;
         const auto at = static_cast<JDIMENSION>(group.first);
-        if (cinfo.output_scanline < at) jpeg_skip_scanlines(&cinfo, at - cinfo.output_scanline);
+        if (src.NextRow() < at) src.SkipRows(at - src.NextRow());
         for (int32_t y = group.first; y < group.end; ++y) {
             Tick(job, y, stored.cy, rowsFrom);
             ReadRow(job, g, true);
@@ -448,7 +447,7 @@ Outcome DecodeTurned(PreviewJob& job, const Orientation& turn, int rowsFrom) {
     // look at them), so that damage in them is reported as for an upright
     // photograph.
     g.pending = 0;
-    while (cinfo.output_scanline < cinfo.output_height) ReadRow(job, g, false);
+    while (src.NextRow() < src.Height()) ReadRow(job, g, false);
     FinishColours(job, grid);
     job.sourceSize = upright;
     job.previewSize = CSize(grid.pw, grid.ph);
@@ -459,9 +458,9 @@ Outcome DecodeTurned(PreviewJob& job, const Orientation& turn, int rowsFrom) {
 // column sums, the full band becomes a preview row, and the rows up to the
 // next band are skipped.
 Outcome DecodeUpright(PreviewJob& job, int rowsFrom) {
-    jpeg_decompress_struct& cinfo = job.source->Decoder();
-    const int32_t W = static_cast<int32_t>(cinfo.output_width);
-    const int32_t H = static_cast<int32_t>(cinfo.output_height);
+    SourcePhoto& src = *job.source;
+    const int32_t W = static_cast<int32_t>(src.RowWidth());
+    const int32_t H = static_cast<int32_t>(src.Height());
     PreviewGrid grid;
     const int32_t* windows = StartGrid(job, W, H, grid);
     RowGatherer g;
@@ -481,7 +480,7 @@ Outcome DecodeUpright(PreviewJob& job, int rowsFrom) {
     int32_t bandRows = 0;
     int32_t outRow = 0;
     float acc = 0.0f;
-    while (cinfo.output_scanline < cinfo.output_height) {
+    while (src.NextRow() < src.Height()) {
         Tick(job, consumed, H, rowsFrom);
         ReadRow(job, g, outRow < grid.ph);
         if (outRow >= grid.ph) continue;
@@ -501,7 +500,7 @@ Outcome DecodeUpright(PreviewJob& job, int rowsFrom) {
         acc += grid.step;
         const int32_t skip = static_cast<int32_t>(acc) - consumed - 1;
         if (skip > 0) {
-            jpeg_skip_scanlines(&cinfo, static_cast<JDIMENSION>(skip));
+            src.SkipRows(static_cast<JDIMENSION>(skip));
             consumed += skip;
         }
         bandRows = 0;
@@ -528,9 +527,7 @@ Outcome Decode(PreviewJob& job) {
     job.monitor.lastPercent = &job.lastPercent;
     if (!source.Start(job.strict, false, &job.monitor.pub)) return Outcome::Failed;
     // From here on the rows report progress themselves.
-    jpeg_decompress_struct& cinfo = source.Decoder();
-    cinfo.progress = nullptr;
-    const int rowsFrom = jpeg_has_multiple_scans(&cinfo) ? SCAN_READING_PERCENT : 0;
+    const int rowsFrom = source.MultiScan() ? SCAN_READING_PERCENT : 0;
     // The size rule is the stored size's; everything after is upright.
     if (source.Facts().TooSmall()) return Outcome::Refused;
     const Orientation& turn = source.Facts().turn;

@@ -118,6 +118,7 @@ bool SourcePhoto::Start(bool strict, bool keepRgb, jpeg_progress_mgr* monitor) {
     if (!SelectRgbOutput(m_dinfo, m_layout)) return false;
     m_dinfo.progress = monitor;
     jpeg_start_decompress(&m_dinfo);
+    m_dinfo.progress = nullptr;
     // The colour decision counts markers that fail to join as a damaged
     // profile only when they could be profile chunks at all.
     m_colour.Prepare(m_facts.markers.icc, m_layout, m_facts.grey, keepRgb,

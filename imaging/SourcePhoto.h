@@ -57,14 +57,38 @@ public:
     void ReturnTo(std::jmp_buf* target) { m_trap.target = target; }
 
     // Call under that target. Chooses the output that gives R, G, B, starts
-    // decompression (monitor hears the scans of a multi-scan file) and
+    // decompression (monitor hears the scans of a multi-scan file, which
+    // are all read there) and
     // decides what the profile means for the pixels (keepRgb: an RGB profile
     // goes along with unconverted pixels). strict: damage is fatal from here
     // on, and damage the header already had refuses the photograph. False
     // for a component layout that is not a photograph's, or refused damage.
     bool Start(bool strict, bool keepRgb, jpeg_progress_mgr* monitor = nullptr);
 
-    jpeg_decompress_struct& Decoder() { return m_dinfo; }
+    // The rows, top first, as stored, once started: all the export's and the
+    // preview's steps ask of a decoder. Rows are RowWidth() pixels of
+    // Components() bytes (the decoder's colour space; Layout says how to
+    // read them).
+    JDIMENSION RowWidth() const { return m_dinfo.output_width; }
+    JDIMENSION Height() const { return m_dinfo.output_height; }
+    int Components() const { return m_dinfo.output_components; }
+    JDIMENSION NextRow() const { return m_dinfo.output_scanline; }
+    bool MultiScan() { return jpeg_has_multiple_scans(&m_dinfo); }
+    void ReadRow(JSAMPROW row) { jpeg_read_scanlines(&m_dinfo, &row, 1); }
+    JDIMENSION SkipRows(JDIMENSION count) { return jpeg_skip_scanlines(&m_dinfo, count); }
+    // Narrows the rows to at least width pixels from left; both may widen
+    // to the decoder's block grid.
+    void CropColumns(JDIMENSION& left, JDIMENSION& width) { jpeg_crop_scanline(&m_dinfo, &left, &width); }
+    // No more rows are wanted: what follows in the file is not even read.
+    void StopReading() { jpeg_abort_decompress(&m_dinfo); }
+    // Working memory that lives as long as the decoding: count rows of
+    // bytes each, or a block.
+    JSAMPARRAY Rows(JDIMENSION bytes, JDIMENSION count) {
+        return (*m_dinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&m_dinfo), JPOOL_IMAGE, bytes, count);
+    }
+    void* Memory(size_t bytes) {
+        return (*m_dinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&m_dinfo), JPOOL_IMAGE, bytes);
+    }
     // How the decoder's rows are to be read, and the way to sRGB.
     SourceColour Layout() const { return m_layout; }
     const PhotoColour& Colour() const { return m_colour; }
