@@ -5,7 +5,11 @@
 // EXIF and XMP a new file may carry) is read from that header, and the
 // pixels come from the same decoder. What a photograph tells before its
 // pixels (PhotoFacts) is the same for any kind of file; the JPEG decoder is
-// what stands behind it today.
+// what stands behind it today. The steps of a preview or an export ask only
+// for the facts and for rows (read, skip, crop columns, working memory), so
+// another kind of file plugs in behind the same calls: a decoder that gives
+// upright 8-bit R, G, B rows fills the facts with an upright turn, its
+// profile and its EXIF and XMP, and reads as the Rgb layout.
 #include <csetjmp>
 #include <cstdio>
 #include <string>
