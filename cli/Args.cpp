@@ -303,10 +303,12 @@ Leading ReadProgramWords(const std::vector<std::string>& args, CliOptions& o, st
 // What the parser leaves to this program: a word that begins with "-" is an
 // option, and one the command does not know is a usage error, whatever
 // CLI11 would make of it ("-5.jpg" or "---x" as a photograph); "--portrait
-// auto" as two words; the words after "--", all operands, are set apart in
-// after; an empty value after "=" ("--to=" is a folder left
+// auto" as two words; an empty value after "=" ("--to=" is a folder left
 // out, not a request for the next word); a switch given any other value.
-bool SpellWords(CliCommand command, const std::string& commandName, std::vector<std::string>& words,
+// The words after "--", all operands, are set apart in after.
+// A wrong word ends the words at it, with error saying what is wrong: the
+// values before it may still be wrong first.
+void SpellWords(CliCommand command, const std::string& commandName, std::vector<std::string>& words,
                 std::vector<std::string>& after, std::string& error) {
     std::vector<std::string> out;
     for (size_t i = 0; i < words.size(); ++i) {
@@ -328,28 +330,31 @@ bool SpellWords(CliCommand command, const std::string& commandName, std::vector<
         const OptionSpec* spec = FindOption(command, name);
         if (!spec) {
             error = "unknown option '" + name + "' for " + commandName;
-            return false;
+            break;
         }
         const bool inlineValue = eq != std::string::npos;
         const std::string value = inlineValue ? word.substr(eq + 1) : "";
         if (spec->value) {
-            out.push_back(name);
             if (!inlineValue && i + 1 == words.size()) {
                 error = "option " + name + " needs a value";
-                return false;
+                break;
             }
+            out.push_back(name);
             out.push_back(inlineValue ? value : words[++i]);  // a value, whatever it looks like
             continue;
         }
+        if (inlineValue && spec->name == std::string("--help")) {
+            error = "unknown option '--help' for " + commandName;
+            break;
+        }
         if (inlineValue && (!spec->words || value != spec->words)) {
             error = "option " + name + " takes no value";
-            return false;
+            break;
         }
         const bool wordFollows = !inlineValue && spec->words && i + 1 < words.size() && words[i + 1] == spec->words;
         out.push_back(wordFollows ? name + "=" + words[++i] : word);
     }
     words = std::move(out);
-    return true;
 }
 
 // The command's words through CLI11: options by the table, values still
@@ -458,12 +463,15 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
 
     std::vector<std::string> words(args.begin() + 1, args.end()), afterMark;
     Parsed parsed;
-    if (!SpellWords(o.command, args[0], words, afterMark, error) || !ReadWords(o.command, words, parsed, error))
-        return false;
+    std::string wrongWord;
+    SpellWords(o.command, args[0], words, afterMark, wrongWord);
+    if (!ReadWords(o.command, words, parsed, error)) return false;
     o.photos = parsed.operands;
     o.photos.insert(o.photos.end(), afterMark.begin(), afterMark.end());
     if (!ApplyValues(parsed, o, error)) return false;
-    return o.help || CheckCommand(o, error);
+    if (o.help) return true;
+    error = wrongWord;
+    return error.empty() && CheckCommand(o, error);
 }
 
 std::vector<std::string> CommandNames() {

@@ -178,6 +178,8 @@ TEST(Args, UsageErrorsNameTheOffendingWord) {
     EXPECT_EQ(UsageError({"export", "a", "--to"}), "option --to needs a value");
     EXPECT_EQ(UsageError({"export", "a", "--to", "o", "--quality", "9x", "--jobs", "0"}),
               "--quality takes 0 to 100, not '9x'");
+    EXPECT_EQ(UsageError({"export", "a", "--quality", "101", "--bogus", "--to"}), "--quality takes 0 to 100, not '101'");
+    EXPECT_EQ(UsageError({"export", "a", "--quality", "100", "--help=x"}), "unknown option '--help' for export");
     EXPECT_EQ(UsageError({"export", "a", "--to", "o", "--format", "11x17"}),
               "no print format '11x17' (see 'trimora-cli formats')");
     EXPECT_EQ(UsageError({"export", "a", "--to", "o", "--lossless", "--preset", "0"}),
