@@ -2,13 +2,14 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cerrno>
 #include <filesystem>
 #include <set>
 
-#include "imaging/TempFile.h"
 #include "platform/Strings.h"
 #include "print/ExportPlan.h"
 #include "print/PrintFormatTable.h"
@@ -96,8 +97,12 @@ size_t DropOwnExports(std::vector<std::string>& files, size_t from) {
 }
 
 int FolderRefusesFiles(const std::string& hostFolder) {
-    TempFile probe;
-    if (!probe.Create(hostFolder + "/trimora-cli")) return probe.Error() ? probe.Error() : EACCES;
-    probe.Discard();
+    // Not named as an export's temporary: nothing that watches for those
+    // (or cleans them up) mistakes it for one, and it lives for two calls.
+    std::string name = hostFolder + "/.trimora-cli-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) return errno;
+    ::close(fd);
+    ::unlink(name.c_str());
     return 0;
 }

@@ -22,5 +22,6 @@ bool IsHostFolder(const std::string& hostPath);
 size_t DropOwnExports(std::vector<std::string>& files, size_t from);
 
 // 0 when a new file can be made in the host folder, else why not (an errno
-// value). It makes and removes a temporary, as the export would.
+// value). It makes and removes an empty file there, as the export would
+// make its temporary.
 int FolderRefusesFiles(const std::string& hostFolder);
