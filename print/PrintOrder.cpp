@@ -1,7 +1,5 @@
 #include "print/PrintOrder.h"
 
-#include <cstring>
-
 #include "print/BatchWriter.h"
 #include "print/ExportPlan.h"
 #include "platform/DeviceFs.h"
