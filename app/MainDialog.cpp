@@ -654,9 +654,10 @@ void CMainDialog::OnGoAll() {
         m_bBusy = FALSE;
     }
     ShowNotice({});
-    bool failed = false;
-    for (const OrderResult& r : results) failed = failed || !r.ok;
-    ShowMessageBox(OrderMessage(results, folder), {}, failed ? MessageIcon::Information : MessageIcon::None,
+    // A print the lab may refuse is as worth a look as a file not written.
+    bool telling = false;
+    for (const OrderResult& r : results) telling = telling || !r.ok || !r.notes.empty();
+    ShowMessageBox(OrderMessage(results, folder), {}, telling ? MessageIcon::Information : MessageIcon::None,
                    this);
     Invalidate();
 }

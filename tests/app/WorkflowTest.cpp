@@ -557,6 +557,7 @@ TEST_F(Workflow, GoRemembersTheFolderAndTheOrderWritesEveryPhotographAsGoDoes) {
                                                  L"/DCIM/img_0002.jpg: low resolution for A4: 77 dpi, below 150 dpi\n" +
                                                  root + L"/DCIM/img_0003.jpg: low resolution for A4: 68 dpi, below 150 dpi");
         EXPECT_EQ(messages.messages[2].caption, L"Trimora");
+        EXPECT_EQ(messages.messages[2].icon, MessageIcon::Information);  // two prints worth a look
         EXPECT_TRUE(dlg.m_strNotice.empty());
 
         // Each file as GO! writes it with that photograph's own settings.
