@@ -454,25 +454,13 @@ CSize CMainDialog::PreviewBox() const {
 
 void CMainDialog::KeepCurrentPhotograph() {
     if (!m_bLoaded || m_strSourcePath.empty()) return;
-    PhotoSettings s;
-    s.nFormat = m_nFormat;
-    s.bRotated = m_bRotated;
-    s.bCorrectLab = m_bCorrectLab;
-    s.sizeSource = m_sizeSource;
-    s.rcSource = m_rcSource;
-    s.curve.Assign(m_curve);
-    s.nPreset = m_nPreset;
-    m_order.Keep(m_strSourcePath, s);
+    m_order.Keep(m_strSourcePath, PhotoSettings{m_choice, m_sizeSource, m_rcSource});
 }
 
 void CMainDialog::ApplySettings(const PhotoSettings& s) {
-    m_nFormat = s.nFormat;
-    m_cbFormat.SetCurSel(s.nFormat);  // the list holds the formats in index order
-    m_bRotated = s.bRotated;
-    m_bCorrectLab = s.bCorrectLab;
-    CheckDlgButton(IDC_CORRECT_LAB, s.bCorrectLab ? 1 : 0);
-    m_curve.Assign(s.curve);
-    m_nPreset = s.nPreset;
+    m_choice = s;  // the frame is laid once the photograph's size is known
+    m_cbFormat.SetCurSel(m_nFormat);  // the list holds the formats in index order
+    CheckDlgButton(IDC_CORRECT_LAB, m_bCorrectLab ? 1 : 0);
     UpdateFormatStatus();
 }
 
@@ -666,9 +654,10 @@ void CMainDialog::OnGoAll() {
         m_bBusy = FALSE;
     }
     ShowNotice({});
-    bool failed = false;
-    for (const OrderResult& r : results) failed = failed || !r.ok;
-    ShowMessageBox(OrderMessage(results, folder), {}, failed ? MessageIcon::Information : MessageIcon::None,
+    // A print the lab may refuse is as worth a look as a file not written.
+    bool telling = false;
+    for (const OrderResult& r : results) telling = telling || !r.ok || !r.notes.empty();
+    ShowMessageBox(OrderMessage(results, folder), {}, telling ? MessageIcon::Information : MessageIcon::None,
                    this);
     Invalidate();
 }

@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "print/PhotoMessages.h"
+
 namespace {
 
 // Length of the well-formed UTF-8 sequence at the start of s, or 0. No
@@ -104,8 +106,7 @@ std::string JsonString(std::string_view bytes) { return Dump(RepairedUtf8(bytes)
 
 std::string WarnOfLowResolution(ExportRecord& record, const std::string& formatName, int minDpi) {
     if (!record.ok || record.dpi >= minDpi) return "";
-    const std::string text = "low resolution for " + formatName + ": " + std::to_string(record.dpi) +
-                             " dpi, below " + std::to_string(minDpi) + " dpi";
+    const std::string text = LowResolutionText(formatName, record.dpi, minDpi);
     record.warnings.push_back(text);
     return text;
 }

@@ -8,30 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "print/PhotoMessages.h"
+#include "print/PhotoSettings.h"
 #include "print/PrintFormatTable.h"
-#include "imaging/Pipeline.h"
 #include "platform/ProgressSink.h"
-#include "platform/WinTypes.h"
-#include "tone/ToneCurve.h"
-
-// What one photograph holds when the user leaves it.
-struct PhotoSettings {
-    int32_t nFormat = DEFAULT_PRINT_FORMAT;
-    BOOL bRotated = FALSE;
-    BOOL bCorrectLab = TRUE;
-    CSize sizeSource;  // the photograph the frame was laid on
-    CRect rcSource;    // the frame, in source pixels
-    ToneCurve curve;
-    int32_t nPreset = -2;
-
-    PhotoSettings() = default;
-    PhotoSettings(const PhotoSettings& other) { Assign(other); }
-    PhotoSettings& operator=(const PhotoSettings& other) {
-        Assign(other);
-        return *this;
-    }
-    void Assign(const PhotoSettings& other);
-};
 
 class PrintOrder {
 public:
@@ -61,22 +41,24 @@ private:
 // How one photograph of the order fared.
 struct OrderResult {
     std::wstring sourcePath;
+    std::wstring display;     // the photograph on this computer, as the message names it
     std::wstring outputPath;  // empty when no name could be formed
     bool ok = false;
-    std::wstring why;         // when !ok: short, for the closing message
+    std::wstring why;         // when !ok, in trimora-cli's words
+    // When ok: what the print's buyer should know (low resolution, damage).
+    std::vector<std::wstring> notes;
 };
 
 // Writes every photograph of the order into folder (a device folder path
 // ending with a backslash), each with its own format, frame and curve, as
-// GO! writes one. onPhotograph(i, n) runs before photograph i of n; progress
-// sees one line across the whole order. No two photographs of an order
-// write the same file, and none overwrites another one's source.
+// GO! writes one, through the batch writer that trimora-cli uses.
+// onPhotograph(i, n) runs before photograph i of n; progress sees one line
+// across the whole order. No two photographs of an order write the same
+// file, and none overwrites another one's source.
 std::vector<OrderResult> WriteOrder(const PrintOrder& order, const std::wstring& folder,
                                     const PrintFormatTable& formats, ProgressSink& progress,
                                     const std::function<void(size_t, size_t)>& onPhotograph = {});
 
-// The closing message of an order: how many files, where, and each failure.
+// The closing message of an order: how many files, where, each failure, and
+// each print written at low resolution or from a damaged photograph.
 std::wstring OrderMessage(const std::vector<OrderResult>& results, const std::wstring& folder);
-
-// Why a photograph could not be opened or written, in a few words.
-std::wstring PhotoFailureText(const PhotoReport& report);

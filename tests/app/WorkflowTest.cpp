@@ -16,6 +16,7 @@
 #include "imaging/DibImage.h"
 #include "imaging/TestJpeg.h"
 #include "platform/DeviceFs.h"
+#include "platform/Strings.h"
 #include "resources/MainTemplate.h"
 #include "support/GuiTestSupport.h"
 #include "tone/Presets.h"
@@ -550,8 +551,13 @@ TEST_F(Workflow, GoRemembersTheFolderAndTheOrderWritesEveryPhotographAsGoDoes) {
         QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
         EXPECT_TRUE(dlg.IsRunning());
         ASSERT_EQ(messages.messages.size(), 3u);
-        EXPECT_EQ(messages.messages[2].text, L"3 files were created in \"\\Storage Card\\\".");
+        // Two of them at A4 are below what labs accept; the message says which.
+        const std::wstring root = FromUtf8(m_root);
+        EXPECT_EQ(messages.messages[2].text, L"3 files were created in \"\\Storage Card\\\".\n" + root +
+                                                 L"/DCIM/img_0002.jpg: low resolution for A4: 77 dpi, below 150 dpi\n" +
+                                                 root + L"/DCIM/img_0003.jpg: low resolution for A4: 68 dpi, below 150 dpi");
         EXPECT_EQ(messages.messages[2].caption, L"Trimora");
+        EXPECT_EQ(messages.messages[2].icon, MessageIcon::Information);  // two prints worth a look
         EXPECT_TRUE(dlg.m_strNotice.empty());
 
         // Each file as GO! writes it with that photograph's own settings.

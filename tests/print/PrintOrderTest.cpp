@@ -12,26 +12,10 @@
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"
 #include "tests/platform/TempFolder.h"
+#include "tests/print/OrderPhotos.h"
 #include "tone/Presets.h"
 
 namespace {
-
-PhotoSettings Framed(int format, CSize size, CRect frame, BOOL rotated = FALSE) {
-    PhotoSettings s;
-    s.nFormat = format;
-    s.bRotated = rotated;
-    s.sizeSource = size;
-    s.rcSource = frame;
-    return s;
-}
-
-void AddPhoto(const TempStorage& storage, const std::string& relative, int w, int h, uint32_t seed) {
-    JpegSpec recipe;
-    recipe.width = w;
-    recipe.height = h;
-    recipe.seed = seed;
-    storage.File(relative, EncodeJpeg(recipe));
-}
 
 // Records the red line and the counts as the window would show them.
 class Recorder : public ProgressSink {
@@ -59,8 +43,7 @@ TEST(WriteOrder, EachPhotographAsGoWritesItAndNoFileIsLostToAnother) {
                    formats.FrameWidthCm(s.nFormat, s.bRotated, s.bCorrectLab),
                    formats.FrameHeightCm(s.nFormat, s.bRotated, s.bCorrectLab), plan);
         NullProgressSink none;
-        ToneCurve curve;
-        curve.Assign(s.curve);
+        ToneCurve curve = s.curve;
         EXPECT_EQ(ExportFramedImage(source, plan.outputPath, plan.rcExport, none, curve, 95), 1);
         return ReadFile(storage.Host("Single/" + name));
     };
@@ -93,10 +76,13 @@ TEST(WriteOrder, EachPhotographAsGoWritesItAndNoFileIsLostToAnother) {
                 whatGoWrites(L"\\DCIM\\img_0001.jpg", first, "img_0001_A4.jpg"));
     EXPECT_TRUE(ReadFile(storage.Host("Out/img_0003_9x13.jpg")) ==
                 whatGoWrites(L"\\DCIM\\100\\img_0003.jpg", order.GetSettings(3), "img_0003_9x13.jpg"));
+    const std::wstring root = FromUtf8(storage.Root());
     EXPECT_EQ(OrderMessage(results, L"\\Out\\"),
-              L"2 files were created in \"\\Out\\\".\n"
-              L"img_0001.jpg: another photograph of the order has the same file name\n"
-              L"img_0002.jpg: cannot be read (No such file or directory)");
+              L"2 files were created in \"\\Out\\\".\n" + root + L"/DCIM/100/img_0001.jpg: skipped: " + root +
+                  L"/Out/img_0001_A4.jpg is already written for " + root + L"/DCIM/img_0001.jpg\n" + root +
+                  L"/DCIM/img_0002.jpg: cannot open the photograph: No such file or directory\n" + root +
+                  L"/DCIM/img_0001.jpg: low resolution for A4: 86 dpi, below 150 dpi\n" + root +
+                  L"/DCIM/100/img_0003.jpg: low resolution for 9x13 cm: 140 dpi, below 150 dpi");
 
     // Written beside the photographs, a new file must not replace one of them.
     PrintOrder beside;
@@ -107,8 +93,9 @@ TEST(WriteOrder, EachPhotographAsGoWritesItAndNoFileIsLostToAnother) {
     beside.Keep(L"\\Out\\img_0003_A4.jpg", first);
     beside.Keep(L"\\Out\\.jpg", first);
     const auto refused = WriteOrder(beside, L"\\Out\\", formats, line);
-    EXPECT_EQ(refused[0].why, L"the new file would overwrite another photograph of the order");
+    EXPECT_EQ(refused[0].why, L"skipped: its output would replace " + root +
+                                  L"/Out/img_0003_A4.jpg, which is exported in the same run");
     EXPECT_TRUE(refused[1].ok);
-    EXPECT_EQ(refused[2].why, L"the new file would overwrite the photograph itself");
+    EXPECT_EQ(refused[2].why, L"You cannot overwrite the file, please select another folder.");
     EXPECT_EQ(ReadFile(storage.Host("Out/img_0003_A4.jpg")), before);
 }
