@@ -253,6 +253,8 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         RecordWritten(record, outputHost, CSize(cut.written.Width(), cut.written.Height()), run.widthCm,
                       run.heightCm);
         record.lossless = LosslessShift{cut.shiftX, cut.shiftY, cut.clipped};
+        const std::string inward = MovedInwardText(*record.lossless);
+        if (!inward.empty()) warnings.push_back(inward);
         if (cut.clipped) warnings.push_back("the lossless cut was clipped to the photograph's edge");
         warn();
         const std::string lowDpi = WarnOfLowResolution(record, run.formatName, o.minDpi);
