@@ -260,6 +260,21 @@ Bytes LargeTagsExif(const std::vector<std::pair<uint16_t, size_t>>& tags) {
     return payload;
 }
 
+// A record too large for one marker in as many as it takes, each going on
+// where the one before stopped, as exiftool writes it.
+std::vector<std::pair<int, Bytes>> SplitExif(const Bytes& payload) {
+    std::vector<std::pair<int, Bytes>> list;
+    constexpr size_t ROOM = 65533 - 6;
+    for (size_t at = 6; at < payload.size(); at += ROOM) {
+        Bytes part(payload.begin(), payload.begin() + 6);
+        const size_t end = at + ROOM < payload.size() ? at + ROOM : payload.size();
+        part.insert(part.end(), payload.begin() + static_cast<std::ptrdiff_t>(at),
+                    payload.begin() + static_cast<std::ptrdiff_t>(end));
+        list.emplace_back(0xE1, part);
+    }
+    return list;
+}
+
 // The file with these APPn segments after its first marker segment (JFIF
 // or Adobe) or right after SOI when it has none.
 Bytes WithSegments(const Bytes& jpeg, const std::vector<std::pair<int, Bytes>>& segments) {
@@ -320,6 +335,7 @@ int main(int argc, char** argv) {
         // A UserComment that alone fills the marker; one beside a maker note
         // that must make room for it.
         {"exif-user-comment-65400.jpg", WithSegments(tiny, {{0xE1, LargeTagsExif({{0x9286, 65400}})}})},
+        {"exif-user-comment-two-markers.jpg", WithSegments(tiny, SplitExif(LargeTagsExif({{0x9286, 65600}})))},
         {"exif-maker-note-and-user-comment.jpg",
          WithSegments(tiny, {{0xE1, LargeTagsExif({{0x927C, 25600}, {0x9286, 39850}})}})},
         // Profiles: one the pixels are converted from, and damaged ones whose

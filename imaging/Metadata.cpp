@@ -212,11 +212,22 @@ bool ReadMarkers(MarkerReader& r, SourceMetadata& m, bool profile, bool all) {
         if (any && !jpeg_read_icc_profile(&r.dinfo, &r.icc, &r.iccSize)) r.iccDamaged = true;
     }
     if (all) {
+        // A record too large for one marker goes on in the markers right
+        // after it, each with its own "Exif\0\0" (exiftool writes these).
+        bool continued = false;
         for (jpeg_saved_marker_ptr p = r.dinfo.marker_list; p; p = p->next) {
+            const bool exif = p->marker == JPEG_APP0 + 1 && StartsWith(p->data, p->data_length, EXIF_ID, EXIF_ID_SIZE);
+            if (exif && continued) {
+                m.exif.insert(m.exif.end(), p->data + EXIF_ID_SIZE, p->data + p->data_length);
+                continued = p->data_length == MAX_MARKER_DATA;
+                continue;
+            }
+            continued = false;
             if (p->marker != JPEG_APP0 + 1) continue;
-            if (m.exif.empty() && StartsWith(p->data, p->data_length, EXIF_ID, EXIF_ID_SIZE))
+            if (m.exif.empty() && exif) {
                 m.exif.assign(p->data, p->data + p->data_length);
-            else if (m.xmp.empty() && StartsWith(p->data, p->data_length, XMP_ID, XMP_ID_SIZE))
+                continued = p->data_length == MAX_MARKER_DATA;
+            } else if (m.xmp.empty() && StartsWith(p->data, p->data_length, XMP_ID, XMP_ID_SIZE))
                 m.xmp.assign(p->data, p->data + p->data_length);
             else if (StartsWith(p->data, p->data_length, "http://ns.adobe.com/xmp/extension/", 35))
                 r.extendedXmp = true;

@@ -740,9 +740,20 @@ std::string ExifHolding(const std::vector<std::pair<uint16_t, std::string>>& tag
     return std::string("Exif\0\0", 6) + t;
 }
 
+// The record in as many markers as it takes, each after the first going on
+// where the one before stopped, as exiftool writes one too large for one.
+std::vector<Segment> ExifSegments(const std::string& payload) {
+    std::vector<Segment> list;
+    constexpr size_t ROOM = 65533 - 6;
+    for (size_t at = 6; at < payload.size(); at += ROOM)
+        list.push_back({0xE1, payload.substr(0, 6) + payload.substr(at, ROOM)});
+    return list;
+}
+
 // A record too large for the one marker EXIF has loses its maker note
 // first; a tag that still does not fit is named in a warning. exiv2's
-// encoder alone drops them all without a word.
+// encoder alone drops them all without a word, and a record spread over two
+// markers lost what lay in the second.
 TEST_F(ExportExtrasTest, ATagTooLargeForTheMarkerIsKeptOrNamed) {
     struct Case {
         size_t comment, makerNote;
@@ -751,6 +762,8 @@ TEST_F(ExportExtrasTest, ATagTooLargeForTheMarkerIsKeptOrNamed) {
     };
     const Case cases[] = {{65400, 0, false, "EXIF tag UserComment (65400 bytes)"},
                           {65400, 0, true, "EXIF tag UserComment (65400 bytes)"},
+                          {65600, 0, false, "EXIF tag UserComment (65600 bytes)"},
+                          {65600, 0, true, "EXIF tag UserComment (65600 bytes)"},
                           {39800, 25600, false, "EXIF maker note"},
                           {39800, 25600, true, "EXIF maker note"},
                           {60000, 0, false, nullptr}};
@@ -760,7 +773,7 @@ TEST_F(ExportExtrasTest, ATagTooLargeForTheMarkerIsKeptOrNamed) {
         std::vector<std::pair<uint16_t, std::string>> tags;
         if (c.makerNote) tags.push_back({0x927C, std::string(c.makerNote, 'm')});
         tags.push_back({0x9286, comment});
-        WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg({1000, 800}), {{0xE1, ExifHolding(tags)}}));
+        WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg({1000, 800}), ExifSegments(ExifHolding(tags))));
         ExportExtras extras;
         extras.keepMetadata = true;
         extras.recordDpi = 137;
