@@ -38,8 +38,9 @@ struct WrittenImage {
 
 // Reads what the source carries and keeps what is asked: the profile
 // (profile or all), EXIF and XMP (all). EXIF and XMP are made to describe the
-// written image (size, upright, its resolution, no thumbnail); a profile of
-// another colour space is left out, as is a record that cannot be read.
+// written image (size, upright, its resolution, no thumbnail); a damaged
+// profile or one of another colour space is left out, as is a record that
+// cannot be read.
 // Whatever is dropped is said in warnings. False when the file's header
 // cannot be read.
 bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, const WrittenImage& image,
