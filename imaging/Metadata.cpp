@@ -87,8 +87,8 @@ void AgreeWith(Exiv2::ExifData& exif, const WrittenImage& image) {
 }
 
 // The entries exiv2's encoder may leave out: when a record does not fit one
-// marker it drops every entry above 20 KiB (unknown ones above 4 KiB) and
-// encodes the rest, without a word.
+// marker it drops its large entries (above 4 KiB at the least) and encodes
+// the rest, without a word.
 constexpr long LARGE_ENTRY = 4096;
 constexpr size_t MAX_TIFF_SIZE = 65527;  // a marker's data less "Exif\0\0"
 
@@ -123,8 +123,9 @@ bool IsMakerNote(const Exiv2::Exifdatum& e) {
 // The warning for a large entry left out.
 std::string LeftOutText(const Exiv2::ExifData& exif, const std::string& key) {
     const auto e = exif.findKey(Exiv2::ExifKey(key));
-    const std::string what = IsMakerNote(*e) ? "maker note" : "tag " + e->tagName();
-    return "its EXIF " + what + " (" + std::to_string(e->size()) + " bytes) does not fit into one marker; left out";
+    if (IsMakerNote(*e)) return "its EXIF maker note does not fit into one marker beside the rest; left out";
+    return "its EXIF tag " + e->tagName() + " (" + std::to_string(e->size()) +
+           " bytes) does not fit into one marker; left out";
 }
 
 // The record encoded; when it does not fit one marker, the maker note goes
