@@ -253,6 +253,8 @@ bool CutLossless(PhotoJob& job, const ExportPlan& plan, const ExportExtras& extr
     }
     RecordWritten(job, plan, CSize(cut.written.Width(), cut.written.Height()));
     job.record.lossless = LosslessShift{cut.shiftX, cut.shiftY, cut.clipped};
+    const std::string inward = MovedInwardText(*job.record.lossless);
+    if (!inward.empty()) job.warnings.push_back(inward);
     if (cut.clipped) job.warnings.push_back("the lossless cut was clipped to the photograph's edge");
     return true;
 }

@@ -111,14 +111,27 @@ std::string WarnOfLowResolution(ExportRecord& record, const std::string& formatN
     return text;
 }
 
+std::string Moved(int pixels, const char* back, const char* forward) {
+    return std::to_string(pixels < 0 ? -pixels : pixels) + " px " + (pixels < 0 ? forward : back);
+}
+
+std::string MovedInwardText(const LosslessShift& shift) {
+    std::string moved;
+    if (shift.left < 0) moved = Moved(shift.left, "left", "right");
+    if (shift.up < 0) moved += (moved.empty() ? "" : " and ") + Moved(shift.up, "up", "down");
+    if (moved.empty()) return "";
+    return "the lossless cut was moved " + moved +
+           ", past the partial blocks at the photograph's edge that its turn cannot move";
+}
+
 std::string TabLine(const ExportRecord& r) {
     char text[128];
     std::snprintf(text, sizeof text, "\t%dx%d px\t%.1fx%.1f cm\t%ld dpi", r.pixels.cx, r.pixels.cy,
                   static_cast<double>(r.widthCm), static_cast<double>(r.heightCm), r.dpi);
     std::string line = r.output + text;
     if (r.lossless)
-        line += "\tlossless, moved " + std::to_string(r.lossless->left) + " px left and " +
-                std::to_string(r.lossless->up) + " px up";
+        line += "\tlossless, moved " + Moved(r.lossless->left, "left", "right") + " and " +
+                Moved(r.lossless->up, "up", "down");
     return line;
 }
 
