@@ -14,6 +14,8 @@ void PhotoSettings::Assign(const PhotoSettings& other) {
     bCorrectLab = other.bCorrectLab;
     sizeSource = other.sizeSource;
     rcSource = other.rcSource;
+    rcFrame = other.rcFrame;
+    rcImage = other.rcImage;
     curve.Assign(other.curve);
     nPreset = other.nPreset;
 }
