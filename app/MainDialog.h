@@ -4,6 +4,7 @@
 // and the tone curve, and it is the progress sink of the long operations.
 #include <QIcon>
 #include <string>
+#include <vector>
 
 #include "print/CropFrame.h"
 #include "print/PrintFormatTable.h"
@@ -115,6 +116,12 @@ protected:
     void ShowPlace();
     void ShowResolution();
     void ShowNotice(const std::wstring& text);
+    // The curve in force, named beside the resolution.
+    void ShowCurve();
+    // What the notice says after GO!: the written file's host path, or why
+    // nothing was written, and whatever the export left behind.
+    std::wstring ExportNotice(bool ok, const std::wstring& outputPath, const PhotoReport& report,
+                              const std::vector<std::string>& warnings) const;
     // The status line's row: the status text, the resolution beside it, the
     // notice, and the two step pictures at its end.
     void LayoutStatusRow();

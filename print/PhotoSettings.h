@@ -23,4 +23,9 @@ struct PrintChoice {
 struct PhotoSettings : PrintChoice {
     CSize sizeSource;  // the photograph the frame was laid on
     CRect rcSource;    // the frame, in source pixels
+    // The frame on the screen as it was left, and the preview's place then.
+    // Mapped back from rcSource it could land a pixel off; with the window
+    // as it was, it comes back on the same pixels.
+    CRect rcFrame;
+    CRect rcImage;
 };
