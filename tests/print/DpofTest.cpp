@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "print/CardOrder.h"
 #include "print/Dpof.h"
 #include "platform/Strings.h"
 #include "tests/platform/TempFolder.h"
@@ -196,4 +197,56 @@ TEST(Dpof, SeveralFormatsAreWarnedAbout) {
     const std::wstring warning = MixedFormatsWarning(order);
     EXPECT_NE(warning.find(L"2 print formats (10x15 cm, 13x18 cm)"), std::wstring::npos) << ToUtf8(warning);
     EXPECT_NE(warning.find(L"one size"), std::wstring::npos);
+}
+
+// The whole card: the photographs under their DCF names, the marks for those
+// written with their copies; marks already there stop a second order before
+// anything is written, unless replacing them was agreed.
+TEST(Dpof, OrderOntoACardWritesFilesThenMarks) {
+    TempStorage storage;
+    storage.File("card/DCIM/100CANON/IMG_0007.JPG");
+    PrintOrder order;
+    for (const wchar_t* name : {L"\\p\\a.jpg", L"\\p\\b.jpg", L"\\p\\c.jpg"}) order.Keep(name, PhotoSettings());
+    order.SetCopies(2, 3);
+    std::vector<std::wstring> asked;
+    auto writer = [&](size_t i, const std::wstring& output) {
+        asked.push_back(output);
+        if (i == 1) return false;
+        std::FILE* f = devfs::OpenFile(output, "wb");
+        std::fputs("jpeg", f);
+        std::fclose(f);
+        return true;
+    };
+    CardPlan plan;
+    std::vector<bool> written;
+    std::wstring error;
+    ASSERT_TRUE(WriteOrderToCard(order, L"\\card\\", false, writer, plan, written, error)) << ToUtf8(error);
+    EXPECT_EQ(asked, (std::vector<std::wstring>{L"\\card\\DCIM\\101TRIMO\\TRIM0008.JPG",
+                                                L"\\card\\DCIM\\101TRIMO\\TRIM0009.JPG",
+                                                L"\\card\\DCIM\\101TRIMO\\TRIM0010.JPG"}));
+    EXPECT_EQ(written, (std::vector<bool>{true, false, true}));
+    const std::string marks = storage.Read("card/MISC/AUTPRINT.MRK");
+    EXPECT_NE(marks.find("PRT QTY = 001\r\nIMG FMT = EXIF2 -J\r\n<IMG SRC = \"../DCIM/101TRIMO/TRIM0008.JPG\">"),
+              std::string::npos);
+    EXPECT_NE(marks.find("PRT PID = 002\r\nPRT TYP = STD\r\nPRT QTY = 003\r\nIMG FMT = EXIF2 -J\r\n"
+                         "<IMG SRC = \"../DCIM/101TRIMO/TRIM0010.JPG\">"),
+              std::string::npos);
+    EXPECT_EQ(marks.find("TRIM0009"), std::string::npos);
+
+    asked.clear();
+    EXPECT_FALSE(WriteOrderToCard(order, L"\\card\\", false, writer, plan, written, error));
+    EXPECT_NE(error.find(L"already has print marks"), std::wstring::npos);
+    EXPECT_TRUE(asked.empty());
+    EXPECT_EQ(Entries(storage.Host("card/DCIM")), 2u);
+    EXPECT_EQ(storage.Read("card/MISC/AUTPRINT.MRK"), marks);
+
+    // Nothing written: no empty folder, the marks as they were.
+    EXPECT_FALSE(WriteOrderToCard(order, L"\\card\\", true, [](size_t, const std::wstring&) { return false; }, plan,
+                                  written, error));
+    EXPECT_EQ(Entries(storage.Host("card/DCIM")), 2u);
+    EXPECT_EQ(storage.Read("card/MISC/AUTPRINT.MRK"), marks);
+
+    ASSERT_TRUE(WriteOrderToCard(order, L"\\card\\", true, writer, plan, written, error)) << ToUtf8(error);
+    EXPECT_EQ(plan.folder, L"\\card\\DCIM\\102TRIMO\\");
+    EXPECT_NE(storage.Read("card/MISC/AUTPRINT.MRK").find("102TRIMO/TRIM0011.JPG"), std::string::npos);
 }
