@@ -232,6 +232,25 @@ bool ReadDpofMarks(const std::wstring& marksPath, DpofMarks& marks, std::wstring
     return true;
 }
 
+bool IsPrintMarksPath(const std::wstring& path) {
+    return devfs::LowerName(NameOfPath(path)) == L"autprint.mrk";
+}
+
+std::wstring OrderFromMarks(const DpofMarks& marks, const DefaultPhotoSettings& settingsFor, PrintOrder& order) {
+    order = PrintOrder();
+    std::wstring unread;
+    for (const DpofPrint& print : marks.prints) {
+        PhotoSettings settings;
+        if (!settingsFor(print.path, settings)) {
+            unread += L"\n" + print.path;
+            continue;
+        }
+        order.Keep(print.path, settings);
+        order.SetCopies(order.GetCount() - 1, print.copies);
+    }
+    return unread.empty() ? unread : L"These marked photographs cannot be opened and were left out:" + unread;
+}
+
 bool PlanCard(const std::wstring& cardRoot, size_t count, CardPlan& plan, std::wstring& error) {
     plan = CardPlan();
     if (count > static_cast<size_t>(MAX_DPOF_JOBS)) {

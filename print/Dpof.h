@@ -9,6 +9,7 @@
 // their case, standard jobs taken, index prints and other job types noted
 // and skipped.
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,20 @@ struct DpofMarks {
 // skipped with a note. False with a message naming the file when it cannot
 // be read or is not DPOF.
 bool ReadDpofMarks(const std::wstring& marksPath, DpofMarks& marks, std::wstring& error);
+
+// True for a path whose name is a card's print marks (AUTPRINT.MRK, any case):
+// opened as an order, it stands for the photographs it marks.
+bool IsPrintMarksPath(const std::wstring& path);
+
+// Settings for a photograph that joins an order without any (the window's
+// fitted frame in its current format, the tool's centred frame in its
+// --format): false when the photograph cannot be read.
+using DefaultPhotoSettings = std::function<bool(const std::wstring& path, PhotoSettings& settings)>;
+
+// The marks' prints as an order, each photograph with its copies and the
+// settings settingsFor gives it. Those it cannot read are left out; the
+// message names them (empty when none was).
+std::wstring OrderFromMarks(const DpofMarks& marks, const DefaultPhotoSettings& settingsFor, PrintOrder& order);
 
 // Where an order goes on a card: a new DCF folder after the highest one on
 // the card, and numbered names after the highest file number there.

@@ -250,3 +250,25 @@ TEST(Dpof, OrderOntoACardWritesFilesThenMarks) {
     EXPECT_EQ(plan.folder, L"\\card\\DCIM\\102TRIMO\\");
     EXPECT_NE(storage.Read("card/MISC/AUTPRINT.MRK").find("102TRIMO/TRIM0011.JPG"), std::string::npos);
 }
+
+TEST(Dpof, MarksBecomeAnOrderOfWhatCanBeOpened) {
+    EXPECT_TRUE(IsPrintMarksPath(L"\\card\\misc\\autprint.mrk"));
+    EXPECT_FALSE(IsPrintMarksPath(L"\\card\\misc\\autprint.mrk.json"));
+    DpofMarks marks;
+    marks.prints = {{L"\\DCIM\\a.jpg", 2}, {L"\\DCIM\\gone.jpg", 1}, {L"\\DCIM\\b.jpg", 1}};
+    PrintOrder order;
+    const std::wstring message = OrderFromMarks(
+        marks,
+        [](const std::wstring& path, PhotoSettings& s) {
+            s.nFormat = 3;
+            s.rcSource = CRect(0, 0, 5, 5);
+            return path != L"\\DCIM\\gone.jpg";
+        },
+        order);
+    ASSERT_EQ(order.GetCount(), 2u);
+    EXPECT_EQ(order.GetPath(1), L"\\DCIM\\b.jpg");
+    EXPECT_EQ(order.GetCopies(0), 2);
+    EXPECT_EQ(order.GetSettings(0).nFormat, 3);
+    EXPECT_EQ(order.GetSettings(1).rcSource, CRect(0, 0, 5, 5));
+    EXPECT_NE(message.find(L"\n\\DCIM\\gone.jpg"), std::wstring::npos);
+}
