@@ -25,6 +25,9 @@ struct TooDeep {};
 // damaged file, not a photograph.
 constexpr int64_t MAX_SIDE = 1 << 20;
 
+// A value as the file has it, for a message.
+std::wstring Shown(const Json& value) { return FromUtf8(value.dump(-1, ' ', false, Json::error_handler_t::replace)); }
+
 // One photograph's entry, read with messages that say what is wrong with it.
 class EntryReader {
 public:
@@ -81,7 +84,7 @@ public:
                               : -1;
         format = found;
         if (found >= 0) return true;
-        return Fail(L"unknown print format " + FromUtf8(value->dump()));
+        return Fail(L"unknown print format " + Shown(*value));
     }
 
     bool Orientation(BOOL& rotated) {
@@ -206,6 +209,9 @@ bool ParseJson(std::string_view text, Json& root, std::wstring& error) {
             error = FormatW(L"the file is not valid JSON (byte %zu)", e.byte);
     } catch (const TooDeep&) {
         error = L"the file is not an order file (its JSON nests too deep)";
+    } catch (const Json::exception& e) {
+        // A number too large for any double, say.
+        error = L"the file is not valid JSON (" + FromUtf8(e.what()) + L")";
     }
     return false;
 }
@@ -275,12 +281,12 @@ bool ParseOrderFile(std::string_view text, const std::wstring& orderPath, PrintO
         return false;
     }
     if (!version->is_number_integer() || *version < 1) {
-        error = L"the file's \"version\" is not an order file version: " + FromUtf8(version->dump());
+        error = L"the file's \"version\" is not an order file version: " + Shown(*version);
         return false;
     }
     if (*version > ORDER_FILE_VERSION) {
         error = FormatW(L"the file is of order file version %ls, made by a newer Trimora; this one reads version %d",
-                        FromUtf8(version->dump()).c_str(), ORDER_FILE_VERSION);
+                        Shown(*version).c_str(), ORDER_FILE_VERSION);
         return false;
     }
     const std::wstring folder = FolderOfPath(orderPath);

@@ -132,6 +132,7 @@ TEST(OrderFile, DamagedFilesAreRefusedWithWhatIsWrong) {
         {saved.substr(0, saved.size() / 2), "cut short"},
         {"{\"version\": 1, \"photographs\": [} ", "not valid JSON"},
         {"[1, 2]", "no \"version\""},
+        {"{\"version\": 1e999}", "not valid JSON"},
         {OneEntry(kGood, "2"), "newer Trimora"},
         {OneEntry(kGood, "\"1\""), "\"version\""},
         {"{\"version\": 1}", "\"photographs\""},
