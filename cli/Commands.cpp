@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -210,9 +211,13 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         size = decoded;
     }
 
-    const CRect frame = FrameFor(o, size, run.widthCm, run.heightCm);
+    // With --portrait auto the run's sides are landscape; a photograph taller
+    // than wide as it stands gets them turned.
+    float widthCm = run.widthCm, heightCm = run.heightCm;
+    if (o.autoPortrait && size.cy > size.cx) std::swap(widthCm, heightCm);
+    const CRect frame = FrameFor(o, size, widthCm, heightCm);
     ExportPlan plan;
-    switch (PlanExport(run.folder, job.source, run.suffix, frame, size, run.widthCm, run.heightCm, plan)) {
+    switch (PlanExport(run.folder, job.source, run.suffix, frame, size, widthCm, heightCm, plan)) {
     case ExportPlanResult::OverwritesSource:
         reporter.Message(Failure(job.display, "You cannot overwrite the file, please select another folder."));
         return false;
@@ -231,7 +236,7 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
     std::vector<std::string> warnings;
     ExportExtras extras;
     extras.cores = &run.cores;
-    extras.recordDpi = o.recordDpi ? static_cast<int>(PrintDpi(plan.rcExport, run.widthCm, run.heightCm)) : 0;
+    extras.recordDpi = o.recordDpi ? static_cast<int>(PrintDpi(plan.rcExport, widthCm, heightCm)) : 0;
     extras.keepProfile = o.keepProfile;
     extras.keepMetadata = o.keepMetadata;
     extras.strict = o.strict;
@@ -250,8 +255,8 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
             warn();
             return false;
         }
-        RecordWritten(record, outputHost, CSize(cut.written.Width(), cut.written.Height()), run.widthCm,
-                      run.heightCm);
+        RecordWritten(record, outputHost, CSize(cut.written.Width(), cut.written.Height()), widthCm,
+                      heightCm);
         record.lossless = LosslessShift{cut.shiftX, cut.shiftY, cut.clipped};
         if (cut.clipped) warnings.push_back("the lossless cut was clipped to the photograph's edge");
         warn();
@@ -268,7 +273,7 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         warn();
         return false;
     }
-    RecordWritten(record, outputHost, CSize(plan.rcExport.Width(), plan.rcExport.Height()), run.widthCm, run.heightCm);
+    RecordWritten(record, outputHost, CSize(plan.rcExport.Width(), plan.rcExport.Height()), widthCm, heightCm);
     if (!report.profileProblem.empty()) warnings.push_back(report.profileProblem);
     warn();
     const std::string damage = DamageText(report);
@@ -398,6 +403,11 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
         SayError(s, o.toDir + ": " + error);
         return 1;
     }
+    // Refused here, once, rather than once for every photograph.
+    if (const int why = FolderRefusesFiles(o.toDir)) {
+        SayError(s, o.toDir + ": cannot write into this folder: " + std::strerror(why));
+        return 1;
+    }
 
     PrintFormatTable table;
     run.widthCm = table.FrameWidthCm(o.format, o.portrait, o.correctLab);
@@ -417,6 +427,10 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
             problem = "cannot read the folder";
         else if (files.size() == before)
             problem = "no JPEG files in this folder";
+        // A second run into the photographs' own folder exports no export.
+        if (const size_t skipped = DropOwnExports(files, before))
+            SayError(s, photo + ": skipped " + std::to_string(skipped) + (skipped == 1 ? " file" : " files") +
+                            " this program wrote (a photograph's name with a print format's suffix, beside it)");
         if (problem) {
             SayError(s, photo + ": " + problem);
             ++failedEarly;
