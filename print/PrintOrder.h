@@ -13,6 +13,9 @@
 #include "print/PrintFormatTable.h"
 #include "platform/ProgressSink.h"
 
+// A kiosk's print order counts copies in three digits.
+constexpr int MAX_COPIES = 999;
+
 class PrintOrder {
 public:
     // Stores what a photograph holds now. One kept for the first time joins
@@ -25,6 +28,10 @@ public:
     size_t GetCount() const { return m_entries.size(); }
     const std::wstring& GetPath(size_t i) const { return m_entries[i].path; }
     const PhotoSettings& GetSettings(size_t i) const { return m_entries[i].settings; }
+    // Prints wanted of photograph i: copies, not files (1 when it joins).
+    int GetCopies(size_t i) const { return m_entries[i].copies; }
+    void SetCopies(size_t i, int copies) { m_entries[i].copies = copies; }
+    void Remove(size_t i) { m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(i)); }
 
     // The folder picked last for the new files ("" before the first pick).
     std::wstring m_strLastFolder;
@@ -34,6 +41,7 @@ private:
         std::wstring path;
         std::wstring key;
         PhotoSettings settings;
+        int copies = 1;
     };
     std::vector<Entry> m_entries;
 };

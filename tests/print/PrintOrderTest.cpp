@@ -7,6 +7,8 @@
 #include <filesystem>
 
 #include "print/ExportPlan.h"
+#include "print/OrderFile.h"
+#include "print/PhotoFolder.h"
 #include "print/PrintOrder.h"
 #include "tests/imaging/TestJpeg.h"
 #include "platform/DeviceFs.h"
@@ -98,4 +100,53 @@ TEST(WriteOrder, EachPhotographAsGoWritesItAndNoFileIsLostToAnother) {
     EXPECT_TRUE(refused[1].ok);
     EXPECT_EQ(refused[2].why, L"You cannot overwrite the file, please select another folder.");
     EXPECT_EQ(ReadFile(storage.Host("Out/img_0003_A4.jpg")), before);
+}
+
+// A sitting saved and opened again writes exactly the files it wrote, each
+// photograph with its own frame, orientation and curve.
+TEST(WriteOrder, AnOrderSavedAndReopenedWritesTheSameFiles) {
+    TempStorage storage;
+    AddPhoto(storage, "DCIM/img_0001.jpg", 1600, 1200, 21);
+    AddPhoto(storage, "DCIM/Größe/img_0002.jpg", 1200, 1600, 22);
+    storage.Folder("First");
+    storage.Folder("Second");
+    storage.Folder("Orders");
+    PrintOrder order;
+    PhotoSettings custom = Framed(3, {1600, 1200}, {123, 45, 1500, 1031});
+    custom.curve.m_nPoints = 3;
+    custom.curve.m_x[1] = 101.37;
+    custom.curve.m_y[1] = 140.0625;
+    custom.curve.m_x[2] = 255;
+    custom.curve.m_y[2] = 250;
+    order.Keep(L"\\DCIM\\img_0001.jpg", custom);
+    PhotoSettings preset = Framed(0, {1200, 1600}, {10, 0, 1190, 1560}, TRUE);
+    preset.bCorrectLab = FALSE;
+    ASSERT_TRUE(ApplyPreset(preset.curve, *FindPresetByName(std::string_view("High contrast"))));
+    order.Keep(L"\\DCIM\\Größe\\img_0002.jpg", preset);
+    order.SetCopies(1, 3);
+
+    const PrintFormatTable formats;
+    NullProgressSink none;
+    const auto first = WriteOrder(order, L"\\First\\", formats, none);
+    std::wstring error;
+    ASSERT_TRUE(SaveOrderFile(order, L"\\Orders\\sitting.json", error)) << ToUtf8(error);
+    PrintOrder reopened;
+    ASSERT_TRUE(LoadOrderFile(L"\\Orders\\sitting.json", reopened, error)) << ToUtf8(error);
+    EXPECT_EQ(LeaveOutChangedPhotographs(reopened,
+                                         [](const std::wstring& path, CSize& size) {
+                                             size = path.find(L"0001") != std::wstring::npos ? CSize(1600, 1200)
+                                                                                             : CSize(1200, 1600);
+                                             return true;
+                                         }),
+              L"");
+    EXPECT_EQ(reopened.GetCopies(1), 3);
+    const auto second = WriteOrder(reopened, L"\\Second\\", formats, none);
+    ASSERT_EQ(first.size(), 2u);
+    ASSERT_EQ(second.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_TRUE(first[i].ok && second[i].ok) << i;
+        EXPECT_EQ(NameOfPath(second[i].outputPath), NameOfPath(first[i].outputPath));
+        const std::string name = ToUtf8(NameOfPath(first[i].outputPath));
+        EXPECT_TRUE(ReadFile(storage.Host("Second/" + name)) == ReadFile(storage.Host("First/" + name))) << name;
+    }
 }
