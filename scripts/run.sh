@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing for running, builds the program and the sample
-# card (nothing else), and starts Trimora.
+# Installs what is missing for running, builds the two programs (the window
+# and trimora-cli) and the sample card, nothing else, and starts Trimora.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-run-deps.sh
-bash scripts/build.sh trimora sample_card
+bash scripts/build.sh trimora trimora-cli sample_card
 args=("$@")
 # Without --root the program would show the whole host as its storage; a
 # newcomer gets the bundled sample card instead. A photograph given to open
