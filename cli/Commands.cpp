@@ -457,14 +457,17 @@ bool ReadOrder(const CliOptions& o, const CliStreams& s, PrintOrder& order, size
     }
     std::vector<Wanted> wanted;
     std::wstring why, dropped;
+    size_t lost = 0;
     if (IsPrintMarksPath(orderPath)) {
         DpofMarks marks;
         if (!ReadDpofMarks(orderPath, marks, why)) {
             SayError(s, OnHost(why, {orderPath}));
             return false;
         }
-        // Index prints and the like are no photographs to write.
+        // Index prints and the like are skipped as asked; a marked photograph
+        // that is gone counts as one left out.
         if (!marks.notes.empty()) SayError(s, OnHost(marks.notes, {orderPath}));
+        lost = marks.lost;
         for (const DpofPrint& print : marks.prints) wanted.push_back({print.path, print.copies});
         dropped = OrderFromMarks(
             marks, [&o](const std::wstring& path, PhotoSettings& settings) { return MarkedPhotoSettings(o, path, settings); },
@@ -480,7 +483,7 @@ bool ReadOrder(const CliOptions& o, const CliStreams& s, PrintOrder& order, size
     std::vector<std::wstring> paths;
     for (const Wanted& w : wanted)
         if (!order.Find(w.path)) paths.push_back(w.path);
-    leftOut = paths.size();
+    leftOut = paths.size() + lost;
     if (dropped.empty()) return true;
     SayError(s, OnHost(dropped, paths));
     if (o.json)

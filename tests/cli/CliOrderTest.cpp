@@ -201,8 +201,9 @@ TEST(CliOrder, OntoACardWithItsMarksKeptUnlessReplaced) {
     ExpectMarks(storage.Read("card/MISC/AUTPRINT.MRK"), {"102TRIMO/TRIM0010.JPG", "102TRIMO/TRIM0011.JPG"}, {1, 3});
 }
 
-// A camera's marks (upper-case names for files stored in lower case, and an
-// index print) are an order: each photograph framed as export frames it.
+// A camera's marks (upper-case names for files stored in lower case, an
+// index print, a photograph deleted since) are an order: each photograph
+// framed as export frames it.
 TEST(CliOrder, ACamerasMarksAreWrittenAsExportWritesThePhotographs) {
     TempStorage storage;
     Photo(storage, "card/DCIM/100CAMER/img_0001.jpg", 1600, 1200, 5);
@@ -213,14 +214,16 @@ TEST(CliOrder, ACamerasMarksAreWrittenAsExportWritesThePhotographs) {
     };
     storage.File("card/MISC/AUTPRINT.MRK", "[HDR]\r\nGEN REV = 01.00\r\nGEN CRT = \"CAMERA\" -1.0\r\n" +
                                               job(1, "STD", 2, "IMG_0001.JPG") + job(2, "IDX", 1, "IMG_0001.JPG") +
-                                              job(3, "STD", 1, "IMG_0002.JPG"));
+                                              job(3, "STD", 1, "IMG_0002.JPG") + job(4, "STD", 1, "IMG_0003.JPG"));
     storage.Folder("order");
     storage.Folder("export");
 
     Outcome run = Cli(storage, "order " + Q(storage.Host("card/MISC/AUTPRINT.MRK")) + " --to " + Q(storage.Host("order")) +
                                " --format 13x18 --json");
-    EXPECT_EQ(run.status, 0) << run.err;
+    // The index print is skipped as asked; the photograph gone is a failure.
+    EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find("Job 2 (line 12): an index print, skipped"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("IMG_0003.JPG\" is missing, skipped"), std::string::npos) << run.err;
     const std::vector<std::string> lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 2u) << run.out;
     EXPECT_EQ(nlohmann::json::parse(lines[0])["copies"], 2);
