@@ -333,8 +333,9 @@ void SayError(const CliStreams& s, const std::string& text) {
     std::fflush(s.err);
 }
 
-// A folder given as PHOTO that yields no photograph still gets its line, so
-// that a script sees every operand it passed. These come before the others.
+// A folder given as PHOTO that yields no photograph, or a photograph left
+// out of an order, still gets its line, so that a script sees every
+// photograph it asked for. These come before the others.
 void SayJson(const CliStreams& s, const std::string& source, const std::string& error, int copies = 0) {
     ExportRecord record;
     record.source = source;
