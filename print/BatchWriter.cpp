@@ -55,7 +55,7 @@ void BatchWriter::PlanNames() {
             entry.refusal = BatchRefusal::NoFormat;
             continue;
         }
-        entry.outputPath = MakeOutputPath(m_folder, item.source, *suffix);
+        entry.outputPath = item.output.empty() ? MakeOutputPath(m_folder, item.source, *suffix) : item.output;
         entry.outputHost = devfs::ToHostPath(entry.outputPath);
         const std::string id = FileIdentity(entry.outputHost);
         const auto same = outputs.find(id);
@@ -99,6 +99,10 @@ BatchRefusal BatchWriter::Prepare(size_t i, ExportPlan& plan) const {
         return BatchRefusal::EmptyFrame;
     case ExportPlanResult::Ready:
         break;
+    }
+    if (!item.output.empty()) {
+        plan.outputPath = item.output;
+        if (IsSourceFile(plan.outputPath, item.source)) return BatchRefusal::OverwritesSource;
     }
     return BatchRefusal::None;
 }

@@ -19,6 +19,9 @@ struct BatchItem {
     std::wstring source;
     std::string display;  // the photograph as the user knows it, for messages
     PhotoSettings settings;
+    // The file's own device path, when it is not named after the photograph
+    // in the folder (a card's DCF names); empty otherwise.
+    std::wstring output;
 };
 
 enum class BatchRefusal {
