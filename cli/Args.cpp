@@ -69,6 +69,10 @@ bool ParseFrame(const std::string& text, FrameMode& mode, CRect& frame) {
         mode = FrameMode::Center;
         return true;
     }
+    if (text == "whole") {
+        mode = FrameMode::Whole;
+        return true;
+    }
     long long v[4];
     size_t start = 0;
     for (int i = 0; i < 4; ++i) {
@@ -221,7 +225,7 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
             sawPreset = true;
         } else if (arg == "--frame") {
             if (!ParseFrame(value, o.frameMode, o.frame)) {
-                error = "--frame takes fit, center or L,T,R,B in source pixels, not '" + value + "'";
+                error = "--frame takes fit, center, whole or L,T,R,B in source pixels, not '" + value + "'";
                 return false;
             }
         } else if (arg == "--quality") {
@@ -290,6 +294,10 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
             error = "--lossless cannot apply a tone preset: it does not decode the photograph";
             return false;
         }
+        if (o.lossless && o.frameMode == FrameMode::Whole) {
+            error = "--lossless cannot put the whole photograph on white: it only cuts the photograph's own blocks";
+            return false;
+        }
         break;
     case CliCommand::Preview: {
         if (o.photos.size() != 1) {
@@ -356,6 +364,9 @@ std::string HelpText(CliCommand command) {
                "                       of the photograph upright (turned as its EXIF\n"
                "                       orientation says); its proportions are then made\n"
                "                       exact as on export\n"
+               "  --frame whole        the whole photograph, not cut and not scaled, in the\n"
+               "                       middle of a white print of the format's proportions;\n"
+               "                       not with --lossless\n"
                "  --quality N          JPEG quality 0-100 (default 95)\n"
                "  --jobs N             photographs exported at once (default: the cores)\n"
                "  --strict             refuse damaged photographs instead of exporting\n"

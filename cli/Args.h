@@ -9,7 +9,7 @@
 #include "platform/WinTypes.h"
 
 enum class CliCommand { None, Formats, Export, Preview, Curve };
-enum class FrameMode { Fit, Center, Given };
+enum class FrameMode { Fit, Center, Given, Whole };
 
 struct CliOptions {
     CliCommand command = CliCommand::None;

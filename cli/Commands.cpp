@@ -14,6 +14,7 @@
 #include "print/CropFrame.h"
 #include "print/ExportPlan.h"
 #include "print/PrintFormatTable.h"
+#include "print/WholePrint.h"
 #include "cli/HostPaths.h"
 #include "cli/JpegHeader.h"
 #include "cli/PhotoMessages.h"
@@ -159,12 +160,10 @@ CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
     }
     case FrameMode::Given:
         return o.frame;
+    case FrameMode::Whole:
+        break;  // no frame: the plan takes the whole photograph
     }
     return fitted;
-}
-
-long PrintDpi(const CRect& rc, float widthCm, float heightCm) {
-    return DotsPerInch(CSize(rc.Width(), rc.Height()), widthCm, heightCm);
 }
 
 void RecordWritten(ExportRecord& record, const std::string& outputHost, CSize pixels, float widthCm, float heightCm) {
@@ -212,7 +211,8 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
 
     const CRect frame = FrameFor(o, size, run.widthCm, run.heightCm);
     ExportPlan plan;
-    switch (PlanExport(run.folder, job.source, run.suffix, frame, size, run.widthCm, run.heightCm, plan)) {
+    switch (PlanExport(run.folder, job.source, run.suffix, frame, size, run.widthCm, run.heightCm, plan,
+                       o.frameMode == FrameMode::Whole)) {
     case ExportPlanResult::OverwritesSource:
         reporter.Message(Failure(job.display, "You cannot overwrite the file, please select another folder."));
         return false;
@@ -231,7 +231,9 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
     std::vector<std::string> warnings;
     ExportExtras extras;
     extras.cores = &run.cores;
-    extras.recordDpi = o.recordDpi ? static_cast<int>(PrintDpi(plan.rcExport, run.widthCm, run.heightCm)) : 0;
+    const CSize print = plan.print.print;
+    extras.recordDpi = o.recordDpi ? static_cast<int>(DotsPerInch(print, run.widthCm, run.heightCm)) : 0;
+    extras.whiteMargins = MarginsAround(plan.print);
     extras.keepProfile = o.keepProfile;
     extras.keepMetadata = o.keepMetadata;
     extras.strict = o.strict;
@@ -268,7 +270,7 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         warn();
         return false;
     }
-    RecordWritten(record, outputHost, CSize(plan.rcExport.Width(), plan.rcExport.Height()), run.widthCm, run.heightCm);
+    RecordWritten(record, outputHost, print, run.widthCm, run.heightCm);
     if (!report.profileProblem.empty()) warnings.push_back(report.profileProblem);
     warn();
     const std::string damage = DamageText(report);

@@ -24,6 +24,9 @@ std::string FailureText(const PhotoReport& report, const std::string& destinatio
         return "refused (--strict): the photograph is damaged: " + report.detail;
     case Failure::SourceTooSmall:
         return {};
+    case Failure::PrintTooLarge:
+        return "the whole photograph's print would be larger than a JPEG can hold (" +
+               std::to_string(JPEG_MAX_DIMENSION) + " pixels a side)";
     case Failure::FrameOutside:
         return "the frame lies outside the photograph; nothing to export";
     case Failure::Destination:

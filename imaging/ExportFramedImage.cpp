@@ -35,6 +35,7 @@
 #include "imaging/Orientation.h"
 #include "imaging/Pipeline.h"
 #include "imaging/TempFile.h"
+#include "imaging/WhiteBorder.h"
 #include "platform/DeviceFs.h"
 #include "platform/WaitCursor.h"
 #include "tone/ToneCurve.h"
@@ -100,6 +101,7 @@ struct ExportJob {
     const ExportExtras* extras = nullptr;
     const SourceMetadata* metadata = nullptr;  // markers for the new file
     EncoderThread* encoder = nullptr;          // set when a spare core may take the encoder
+    WhiteBorder* border = nullptr;             // the whole photograph on a white print
     JobPreparer preparer;
 };
 
@@ -163,6 +165,11 @@ void StartEncoder(ExportJob& job, JDIMENSION width, JDIMENSION height) {
     jpeg_stdio_dest(&cinfo, job.destination);
     cinfo.image_width = width;
     cinfo.image_height = height;
+    if (job.border) {
+        cinfo.image_width = job.border->PrintWidth();
+        cinfo.image_height = job.border->PrintHeight();
+        job.border->Attach(cinfo);
+    }
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
@@ -275,7 +282,7 @@ bool Stream(ExportJob& job) {
                 batch->prepared = share ? std::min(pending, DECODER_PREPARES) : pending;
                 encoder->Push(batch);
             } else {
-                jpeg_write_scanlines(&cinfo, batch->rows, pending);
+                WriteRows(&cinfo, batch->rows, pending);
                 if (encoder && y + 1 < bottom)
                     encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, dinfo.output_width * components,
                                    converted ? rowBytes : 0, offset, &job.preparer);
@@ -419,7 +426,7 @@ bool StreamTurned(ExportJob& job) {
             batch->count = count;
             encoder->Push(batch);
         } else {
-            jpeg_write_scanlines(&cinfo, batch->rows, static_cast<JDIMENSION>(count));
+            WriteRows(&cinfo, batch->rows, static_cast<JDIMENSION>(count));
             if (encoder && y0 + ROWS_PER_BATCH < outHeight)
                 encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, rowBytes, 0, 0);
         }
@@ -495,13 +502,25 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
         result.failure = Failure::SourceTooLarge;
         result.detail = "the turned frame needs more than 1 GiB of memory";
     }
+    // Prepared before anything is written: a print no JPEG can hold is
+    // refused with a reason instead of failing halfway.
+    WhiteBorder border;
+    if (ok && !extras.whiteMargins.Empty()) {
+        if (border.Prepare(extras.whiteMargins, static_cast<JDIMENSION>(crop.Width()),
+                           static_cast<JDIMENSION>(crop.Height()))) {
+            job.border = &border;
+        } else {
+            ok = false;
+            result.failure = Failure::PrintTooLarge;
+        }
+    }
     SourceMetadata metadata;
     if (ok) {
         if (extras.keepProfile || extras.keepMetadata) {
             std::vector<std::string> dropped;
             WrittenImage image;  // three components, whatever the source had
-            image.width = static_cast<uint32_t>(crop.Width());
-            image.height = static_cast<uint32_t>(crop.Height());
+            image.width = job.border ? border.PrintWidth() : static_cast<uint32_t>(crop.Width());
+            image.height = job.border ? border.PrintHeight() : static_cast<uint32_t>(crop.Height());
             image.dpi = extras.recordDpi;
             image.srgb = job.photoColour.Use() == ProfileUse::Convert;
             if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata, image, metadata, dropped)) {

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "imaging/Export.h"
+#include "imaging/WhiteBorder.h"
 
 bool EncoderThread::Start(SpareCores& cores, jpeg_compress_struct& cinfo, JpegErrorTrap& trap, size_t decodedBytes,
                           size_t convertedBytes, size_t offset, const RowPreparer* preparer) {
@@ -55,7 +56,7 @@ void EncoderThread::Run() {
     while (RowBatch* batch = Pop()) {
         if (m_preparer)
             for (int i = batch->prepared; i < batch->count; ++i) m_preparer->Prepare(*batch, i);
-        jpeg_write_scanlines(m_cinfo, batch->rows, static_cast<JDIMENSION>(batch->count));
+        WriteRows(m_cinfo, batch->rows, static_cast<JDIMENSION>(batch->count));
         Done(batch);
     }
 }

@@ -27,6 +27,7 @@ struct PhotoReport {
         SourceDamaged,      // damaged data under strict; detail is the damage
         SourceTooSmall,     // below 800 x 600 (its message box has been shown)
         FrameOutside,       // the crop does not lie inside the photograph
+        PrintTooLarge,      // the whole photograph's print exceeds what a JPEG holds
         Destination,        // cannot create or write the new file; error says why
     };
     Failure failure = Failure::None;

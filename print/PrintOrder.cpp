@@ -4,6 +4,8 @@
 
 #include "print/ExportPlan.h"
 #include "print/PhotoFolder.h"
+#include "print/WholePrint.h"
+#include "imaging/Export.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"
 
@@ -16,6 +18,7 @@ void PhotoSettings::Assign(const PhotoSettings& other) {
     rcSource = other.rcSource;
     curve.Assign(other.curve);
     nPreset = other.nPreset;
+    bWholePhoto = other.bWholePhoto;
 }
 
 void PrintOrder::Keep(const std::wstring& path, const PhotoSettings& settings) {
@@ -74,6 +77,7 @@ std::wstring PhotoFailureText(const PhotoReport& report) {
     case Failure::SourceDamaged: return L"damaged";
     case Failure::SourceTooSmall: return L"smaller than 800x600";
     case Failure::FrameOutside: return L"the photograph has changed since it was framed";
+    case Failure::PrintTooLarge: return L"its whole print is larger than a JPEG can hold";
     case Failure::Destination:
         return report.error ? L"cannot create the file (" + FromUtf8(std::strerror(report.error)) + L")"
                             : L"cannot create the file";
@@ -102,7 +106,7 @@ std::vector<OrderResult> WriteOrder(const PrintOrder& order, const std::wstring&
         }
         ExportPlan plan;
         const ExportPlanResult planned = PlanExport(folder, result.sourcePath, suffix->second, s.rcSource,
-                                                    s.sizeSource, widthCm, heightCm, plan);
+                                                    s.sizeSource, widthCm, heightCm, plan, s.bWholePhoto);
         result.outputPath = plan.outputPath;
         if (planned == ExportPlanResult::OverwritesSource) {
             result.why = L"the new file would overwrite the photograph itself";
@@ -134,7 +138,10 @@ std::vector<OrderResult> WriteOrder(const PrintOrder& order, const std::wstring&
         ToneCurve curve;
         curve.Assign(s.curve);
         PhotoReport report;
-        result.ok = ExportFramedImage(result.sourcePath, plan.outputPath, plan.rcExport, line, curve, 95, &report) != 0;
+        ExportExtras extras;
+        extras.whiteMargins = MarginsAround(plan.print);
+        result.ok = ExportFramedImageWith(result.sourcePath, plan.outputPath, plan.rcExport, line, curve, 95, extras,
+                                          &report) != 0;
         if (!result.ok) result.why = PhotoFailureText(report);
     }
     return results;

@@ -23,6 +23,7 @@ struct PhotoSettings {
     CRect rcSource;    // the frame, in source pixels
     ToneCurve curve;
     int32_t nPreset = -2;
+    BOOL bWholePhoto = FALSE;  // the whole photograph on white, the frame aside
 
     PhotoSettings() = default;
     PhotoSettings(const PhotoSettings& other) { Assign(other); }
