@@ -38,6 +38,8 @@ public:
     void OnGo();
     void OnCorrectLab();
     void OnFormatChange();
+    // The whole photograph on a white print, or the frame (check box, Ctrl+Shift+W).
+    void OnWholePhoto();
     // The next and previous photograph of the current one's folder (Page
     // Down, Page Up); one that cannot be opened is passed over.
     void OnNextPhotograph();
@@ -59,6 +61,8 @@ public:
     // The state, as the window keeps it.
     CComboBox m_cbFormat;
     BOOL m_bCorrectLab = TRUE;
+    // GO! writes the whole photograph on white; the frame stays aside.
+    BOOL m_bWholePhoto = FALSE;
     std::wstring m_strStatus;
     QIcon m_hIcon;
     PreviewBuffer m_preview;
@@ -111,6 +115,9 @@ protected:
     void StepPhotograph(int direction);
     void ShowPlace();
     void ShowResolution();
+    // The pixels GO! would write now; empty when it would write nothing.
+    CSize PrintPixels() const;
+    void DrawWholePrint(QPainter& painter, const QImage& preview);
     void ShowNotice(const std::wstring& text);
     // The status line's row: the status text, the resolution beside it, the
     // notice, and the two step pictures at its end.

@@ -21,3 +21,13 @@ WholePrint MakeWholePrint(CSize photo, float widthCm, float heightCm);
 // The white the export puts around the photograph for this print (none for
 // a print that is the photograph).
 WhiteMargins MarginsAround(const WholePrint& whole);
+
+// The print as the window shows it in area (client pixels), given the
+// photograph's preview size: at the preview's own scale where the print
+// fits, smaller where it does not; the print centred in area, the
+// photograph centred on the print.
+struct WholePrintView {
+    CRect print;
+    CRect photo;
+};
+WholePrintView FitWholePrint(const CRect& area, const WholePrint& whole, CSize photo, CSize preview);

@@ -29,6 +29,8 @@ constexpr int IDC_NOTICE = 1015;
 constexpr int IDC_GO_ALL = 1016;
 constexpr int IDC_PREVIOUS = 1017;
 constexpr int IDC_NEXT = 1018;
+// The whole photograph on a white print instead of the frame.
+constexpr int IDC_WHOLE = 1019;
 
 constexpr int ID_MOVE_LEFT = 32776;
 constexpr int ID_MOVE_RIGHT = 32777;
@@ -39,5 +41,7 @@ constexpr int ID_MOVE_LEFT_FAR = 32780;
 constexpr int ID_MOVE_RIGHT_FAR = 32781;
 constexpr int ID_MOVE_UP_FAR = 32782;
 constexpr int ID_MOVE_DOWN_FAR = 32783;
+// The whole photograph's check box from the keyboard.
+constexpr int ID_WHOLE_PHOTO = 32784;
 
 const DialogTemplate& MainTemplate();

@@ -92,7 +92,8 @@ TEST(MainWindow, StartsFullScreenWithDefaults) {
         const CRect a = dlg.GetPreviewArea();
         const QRect status = dlg.GetDlgItemWidget(IDC_STATUS)->geometry();
         const QRect go = dlg.GetDlgItemWidget(IDC_GO)->geometry();
-        EXPECT_EQ(a.top, go.bottom() + 1 + 2);
+        const QRect whole = dlg.GetDlgItemWidget(IDC_WHOLE)->geometry();
+        EXPECT_EQ(a.top, std::max(go.bottom(), whole.bottom()) + 1 + 2);
         EXPECT_EQ(a.bottom, status.top() - 2);
         EXPECT_EQ(a.left, 2);
         EXPECT_EQ(a.right, w->width() - 2);
