@@ -303,6 +303,9 @@ void CMainDialog::DrawWholePrint(QPainter& painter, const QImage& preview) {
     // its edge is drawn grey so a print that fills the area still has one.
     const CRect& p = view.print;
     const CRect& f = view.photo;
+    // Redraw paints without erasing: a print narrower than what was shown
+    // before must not leave the old picture beside it.
+    if (QWidget* w = DialogWidget()) painter.fillRect(a.left, a.top, a.Width(), a.Height(), w->palette().window());
     painter.fillRect(p.left, p.top, p.Width(), p.Height(), QColor(255, 255, 255));
     painter.setPen(QPen(QColor(127, 127, 127), 0));
     painter.setBrush(Qt::NoBrush);
