@@ -233,6 +233,9 @@ bool Stream(ExportJob& job) {
     JSAMPARRAY converted = nullptr;
     if (job.colour != SourceColour::Rgb || mirror)
         converted = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, ROWS_PER_BATCH);
+    if (job.border)
+        job.border->Lend(converted ? converted : decoded, ROWS_PER_BATCH,
+                         converted ? outWidth * 3 : size_t(dinfo.output_width) * components);
     RowBatch own;
     for (int i = 0; i < ROWS_PER_BATCH; ++i) {
         own.decoded[i] = decoded[i];
@@ -349,6 +352,7 @@ bool StreamTurned(ExportJob& job) {
         direct ? nullptr
                : (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, dinfo.output_width * dinfo.output_components, 1);
     JSAMPARRAY ownRows = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, ROWS_PER_BATCH);
+    if (job.border) job.border->Lend(ownRows, ROWS_PER_BATCH, size_t(outWidth) * 3);
 
     // Decoding takes the first half of the line, handing out rows the rest.
     ProgressSink& progress = *job.progress;

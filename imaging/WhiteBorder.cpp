@@ -32,6 +32,11 @@ bool WhiteBorder::Prepare(const WhiteMargins& margins, JDIMENSION width, JDIMENS
 
 void WhiteBorder::Attach(jpeg_compress_struct& cinfo) { cinfo.client_data = this; }
 
+void WhiteBorder::Lend(JSAMPARRAY rows, int count, size_t rowBytes) const {
+    if (rowBytes != size_t(m_width) * 3 || count > ROWS_PER_BATCH) return;
+    for (int i = 0; i < count; ++i) rows[i] = m_rows[i] + size_t(m_margins.left) * 3;
+}
+
 void WhiteBorder::WriteWhite(j_compress_ptr cinfo, JDIMENSION count) {
     while (count > 0) {
         const JDIMENSION n = std::min<JDIMENSION>(count, ROWS_PER_BATCH);
@@ -46,7 +51,8 @@ void WhiteBorder::Write(j_compress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count)
     const size_t bytes = size_t(m_width) * 3;
     for (JDIMENSION done = 0; done < count;) {
         const JDIMENSION n = std::min<JDIMENSION>(count - done, ROWS_PER_BATCH);
-        for (JDIMENSION i = 0; i < n; ++i) std::memcpy(m_rows[i] + at, rows[done + i], bytes);
+        for (JDIMENSION i = 0; i < n; ++i)
+            if (rows[done + i] != m_rows[i] + at) std::memcpy(m_rows[i] + at, rows[done + i], bytes);
         jpeg_write_scanlines(cinfo, m_rows.data(), n);
         done += n;
     }

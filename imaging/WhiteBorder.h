@@ -23,6 +23,12 @@ public:
     // rows through this border from now on: see WriteRows.
     void Attach(jpeg_compress_struct& cinfo);
 
+    // Rows a caller fills and then writes, count of them at most a batch:
+    // when they hold exactly the photograph's width, they are pointed at the
+    // middle of the border's own rows, so that what is filled there goes to
+    // the encoder without being copied. Others are left as they are.
+    void Lend(JSAMPARRAY rows, int count, size_t rowBytes) const;
+
 private:
     friend void WriteRows(j_compress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count);
     void Write(j_compress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count);

@@ -302,6 +302,7 @@ TEST_F(ExportExtrasTest, TheWholePhotographOnWhiteIsAPlainEncodeOfThePrint) {
         {{800, 1000}, 6, {0, 21, 0, 20}, true, 0},          // on its side: buffered
         {{800, 1000}, 8, {1, 0, 0, 0}, false, -1},
         {{817, 603}, 3, {0, 0, 0, 1}, true, 2},
+        {{1000, 800, 2, 1, false, 0, 90, Colour::CmykAdobe}, 1, {0, 64, 0, 64}, true, -1},  // four bytes a pixel
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.recipe.width << "x" << c.recipe.height << " tag " << c.tag << " margins "
@@ -310,8 +311,10 @@ TEST_F(ExportExtrasTest, TheWholePhotographOnWhiteIsAPlainEncodeOfThePrint) {
         std::string jpeg = EncodeJpeg(c.recipe);
         if (c.tag != 1) jpeg = WithExif(jpeg, OrientationTiff(c.tag));
         WriteFile(storage.Host("src.jpg"), jpeg);
-        const Decoded stored = DecodeFully(storage.Host("src.jpg"), false);
-        std::vector<uint8_t> upright = TurnUpright(stored.pixels, stored.width, stored.height, c.tag);
+        const bool cmyk = c.recipe.colour == Colour::CmykAdobe;
+        const Decoded stored = DecodeFully(storage.Host("src.jpg"), cmyk);
+        std::vector<uint8_t> upright = TurnUpright(cmyk ? CmykPixelsToRgb(stored.pixels, true) : stored.pixels,
+                                                   stored.width, stored.height, c.tag);
         const bool across = c.tag >= 5;
         const int w = across ? stored.height : stored.width, h = across ? stored.width : stored.height;
         if (c.tone)
