@@ -14,6 +14,15 @@
 #include "print/WholePrint.h"
 #include "tone/ToneCurve.h"
 
+namespace {
+// trimora-cli's second core for the encoder, always there.
+class AlwaysSpare : public SpareCores {
+public:
+    bool Claim() override { return true; }
+    void Release() override {}
+};
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s PHOTOS_FOLDER SCRATCH_FOLDER [RUNS] [EXPORT_RSS_PROGRAM]\n", argv[0]);
@@ -36,9 +45,9 @@ int main(int argc, char** argv) {
     // a wide photograph in a narrow format.
     const Print prints[] = {{"10x15", 2, false}, {"13x18", 3, false}, {"10x15 portrait", 2, true}};
 
-    std::printf("fastest of %d rounds, CPU milliseconds, one thread\n\n", runs);
-    std::printf("%-16s %-15s | %7s %7s | %7s %6s %7s %7s %6s\n", "photograph", "print", "encode", "plain", "whole",
-                "extra", "allowed", "cost", "ratio");
+    std::printf("fastest of %d rounds, CPU milliseconds\n\n", runs);
+    std::printf("%-16s %-15s | %7s %7s | %7s %6s %7s %7s %6s | %7s %7s %6s\n", "photograph", "print", "encode",
+                "plain", "whole", "extra", "allowed", "cost", "ratio", "plain2", "whole2", "ratio2");
     bool pass = true;
     for (const char* file : {"photo-12mp.jpg", "photo-24mp.jpg"}) {
         const std::string photo = folder + "/" + file;
@@ -53,6 +62,9 @@ int main(int argc, char** argv) {
                                                     table.FrameHeightCm(p.format, p.rotated, TRUE));
             ExportExtras extras;
             extras.whiteMargins = MarginsAround(whole);
+            AlwaysSpare cores;
+            ExportExtras plainTwo, wholeTwo = extras;
+            plainTwo.cores = wholeTwo.cores = &cores;
             const std::vector<bench::Timing> t = bench::MeasureInRounds(
                 runs, {
                           [&] { bench::PlainEncode(pixels.data(), W * 3, W, H, plainOut); },
@@ -62,14 +74,22 @@ int main(int argc, char** argv) {
                           [&] {
                               if (!ExportFramedImageWith(dphoto, dout, all, sink, curve, 95, extras)) std::abort();
                           },
+                          [&] {
+                              if (!ExportFramedImageWith(dphoto, dout, all, sink, curve, 95, plainTwo)) std::abort();
+                          },
+                          [&] {
+                              if (!ExportFramedImageWith(dphoto, dout, all, sink, curve, 95, wholeTwo)) std::abort();
+                          },
                       });
             // The white's share: its pixels over the photograph's.
             const double extra = double(whole.print.cx) * whole.print.cy / (double(W) * H) - 1.0;
             const double allowed = extra * t[0].cpu;
             const double cost = t[2].cpu - t[1].cpu;
             const double ratio = allowed > 0 ? cost / allowed : 0.0;
-            std::printf("%-16s %-15s | %7.1f %7.1f | %7.1f %5.0f%% %7.1f %7.1f %6.3f\n", file, p.name, t[0].cpu,
-                        t[1].cpu, t[2].cpu, extra * 100, allowed, cost, ratio);
+            const double ratio2 = allowed > 0 ? (t[4].cpu - t[3].cpu) / allowed : 0.0;
+            std::printf("%-16s %-15s | %7.1f %7.1f | %7.1f %5.0f%% %7.1f %7.1f %6.3f | %7.1f %7.1f %6.3f\n", file,
+                        p.name, t[0].cpu, t[1].cpu, t[2].cpu, extra * 100, allowed, cost, ratio, t[3].cpu, t[4].cpu,
+                        ratio2);
             pass = pass && ratio <= 1.0;
 
             if (!rssProgram.empty()) {
@@ -90,7 +110,10 @@ int main(int argc, char** argv) {
     std::printf("\nextra   = the print's pixels over the photograph's, less one\n"
                 "allowed = extra x encode (a plain libjpeg encode of the photograph's pixels from memory)\n"
                 "cost    = whole - plain (the same photograph exported full-frame, no white)\n"
-                "ratio   = cost / allowed (target <= 1); memory target: whole <= plain + 1 MiB\n");
+                "ratio   = cost / allowed (target <= 1); memory target: whole <= plain + 1 MiB\n"
+                "plain2, whole2: the same with the encoder on a second core, as trimora-cli runs one photograph\n"
+                "        (CPU of both threads; the encoder's thread copies each row into the print's row);\n"
+                "        ratio2 = (whole2 - plain2) / allowed, shown, not held to a target\n");
     std::printf("\n%s\n", pass ? "all targets met" : "SOME TARGETS MISSED");
     return pass ? 0 : 1;
 }
