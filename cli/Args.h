@@ -19,7 +19,8 @@ struct CliOptions {
     std::vector<std::string> photos;
     std::string toDir;
     int format = DEFAULT_PRINT_FORMAT;  // "10x15 cm", as the program starts
-    bool portrait = false;
+    bool portrait = false;      // every frame taller than wide
+    bool autoPortrait = false;  // each frame in its photograph's own orientation
     bool correctLab = true;
     int preset = -1;  // a list index of the presets; -1: no curve
     // Centred: a batch cannot drag each frame, and the middle is what one
@@ -42,6 +43,18 @@ struct CliOptions {
 
 // False on a usage error, with error saying what is wrong.
 bool ParseArgs(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// The commands' names, in the order the help lists them.
+std::vector<std::string> CommandNames();
+
+// An option as the parser knows it, for what must agree with it (the bash
+// completion, the man page, the README).
+struct CliOptionInfo {
+    std::string name;   // "--format"
+    std::string value;  // what its value stands for, "" for a switch
+    std::string words;  // the words its value or switch may be, space-separated
+};
+std::vector<CliOptionInfo> CommandOptions(CliCommand command);
 
 // "trimora-cli VERSION", one line.
 std::string VersionText();

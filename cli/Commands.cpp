@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
@@ -209,9 +210,13 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         size = decoded;
     }
 
-    const CRect frame = FrameFor(o, size, run.widthCm, run.heightCm);
+    // With --portrait auto the run's sides are landscape; a photograph taller
+    // than wide as it stands gets them turned.
+    float widthCm = run.widthCm, heightCm = run.heightCm;
+    if (o.autoPortrait && size.cy > size.cx) std::swap(widthCm, heightCm);
+    const CRect frame = FrameFor(o, size, widthCm, heightCm);
     ExportPlan plan;
-    switch (PlanExport(run.folder, job.source, run.suffix, frame, size, run.widthCm, run.heightCm, plan,
+    switch (PlanExport(run.folder, job.source, run.suffix, frame, size, widthCm, heightCm, plan,
                        o.frameMode == FrameMode::Whole)) {
     case ExportPlanResult::OverwritesSource:
         reporter.Message(Failure(job.display, "You cannot overwrite the file, please select another folder."));
@@ -232,7 +237,7 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
     ExportExtras extras;
     extras.cores = &run.cores;
     const CSize print = plan.print.print;
-    extras.recordDpi = o.recordDpi ? static_cast<int>(DotsPerInch(print, run.widthCm, run.heightCm)) : 0;
+    extras.recordDpi = o.recordDpi ? static_cast<int>(DotsPerInch(print, widthCm, heightCm)) : 0;
     extras.whiteMargins = MarginsAround(plan.print);
     extras.keepProfile = o.keepProfile;
     extras.keepMetadata = o.keepMetadata;
@@ -252,8 +257,8 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
             warn();
             return false;
         }
-        RecordWritten(record, outputHost, CSize(cut.written.Width(), cut.written.Height()), run.widthCm,
-                      run.heightCm);
+        RecordWritten(record, outputHost, CSize(cut.written.Width(), cut.written.Height()), widthCm,
+                      heightCm);
         record.lossless = LosslessShift{cut.shiftX, cut.shiftY, cut.clipped};
         if (cut.clipped) warnings.push_back("the lossless cut was clipped to the photograph's edge");
         warn();
@@ -270,7 +275,7 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
         warn();
         return false;
     }
-    RecordWritten(record, outputHost, print, run.widthCm, run.heightCm);
+    RecordWritten(record, outputHost, print, widthCm, heightCm);
     if (!report.profileProblem.empty()) warnings.push_back(report.profileProblem);
     warn();
     const std::string damage = DamageText(report);
@@ -400,6 +405,11 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
         SayError(s, o.toDir + ": " + error);
         return 1;
     }
+    // Refused here, once, rather than once for every photograph.
+    if (const int why = FolderRefusesFiles(o.toDir)) {
+        SayError(s, o.toDir + ": cannot write into this folder: " + std::strerror(why));
+        return 1;
+    }
 
     PrintFormatTable table;
     run.widthCm = table.FrameWidthCm(o.format, o.portrait, o.correctLab);
@@ -419,6 +429,10 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
             problem = "cannot read the folder";
         else if (files.size() == before)
             problem = "no JPEG files in this folder";
+        // A second run into the photographs' own folder exports no export.
+        if (const size_t skipped = DropOwnExports(files, before))
+            SayError(s, photo + ": skipped " + std::to_string(skipped) + (skipped == 1 ? " file" : " files") +
+                            " this program wrote (a photograph's name with a print format's suffix, beside it)");
         if (problem) {
             SayError(s, photo + ": " + problem);
             ++failedEarly;
