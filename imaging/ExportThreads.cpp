@@ -27,6 +27,9 @@ bool EncoderThread::Start(SpareCores& cores, jpeg_compress_struct& cinfo, JpegEr
         }
         m_free.push_back(&b);
     }
+    // The whole photograph on white: rows that need no copy on this thread.
+    if (auto* border = static_cast<WhiteBorder*>(cinfo.client_data))
+        border->LendBatches(m_slots, SLOTS, decodedBytes, convertedBytes, offset);
     m_ending = m_abandon = m_failed = false;
     m_cores = &cores;
     m_preparer = preparer;

@@ -10,6 +10,7 @@
 #include <jpeglib.h>
 
 #include "imaging/Export.h"
+#include "imaging/ExportThreads.h"
 
 class WhiteBorder {
 public:
@@ -28,11 +29,16 @@ public:
     // middle of the border's own rows, so that what is filled there goes to
     // the encoder without being copied. Others are left as they are.
     void Lend(JSAMPARRAY rows, int count, size_t rowBytes) const;
+    // The same for the encoder thread's batches, laid out as EncoderThread
+    // lays them out; each batch gets rows of its own.
+    void LendBatches(RowBatch* batches, int count, size_t decodedBytes, size_t convertedBytes, size_t offset);
 
 private:
     friend void WriteRows(j_compress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count);
     void Write(j_compress_ptr cinfo, JSAMPARRAY rows, JDIMENSION count);
     void WriteWhite(j_compress_ptr cinfo, JDIMENSION count);
+    // The print row whose middle row is, when it is one of those lent.
+    JSAMPROW LentRow(JSAMPROW row) const;
 
     WhiteMargins m_margins;
     JDIMENSION m_width = 0, m_height = 0;
@@ -43,6 +49,7 @@ private:
     // are copied between them. The white row stands for every white row.
     std::vector<JSAMPROW> m_rows;
     std::vector<JSAMPROW> m_white;
+    std::vector<JSAMPLE> m_batchStorage;  // the encoder thread's, when lent
 };
 
 // Every row the export encodes goes through here. With a border attached,
