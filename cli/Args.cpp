@@ -218,18 +218,23 @@ const std::vector<OptionSpec>& Options() {
          {{"--lossless", "cut the frame from the photograph's compressed data\n"
                          "without encoding it again (no loss of quality); its\n"
                          "left and top move left and up by at most 15 pixels\n"
-                         "to the photograph's block grid; not with --preset"}},
+                         "to the photograph's block grid (right or down past\n"
+                         "partial blocks a turn cannot move); not with --preset"}},
          [](const std::string&, CliOptions& o, std::string&) { return o.lossless = true; }},
         {"--record-dpi", nullptr, nullptr, kExport,
          {{"--record-dpi", "record the print resolution (dots per inch) in the\n"
                            "file, so print dialogs and lab software see the size"}},
          [](const std::string&, CliOptions& o, std::string&) { return o.recordDpi = true; }},
         {"--keep-profile", nullptr, nullptr, kExport,
-         {{"--keep-profile", "carry the photograph's ICC colour profile over"}},
+         {{"--keep-profile", "carry the photograph's ICC colour profile over, its\n"
+                             "pixels unconverted; a damaged one is left out"}},
          [](const std::string&, CliOptions& o, std::string&) { return o.keepProfile = true; }},
         {"--keep-metadata", nullptr, nullptr, kExport,
          {{"--keep-metadata", "carry EXIF, XMP and the ICC profile over; EXIF gets\n"
-                              "the new pixel size and loses its thumbnail"}},
+                              "the new pixel size and loses its thumbnail. Without\n"
+                              "--keep-profile a profile other than sRGB (Adobe\n"
+                              "RGB, Display P3) is left out, with a warning: the\n"
+                              "pixels are converted to sRGB"}},
          [](const std::string&, CliOptions& o, std::string&) { return o.keepMetadata = true; }},
         {"--min-dpi", "N", nullptr, kExport,
          {{"--min-dpi N", "warn when a print gets less than N dots per inch\n"
@@ -530,8 +535,9 @@ std::string HelpText(CliCommand command) {
                "With --json, stdout gets one JSON object per line for every photograph,\n"
                "in the order given, written or not: \"source\", \"ok\", then \"output\",\n"
                "\"width_px\", \"height_px\", \"width_cm\", \"height_cm\", \"dpi\" and\n"
-               "\"lossless\" (null, or the shift {\"left\", \"up\", \"clipped\"}) when it was\n"
-               "written, or \"error\" when not; \"warnings\" lists texts. A name that is\n"
+               "\"lossless\" (null, or the shift {\"left\", \"up\", \"clipped\"}, left and up\n"
+               "negative where the cut moved right or down) when it was written, or\n"
+               "\"error\" when not; \"warnings\" lists texts. A name that is\n"
                "no UTF-8 shows U+FFFD for each stray byte and comes with \"source_hex\" or\n"
                "\"output_hex\" holding its exact bytes. A folder given as PHOTO that\n"
                "yields nothing gets an error object first. Messages still go to the\n"

@@ -7,6 +7,7 @@
 #include "print/ExportPlan.h"
 #include "print/PrintFormatTable.h"
 #include "platform/WinTypes.h"
+#include "tone/Presets.h"
 
 enum class CliCommand { None, Formats, Export, Preview, Curve };
 enum class FrameMode { Fit, Center, Given, Whole };
@@ -22,7 +23,7 @@ struct CliOptions {
     bool portrait = false;      // every frame taller than wide
     bool autoPortrait = false;  // each frame in its photograph's own orientation
     bool correctLab = true;
-    int preset = -1;  // a list index of the presets; -1: no curve
+    int preset = PRESET_INDEX_NONE;  // a list index of the presets, or none
     // Centred: a batch cannot drag each frame, and the middle is what one
     // expects. The program itself fits at the top-left corner.
     FrameMode frameMode = FrameMode::Center;

@@ -1,24 +1,24 @@
 #include "cli/Commands.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "print/BatchWriter.h"
 #include "print/CropFrame.h"
 #include "print/ExportPlan.h"
+#include "print/PhotoMessages.h"
 #include "print/PrintFormatTable.h"
 #include "print/WholePrint.h"
 #include "cli/HostPaths.h"
 #include "cli/JpegHeader.h"
-#include "cli/PhotoMessages.h"
 #include "cli/PreviewFile.h"
 #include "cli/Reporter.h"
 #include "cli/Result.h"
@@ -84,25 +84,6 @@ private:
     MessageBoxHandler m_previous;
 };
 
-// What identifies the file a host path leads to: the file itself when it
-// exists (so that links and other spellings meet), its path otherwise, in
-// the device's lower case: once the first of two names that differ only in
-// case is written, the storage resolves the second to that same file.
-std::string FileIdentity(const std::string& hostPath) {
-    struct stat st {};
-    if (::stat(hostPath.c_str(), &st) == 0)
-        return "i" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-    std::wstring wide;
-    if (FromUtf8(hostPath, wide)) return "p" + ToUtf8(devfs::LowerName(wide));
-    return "p" + hostPath;
-}
-
-struct ExportJob {
-    std::string display;  // the photograph as the user named it
-    std::wstring source;  // device path
-    std::string error;    // set when planning already refused it
-};
-
 // Workers that find no photograph left free their core; an export still
 // running may then take it for its encoder. Busy cores: one per photograph
 // not yet finished (at most one per worker) and one per lent encoder.
@@ -138,16 +119,24 @@ private:
 
 struct ExportRun {
     const CliOptions* options = nullptr;
-    std::vector<ExportJob> jobs;
+    // The photographs, their output names planned; each worker changes only
+    // its own photograph's frame.
+    std::optional<BatchWriter> batch;
+    // Why a photograph is refused before any work: its name, or the plan.
+    std::vector<std::string> refused;
     Reporter* reporter = nullptr;
-    std::wstring folder;
-    std::wstring suffix;
     std::string formatName;
-    float widthCm = 0.0f;
-    float heightCm = 0.0f;
     std::atomic<int> failed{0};
     CoreLedger cores;
 };
+
+// The tone curve of a preset's list index; the identity for none (or the
+// list's prompt, which applies nothing).
+ToneCurve CurveOfPreset(int listIndex) {
+    ToneCurve curve;
+    if (const TonePreset* preset = FindPresetByIndex(listIndex)) ApplyPreset(curve, *preset);
+    return curve;
+}
 
 CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
     const CRect fitted = FitSourceRect(size.cx, size.cy, widthCm, heightCm);
@@ -167,136 +156,152 @@ CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
     return fitted;
 }
 
-void RecordWritten(ExportRecord& record, const std::string& outputHost, CSize pixels, float widthCm, float heightCm) {
-    record.ok = true;
-    record.output = outputHost;
-    record.pixels = pixels;
-    record.widthCm = widthCm;
-    record.heightCm = heightCm;
-    record.dpi = DotsPerInch(pixels, widthCm, heightCm);
-}
 
-bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
-    const CliOptions& o = *run.options;
-    ExportJob& job = run.jobs[index];
-    Reporter& reporter = *run.reporter;
+// One photograph of the run, as its worker sees it.
+struct PhotoJob {
+    ExportRun& run;
+    size_t index;
+    ExportRecord& record;
+    // What the user should know of the file, said once the export has ended.
+    std::vector<std::string> warnings;
 
+    const CliOptions& Options() const { return *run.options; }
+    BatchItem& Item() const { return run.batch->GetItem(index); }
+    const std::string& Display() const { return Item().display; }
+    void Say(const std::string& text) const { run.reporter->Message(About(Display(), text)); }
+    // Said, and kept as the reason the photograph is not written.
+    void Refuse(const std::string& text) const { run.reporter->Message(Failure(Display(), text)); }
+    void Note(const std::string& text) {
+        record.warnings.push_back(text);
+        Say(text);
+    }
+};
+
+// The photograph's upright size, from its header (or, for one below the size
+// rule, from the decoder that owns the rule and its message).
+bool MeasurePhotograph(PhotoJob& job, CSize& size) {
     JpegHeader header;
     std::string error;
-    if (!ReadJpegHeader(job.source, header, error)) {
-        reporter.Message(Failure(job.display, error));
+    if (!ReadJpegHeader(job.Item().source, header, error)) {
+        job.Refuse(error);
         return false;
     }
-    if (header.damagedOrientation) {
-        record.warnings.push_back(DamagedOrientationText());
-        reporter.Message(About(job.display, DamagedOrientationText()));
-    }
-    CSize size(header.width, header.height);
+    if (header.damagedOrientation) job.Note(DamagedOrientationText());
+    size = CSize(header.width, header.height);
     // The size rule is the stored size's, as the decoder reports it.
-    if (header.storedWidth < 800 || header.storedHeight < 600) {
-        // The preview decoder owns the size rule and its message; asking it
-        // costs nothing for a photograph this small.
-        CSize box(800, 600), decoded;
-        PreviewBuffer preview;
-        NullProgressSink quiet;
-        PhotoReport report;
-        report.strict = o.strict;
-        if (!LoadPreview(job.source, box, decoded, preview, quiet, &report)) {
-            const std::string why = FailureText(report, "");
-            if (!why.empty() || t_messages == 0)
-                reporter.Message(Failure(job.display, why.empty() ? "Cannot open this file" : why));
-            return false;
-        }
-        size = decoded;
-    }
-
-    // With --portrait auto the run's sides are landscape; a photograph taller
-    // than wide as it stands gets them turned.
-    float widthCm = run.widthCm, heightCm = run.heightCm;
-    if (o.autoPortrait && size.cy > size.cx) std::swap(widthCm, heightCm);
-    const CRect frame = FrameFor(o, size, widthCm, heightCm);
-    ExportPlan plan;
-    switch (PlanExport(run.folder, job.source, run.suffix, frame, size, widthCm, heightCm, plan,
-                       o.frameMode == FrameMode::Whole)) {
-    case ExportPlanResult::OverwritesSource:
-        reporter.Message(Failure(job.display, "You cannot overwrite the file, please select another folder."));
+    if (header.storedWidth >= 800 && header.storedHeight >= 600) return true;
+    // Asking the preview decoder costs nothing for a photograph this small.
+    CSize box(800, 600);
+    PreviewBuffer preview;
+    NullProgressSink quiet;
+    PhotoReport report;
+    report.strict = job.Options().strict;
+    if (!LoadPreview(job.Item().source, box, size, preview, quiet, &report)) {
+        const std::string why = FailureText(report, "");
+        if (!why.empty() || t_messages == 0) job.Refuse(why.empty() ? "Cannot open this file" : why);
         return false;
-    case ExportPlanResult::EmptyRect:
-        reporter.Message(Failure(job.display, "the frame lies outside the photograph; nothing to export"));
-        return false;
-    case ExportPlanResult::Ready:
-        break;
     }
+    return true;
+}
 
-    ToneCurve curve;
-    if (o.preset >= 0)
-        if (const TonePreset* preset = FindPresetByIndex(o.preset)) ApplyPreset(curve, *preset);
-    JobProgressSink sink(reporter, index);
-    const std::string outputHost = devfs::ToHostPath(plan.outputPath);
-    std::vector<std::string> warnings;
+// The frame the options ask for on this photograph, and what it writes.
+bool PlanPhotograph(PhotoJob& job, CSize size, ExportPlan& plan) {
+    const BatchWriter& batch = *job.run.batch;
+    PhotoSettings& settings = job.Item().settings;
+    settings.sizeSource = size;
+    // --portrait auto: a photograph taller than wide as it stands gets the
+    // format's sides turned.
+    if (job.Options().autoPortrait) settings.bRotated = size.cy > size.cx;
+    settings.rcSource = FrameFor(job.Options(), size, batch.WidthCm(job.index), batch.HeightCm(job.index));
+    settings.bWholePhoto = job.Options().frameMode == FrameMode::Whole;
+    const BatchRefusal refusal = batch.Prepare(job.index, plan);
+    if (refusal == BatchRefusal::None) return true;
+    job.Refuse(batch.RefusalText(job.index, refusal));
+    return false;
+}
+
+ExportExtras ExtrasFor(PhotoJob& job, const ExportPlan& plan) {
+    const CliOptions& o = job.Options();
     ExportExtras extras;
-    extras.cores = &run.cores;
-    const CSize print = plan.print.print;
-    extras.recordDpi = o.recordDpi ? static_cast<int>(DotsPerInch(print, widthCm, heightCm)) : 0;
-    extras.whiteMargins = MarginsAround(plan.print);
+    extras.cores = &job.run.cores;
+    extras.recordDpi = o.recordDpi ? static_cast<int>(DotsPerInch(plan.print.print, job.run.batch->WidthCm(job.index),
+                                                                  job.run.batch->HeightCm(job.index)))
+                                   : 0;
     extras.keepProfile = o.keepProfile;
     extras.keepMetadata = o.keepMetadata;
     extras.strict = o.strict;
-    extras.warnings = &warnings;
-    auto warn = [&] {
-        for (const std::string& w : warnings) {
-            record.warnings.push_back(w);
-            reporter.Message(About(job.display, w));
-        }
-    };
-    if (o.lossless) {
-        LosslessCut cut;
-        const int ok = ExportLossless(job.source, plan.outputPath, plan.rcExport, extras, cut, error);
-        if (!ok) {
-            reporter.Message(Failure(job.display, error));
-            warn();
-            return false;
-        }
-        RecordWritten(record, outputHost, CSize(cut.written.Width(), cut.written.Height()), widthCm,
-                      heightCm);
-        record.lossless = LosslessShift{cut.shiftX, cut.shiftY, cut.clipped};
-        if (cut.clipped) warnings.push_back("the lossless cut was clipped to the photograph's edge");
-        warn();
-        const std::string lowDpi = WarnOfLowResolution(record, run.formatName, o.minDpi);
-        if (!lowDpi.empty()) reporter.Message(About(job.display, lowDpi));
-        return true;
-    }
-    PhotoReport report;
-    report.strict = o.strict;
-    const int ok =
-        ExportFramedImageWith(job.source, plan.outputPath, plan.rcExport, sink, curve, o.quality, extras, &report);
-    if (!ok) {
-        reporter.Message(Failure(job.display, FailureText(report, outputHost)));
-        warn();
+    extras.warnings = &job.warnings;
+    return extras;
+}
+
+void RecordWritten(PhotoJob& job, const ExportPlan& plan, CSize pixels) {
+    ExportRecord& record = job.record;
+    record.ok = true;
+    record.output = devfs::ToHostPath(plan.outputPath);
+    record.pixels = pixels;
+    record.widthCm = job.run.batch->WidthCm(job.index);
+    record.heightCm = job.run.batch->HeightCm(job.index);
+    record.dpi = DotsPerInch(pixels, record.widthCm, record.heightCm);
+}
+
+// The framed part cut from the photograph's coefficients.
+bool CutLossless(PhotoJob& job, const ExportPlan& plan, const ExportExtras& extras) {
+    LosslessCut cut;
+    std::string error;
+    if (!ExportLossless(job.Item().source, plan.outputPath, plan.rcExport, extras, cut, error)) {
+        job.Refuse(error);
         return false;
     }
-    RecordWritten(record, outputHost, print, widthCm, heightCm);
-    if (!report.profileProblem.empty()) warnings.push_back(report.profileProblem);
-    warn();
-    const std::string damage = DamageText(report);
-    if (!damage.empty()) {
-        record.warnings.push_back(damage);
-        reporter.Message(About(job.display, damage));
+    RecordWritten(job, plan, CSize(cut.written.Width(), cut.written.Height()));
+    job.record.lossless = LosslessShift{cut.shiftX, cut.shiftY, cut.clipped};
+    const std::string inward = MovedInwardText(*job.record.lossless);
+    if (!inward.empty()) job.warnings.push_back(inward);
+    if (cut.clipped) job.warnings.push_back("the lossless cut was clipped to the photograph's edge");
+    return true;
+}
+
+// The framed part decoded, tone-mapped and encoded again.
+bool Encode(PhotoJob& job, const ExportPlan& plan, const ExportExtras& extras, PhotoReport& report) {
+    const BatchWriter& batch = *job.run.batch;
+    JobProgressSink sink(*job.run.reporter, job.index);
+    report.strict = job.Options().strict;
+    if (!batch.Write(job.index, plan, sink, job.Options().quality, extras, report)) {
+        job.Refuse(FailureText(report, devfs::ToHostPath(plan.outputPath)));
+        return false;
     }
-    const std::string lowDpi = WarnOfLowResolution(record, run.formatName, o.minDpi);
-    if (!lowDpi.empty()) reporter.Message(About(job.display, lowDpi));
+    RecordWritten(job, plan, plan.print.print);
+    if (!report.profileProblem.empty()) job.warnings.push_back(report.profileProblem);
+    return true;
+}
+
+bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
+    PhotoJob job{run, index, record, {}};
+    CSize size;
+    ExportPlan plan;
+    if (!MeasurePhotograph(job, size) || !PlanPhotograph(job, size, plan)) return false;
+    const ExportExtras extras = ExtrasFor(job, plan);
+    PhotoReport report;
+    const bool written = run.options->lossless ? CutLossless(job, plan, extras) : Encode(job, plan, extras, report);
+    // What the engine left out is said whether or not the file was written.
+    const std::vector<std::string> warnings = std::move(job.warnings);
+    for (const std::string& w : warnings) job.Note(w);
+    if (!written) return false;
+    const std::string damage = DamageText(report);
+    if (!damage.empty()) job.Note(damage);
+    const std::string lowDpi = WarnOfLowResolution(record, run.formatName, run.options->minDpi);
+    if (!lowDpi.empty()) job.Say(lowDpi);
     return true;
 }
 
 void ExportWorker(size_t index, void* context) {
     ExportRun& run = *static_cast<ExportRun*>(context);
-    ExportJob& job = run.jobs[index];
-    CurrentFile current(job.display);
+    const std::string& display = run.batch->GetItem(index).display;
+    CurrentFile current(display);
     ExportRecord record;
-    record.source = job.display;
+    record.source = display;
     bool ok = false;
-    if (!job.error.empty())
-        run.reporter->Message(Failure(job.display, job.error));
+    if (!run.refused[index].empty())
+        run.reporter->Message(Failure(display, run.refused[index]));
     else
         ok = ExportOne(run, index, record);
     if (!ok) {
@@ -345,10 +350,7 @@ int RunFormats(const CliOptions&, const CliStreams& s) {
 }
 
 int RunCurve(const CliOptions& o, const CliStreams& s) {
-    ToneCurve curve;
-    const TonePreset* preset = FindPresetByIndex(o.preset);
-    // The list's prompt entry applies nothing: the curve stays the identity.
-    if (preset) ApplyPreset(curve, *preset);
+    ToneCurve curve = CurveOfPreset(o.preset);
     curve.UpdateLut();
     for (int i = 0; i < 256; ++i) std::fprintf(s.out, "%d\n", static_cast<int>(curve.m_lut[i]));
     return 0;
@@ -395,13 +397,14 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     ExportRun run;
     run.options = &o;
     int failedEarly = 0;
+    std::wstring folder;
 
     if (!IsHostFolder(o.toDir)) {
         SayError(s, o.toDir + ": not a folder");
         return 1;
     }
     std::string error;
-    if (!HostToDevicePath(o.toDir, true, run.folder, error)) {
+    if (!HostToDevicePath(o.toDir, true, folder, error)) {
         SayError(s, o.toDir + ": " + error);
         return 1;
     }
@@ -411,10 +414,6 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
         return 1;
     }
 
-    PrintFormatTable table;
-    run.widthCm = table.FrameWidthCm(o.format, o.portrait, o.correctLab);
-    run.heightCm = table.FrameHeightCm(o.format, o.portrait, o.correctLab);
-    run.suffix = PrintFormatSuffixes().at(o.format);
     run.formatName = ToUtf8(PrintFormatName(o.format));
 
     std::vector<std::string> files;
@@ -440,55 +439,42 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
         }
     }
 
-    // Every output name is known before anything runs. Two photographs that
-    // would write the same file, or one that would write over another
-    // photograph of the run while a worker reads it, are refused up front:
-    // in parallel, either would leave a damaged file.
-    std::map<std::string, size_t> sources, outputs;
-    std::vector<std::string> outputHosts(files.size());
-    run.jobs.resize(files.size());
+    // Every photograph with the same settings; the frame follows from each
+    // one's size.
+    PhotoSettings settings;
+    settings.nFormat = o.format;
+    settings.bRotated = o.portrait;
+    settings.bCorrectLab = o.correctLab;
+    settings.curve = CurveOfPreset(o.preset);
+    settings.nPreset = o.preset;
+    std::vector<BatchItem> items(files.size());
+    run.refused.resize(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
-        ExportJob& job = run.jobs[i];
-        job.display = files[i];
-        if (!HostToDevicePath(files[i], false, job.source, job.error)) continue;
-        sources.emplace(FileIdentity(devfs::ToHostPath(job.source)), i);
+        items[i].display = files[i];
+        items[i].settings = settings;
+        if (!HostToDevicePath(files[i], false, items[i].source, run.refused[i])) items[i].source.clear();
     }
-    for (size_t i = 0; i < files.size(); ++i) {
-        ExportJob& job = run.jobs[i];
-        if (!job.error.empty()) continue;
-        const std::string outputHost = devfs::ToHostPath(MakeOutputPath(run.folder, job.source, run.suffix));
-        const std::string id = FileIdentity(outputHost);
-        outputHosts[i] = outputHost;
-        const auto same = outputs.find(id);
-        if (same != outputs.end()) {
-            job.error = "skipped: " + outputHost + " is already written for " + run.jobs[same->second].display;
-            const std::string& earlier = outputHosts[same->second];
-            if (earlier != outputHost) job.error += " (as " + earlier + ": the storage takes both names for one file)";
-            continue;
-        }
-        const auto other = sources.find(id);
-        if (other != sources.end() && other->second != i) {
-            job.error = "skipped: its output would replace " + run.jobs[other->second].display +
-                        ", which is exported in the same run";
-            continue;
-        }
-        outputs.emplace(id, i);
-    }
+    // Every output name is known before anything runs: a clash is refused
+    // before a worker could write half of it.
+    const size_t count = files.size();
+    run.batch.emplace(folder, std::move(items));
+    for (size_t i = 0; i < count; ++i)
+        if (run.refused[i].empty()) run.refused[i] = run.batch->RefusalText(i, run.batch->GetEntry(i).refusal);
 
     unsigned threads = o.jobs > 0 ? static_cast<unsigned>(o.jobs) : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
 
     // exiv2 sets itself up on first use, which is not safe on several threads.
     if (o.keepMetadata || o.recordDpi) PrepareMetadataLibrary();
-    run.cores.Reset(threads, run.jobs.size());
-    Reporter reporter(run.jobs.size(), s.out, s.err, s.bar);
+    run.cores.Reset(threads, count);
+    Reporter reporter(count, s.out, s.err, s.bar);
     run.reporter = &reporter;
     {
         MessagesToReporter messages(reporter);
-        RunParallel(run.jobs.size(), threads, ExportWorker, &run);
+        RunParallel(count, threads, ExportWorker, &run);
     }
     reporter.Close();
-    return run.failed > 0 || failedEarly > 0 || run.jobs.empty() ? 1 : 0;
+    return run.failed > 0 || failedEarly > 0 || count == 0 ? 1 : 0;
 }
 
 int RunCli(int argc, const char* const* argv, const CliStreams& s) {

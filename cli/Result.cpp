@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "print/PhotoMessages.h"
+
 namespace {
 
 // Length of the well-formed UTF-8 sequence at the start of s, or 0. No
@@ -104,10 +106,22 @@ std::string JsonString(std::string_view bytes) { return Dump(RepairedUtf8(bytes)
 
 std::string WarnOfLowResolution(ExportRecord& record, const std::string& formatName, int minDpi) {
     if (!record.ok || record.dpi >= minDpi) return "";
-    const std::string text = "low resolution for " + formatName + ": " + std::to_string(record.dpi) +
-                             " dpi, below " + std::to_string(minDpi) + " dpi";
+    const std::string text = LowResolutionText(formatName, record.dpi, minDpi);
     record.warnings.push_back(text);
     return text;
+}
+
+std::string Moved(int pixels, const char* back, const char* forward) {
+    return std::to_string(pixels < 0 ? -pixels : pixels) + " px " + (pixels < 0 ? forward : back);
+}
+
+std::string MovedInwardText(const LosslessShift& shift) {
+    std::string moved;
+    if (shift.left < 0) moved = Moved(shift.left, "left", "right");
+    if (shift.up < 0) moved += (moved.empty() ? "" : " and ") + Moved(shift.up, "up", "down");
+    if (moved.empty()) return "";
+    return "the lossless cut was moved " + moved +
+           ", past the partial blocks at the photograph's edge that its turn cannot move";
 }
 
 std::string TabLine(const ExportRecord& r) {
@@ -116,8 +130,8 @@ std::string TabLine(const ExportRecord& r) {
                   static_cast<double>(r.widthCm), static_cast<double>(r.heightCm), r.dpi);
     std::string line = r.output + text;
     if (r.lossless)
-        line += "\tlossless, moved " + std::to_string(r.lossless->left) + " px left and " +
-                std::to_string(r.lossless->up) + " px up";
+        line += "\tlossless, moved " + Moved(r.lossless->left, "left", "right") + " and " +
+                Moved(r.lossless->up, "up", "down");
     return line;
 }
 

@@ -444,6 +444,14 @@ bool StreamTurned(ExportJob& job) {
     return true;
 }
 
+// A profile kept metadata would have carried, left out because the pixels
+// were converted from it: said, since the photograph's look now rests on it.
+std::string ConvertedProfileText(const std::vector<JOCTET>& icc) {
+    const std::string name = ProfileDescription(icc);
+    return "its colour profile" + (name.empty() ? std::string() : " (" + name + ")") +
+           " is left out: the new file's pixels were converted from it to sRGB";
+}
+
 }  // namespace
 
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
@@ -527,6 +535,7 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
             image.height = job.border ? border.PrintHeight() : static_cast<uint32_t>(crop.Height());
             image.dpi = extras.recordDpi;
             image.srgb = job.photoColour.Use() == ProfileUse::Convert;
+            image.otherProfile = job.photoColour.Use() == ProfileUse::Kept;
             if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata, image, metadata, dropped)) {
                 // The decoder read it; a record that cannot be is left out.
                 metadata = SourceMetadata();
@@ -537,7 +546,10 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
         // Converted pixels are sRGB, which needs no profile, and the source's
         // would lie about them. A profile of another colour space than the
         // new file's RGB was left out when it was read.
-        if (job.photoColour.Use() == ProfileUse::Convert) metadata.icc.clear();
+        if (job.photoColour.Use() == ProfileUse::Convert && !metadata.icc.empty()) {
+            if (extras.warnings) extras.warnings->push_back(ConvertedProfileText(metadata.icc));
+            metadata.icc.clear();
+        }
         if (!metadata.Empty()) job.metadata = &metadata;
     }
     TempFile output;

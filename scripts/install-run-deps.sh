@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs only what building and running Trimora needs on Debian 12: the
 # compiler, Qt and libjpeg, the header-only CLI11 and nlohmann-json that
-# trimora-cli is built with, and what the sample storage card is made from.
+# trimora-cli and order files are built with, and what the sample storage
+# card is made from.
 # The test command installs the rest (scripts/install-deps.sh).
 set -euo pipefail
 bash "$(cd "$(dirname "$0")" && pwd)/apt-install.sh" \

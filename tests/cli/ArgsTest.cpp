@@ -27,7 +27,7 @@ TEST(Args, ExportDefaultsAreThoseTheProgramStartsWithButForACentredFrame) {
     EXPECT_EQ(o.format, 2);
     EXPECT_FALSE(o.portrait);
     EXPECT_TRUE(o.correctLab);
-    EXPECT_EQ(o.preset, -1);
+    EXPECT_EQ(o.preset, PRESET_INDEX_NONE);
     EXPECT_EQ(o.frameMode, FrameMode::Center);
     EXPECT_EQ(o.quality, 95);
     EXPECT_EQ(o.jobs, 0);
