@@ -1,5 +1,6 @@
 #include "app/MainDialog.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -9,6 +10,7 @@
 
 #include "print/ExportPlan.h"
 #include "print/PhotoFolder.h"
+#include "print/WholePrint.h"
 #include "browse/BrowseDialog.h"
 #include "imaging/DibBitmap.h"
 #include "imaging/DibImage.h"
@@ -74,15 +76,21 @@ CMainDialog::CMainDialog() : CDialog(MainTemplate(), nullptr) {
     MapCommand(IDC_ADJUST, [this] { OnAdjust(); });
     MapCommand(IDC_GO, [this] { OnGo(); });
     MapCommand(IDC_CORRECT_LAB, [this] { OnCorrectLab(); });
+    MapCommand(IDC_WHOLE, [this] { OnWholePhoto(); });
+    MapCommand(ID_WHOLE_PHOTO, [this] {
+        // As a click would: the box turns, then says so.
+        if (auto* box = qobject_cast<QAbstractButton*>(GetDlgItemWidget(IDC_WHOLE))) box->click();
+    });
     MapNotify(IDC_FORMAT, CBN_SELCHANGE, [this] { OnFormatChange(); });
-    MapCommand(ID_MOVE_LEFT, [this] { OnMoveLeft(); });
-    MapCommand(ID_MOVE_RIGHT, [this] { OnMoveRight(); });
-    MapCommand(ID_MOVE_UP, [this] { OnMoveUp(); });
-    MapCommand(ID_MOVE_DOWN, [this] { OnMoveDown(); });
-    MapCommand(ID_MOVE_LEFT_FAR, [this] { StepFrame(-1, 0, 10); });
-    MapCommand(ID_MOVE_RIGHT_FAR, [this] { StepFrame(1, 0, 10); });
-    MapCommand(ID_MOVE_UP_FAR, [this] { StepFrame(0, -1, 10); });
-    MapCommand(ID_MOVE_DOWN_FAR, [this] { StepFrame(0, 1, 10); });
+    // The frame stays where it is while the whole photograph is chosen.
+    MapCommand(ID_MOVE_LEFT, [this] { if (!m_bWholePhoto) OnMoveLeft(); });
+    MapCommand(ID_MOVE_RIGHT, [this] { if (!m_bWholePhoto) OnMoveRight(); });
+    MapCommand(ID_MOVE_UP, [this] { if (!m_bWholePhoto) OnMoveUp(); });
+    MapCommand(ID_MOVE_DOWN, [this] { if (!m_bWholePhoto) OnMoveDown(); });
+    MapCommand(ID_MOVE_LEFT_FAR, [this] { if (!m_bWholePhoto) StepFrame(-1, 0, 10); });
+    MapCommand(ID_MOVE_RIGHT_FAR, [this] { if (!m_bWholePhoto) StepFrame(1, 0, 10); });
+    MapCommand(ID_MOVE_UP_FAR, [this] { if (!m_bWholePhoto) StepFrame(0, -1, 10); });
+    MapCommand(ID_MOVE_DOWN_FAR, [this] { if (!m_bWholePhoto) StepFrame(0, 1, 10); });
     MapCommand(IDC_NEXT, [this] { OnNextPhotograph(); });
     MapCommand(IDC_PREVIOUS, [this] { OnPreviousPhotograph(); });
     MapCommand(IDC_GO_ALL, [this] { OnGoAll(); });
@@ -101,6 +109,7 @@ void CMainDialog::DoDataExchange(CDataExchange* pDX) {
     CDialog::DoDataExchange(pDX);
     DDX_Control(pDX, IDC_FORMAT, m_cbFormat);
     DDX_Check(pDX, IDC_CORRECT_LAB, m_bCorrectLab);
+    DDX_Check(pDX, IDC_WHOLE, m_bWholePhoto);
     DDX_Text(pDX, IDC_STATUS, m_strStatus);
 }
 
@@ -127,6 +136,8 @@ BOOL CMainDialog::OnInitDialog() {
                      {Qt::Key_T, IDC_ADJUST, Qt::ControlModifier},
                      {Qt::Key_G, IDC_GO, Qt::ControlModifier},
                      {Qt::Key_G, IDC_GO_ALL, Qt::ControlModifier | Qt::ShiftModifier},
+                     // Ctrl+W closes windows on the desktops; with Shift it is free.
+                     {Qt::Key_W, ID_WHOLE_PHOTO, Qt::ControlModifier | Qt::ShiftModifier},
                      // Window-wide, so the format list no longer takes them.
                      {Qt::Key_PageDown, IDC_NEXT},
                      {Qt::Key_PageUp, IDC_PREVIOUS},
@@ -140,6 +151,7 @@ BOOL CMainDialog::OnInitDialog() {
                                                 {IDC_GO, "Create the framed file"},
                                                 {IDCANCEL, "Close"},
                                                 {IDC_GO_ALL, "Create the files of every photograph framed (Ctrl+Shift+G)"},
+                                                {IDC_WHOLE, "The whole photograph, nothing cut, on a white print of the format (Ctrl+Shift+W)"},
                                                 {IDC_PREVIOUS, "Previous photograph of the folder (Page Up)"},
                                                 {IDC_NEXT, "Next photograph of the folder (Page Down)"},
                                                 {IDC_RESOLUTION, "Print resolution of the frame; labs warn below 150 dpi"},
@@ -275,12 +287,14 @@ void CMainDialog::LayoutStatusRow() {
 CRect CMainDialog::GetPreviewArea() const {
     QDialog* w = DialogWidget();
     QWidget* go = GetDlgItemWidget(IDC_GO);
+    QWidget* whole = GetDlgItemWidget(IDC_WHOLE);
     QWidget* status = GetDlgItemWidget(IDC_STATUS);
-    if (!w || !go || !status) return {};
+    if (!w || !go || !whole || !status) return {};
     CRect r = CWnd(w).GetWindowRect();
     r.left += 2;
     r.right -= 2;
-    r.top = CWnd(go).GetWindowRect().bottom + 2;
+    // Below the lowest of the controls above it: GO! and the row under it.
+    r.top = std::max(CWnd(go).GetWindowRect().bottom, CWnd(whole).GetWindowRect().bottom) + 2;
     r.bottom = CWnd(status).GetWindowRect().top - 2;
     CWnd(w).ScreenToClient(r);
     return r;
@@ -303,14 +317,41 @@ void CMainDialog::DrawAll(QPainter& painter) {
         DrawCentredBitmap(painter, splash, 180, 195);
     } else {
         HBITMAP bm = m_bShowAdjusted ? m_hbmAdjusted : m_hbmPreview;
-        DrawCentredBitmap(painter, DibToQImage(bm, m_sizePreview.cx, m_sizePreview.cy), m_sizePreview.cx,
-                          m_sizePreview.cy);
+        const QImage preview = DibToQImage(bm, m_sizePreview.cx, m_sizePreview.cy);
+        if (m_bWholePhoto)
+            DrawWholePrint(painter, preview);
+        else
+            DrawCentredBitmap(painter, preview, m_sizePreview.cx, m_sizePreview.cy);
     }
     const CRect a = GetPreviewArea();
     painter.setPen(QPen(QColor(127, 127, 127), 0));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(a.left - 1, a.top - 1, a.Width() + 1, a.Height() + 1);
-    if (m_bLoaded) DrawTracker(painter, m_frame);
+    if (m_bLoaded && !m_bWholePhoto) DrawTracker(painter, m_frame);
+}
+
+void CMainDialog::DrawWholePrint(QPainter& painter, const QImage& preview) {
+    const CRect a = GetPreviewArea();
+    const WholePrint whole = MakeWholePrint(m_sizeSource, GetFrameWidthCm(), GetFrameHeightCm());
+    const WholePrintView view = FitWholePrint(a, whole, m_sizeSource, m_sizePreview);
+    // The area's own background is dark enough for the white paper to show;
+    // its edge is drawn grey so a print that fills the area still has one.
+    const CRect& p = view.print;
+    const CRect& f = view.photo;
+    // Redraw paints without erasing: a print narrower than what was shown
+    // before must not leave the old picture beside it.
+    if (QWidget* w = DialogWidget()) painter.fillRect(a.left, a.top, a.Width(), a.Height(), w->palette().window());
+    painter.fillRect(p.left, p.top, p.Width(), p.Height(), QColor(255, 255, 255));
+    painter.setPen(QPen(QColor(127, 127, 127), 0));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(p.left - 1, p.top - 1, p.Width() + 1, p.Height() + 1);
+    if (f.Width() == preview.width() && f.Height() == preview.height()) {
+        painter.drawImage(QPoint(f.left, f.top), preview);
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        painter.drawImage(QRect(f.left, f.top, f.Width(), f.Height()), preview);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    }
 }
 
 void CMainDialog::OnPaint(QPainter& painter) {
@@ -383,15 +424,12 @@ void CMainDialog::ShowResolution() {
     if (!label) return;
     QString text;
     bool low = false;
-    if (m_bLoaded) {
-        // What GO! would write now, and what trimora-cli says of that frame.
-        const float widthCm = GetFrameWidthCm(), heightCm = GetFrameHeightCm();
-        const CRect e = MakeExportRect(m_rcSource, m_sizeSource, widthCm, heightCm);
-        if (!e.IsRectEmpty()) {
-            const long dpi = DotsPerInch(CSize(e.Width(), e.Height()), widthCm, heightCm);
-            low = dpi < LOW_PRINT_DPI;
-            text = low ? QStringLiteral("%1 dpi low").arg(dpi) : QStringLiteral("%1 dpi").arg(dpi);
-        }
+    const CSize pixels = PrintPixels();
+    if (pixels.cx > 0 && pixels.cy > 0) {
+        // What GO! would write now, and what trimora-cli says of that print.
+        const long dpi = DotsPerInch(pixels, GetFrameWidthCm(), GetFrameHeightCm());
+        low = dpi < LOW_PRINT_DPI;
+        text = low ? QStringLiteral("%1 dpi low").arg(dpi) : QStringLiteral("%1 dpi").arg(dpi);
     }
     if (label->text() == text) return;
     label->setText(text);
@@ -411,6 +449,14 @@ void CMainDialog::ShowCurve() {
     if (label->text() == text) return;
     label->setText(text);
     LayoutStatusRow();
+}
+
+CSize CMainDialog::PrintPixels() const {
+    if (!m_bLoaded) return {};
+    const float widthCm = GetFrameWidthCm(), heightCm = GetFrameHeightCm();
+    if (m_bWholePhoto) return MakeWholePrint(m_sizeSource, widthCm, heightCm).print;
+    const CRect e = MakeExportRect(m_rcSource, m_sizeSource, widthCm, heightCm);
+    return e.IsRectEmpty() ? CSize() : CSize(e.Width(), e.Height());
 }
 
 void CMainDialog::ShowNotice(const std::wstring& text) {
@@ -444,6 +490,15 @@ void CMainDialog::OnCorrectLab() {
     Redraw();
 }
 
+void CMainDialog::OnWholePhoto() {
+    UpdateData(TRUE);
+    // A drag under way ends where it is; the frame comes back as it was
+    // when the box is cleared.
+    if (m_frame.IsTracking()) m_frame.EndTrack();
+    ShowResolution();
+    Invalidate();
+}
+
 void CMainDialog::OnRotate() {
     // Busy first: during a decode no photograph is loaded yet, and a
     // message box there would stop the decode until it is dismissed.
@@ -461,7 +516,7 @@ void CMainDialog::OnRotate() {
 // ---------------------------------------------------------------- the stylus
 
 void CMainDialog::OnLButtonDown(unsigned, CPoint point) {
-    if (!m_bLoaded) return;
+    if (!m_bLoaded || m_bWholePhoto) return;
     m_frame.BeginTrack(point);
 }
 
@@ -510,6 +565,7 @@ void CMainDialog::ApplySettings(const PhotoSettings& s) {
     m_choice = s;  // the frame is laid once the photograph's size is known
     m_cbFormat.SetCurSel(m_nFormat);  // the list holds the formats in index order
     CheckDlgButton(IDC_CORRECT_LAB, m_bCorrectLab ? 1 : 0);
+    CheckDlgButton(IDC_WHOLE, m_bWholePhoto ? 1 : 0);
     ShowCurve();
     UpdateFormatStatus();
 }
@@ -623,7 +679,7 @@ void CMainDialog::OnGo() {
     ExportPlan plan;
     const ExportPlanResult result =
         PlanExport(folder, m_strSourcePath, PrintFormatSuffixes().at(m_nFormat), m_rcSource, m_sizeSource,
-                   GetFrameWidthCm(), GetFrameHeightCm(), plan);
+                   GetFrameWidthCm(), GetFrameHeightCm(), plan, m_bWholePhoto);
     if (result == ExportPlanResult::OverwritesSource) {
         ShowMessageBox(L"You cannot overwrite the file, please select another folder.", L"Warning:",
                        MessageIcon::Information, this);
@@ -636,8 +692,11 @@ void CMainDialog::OnGo() {
     std::vector<std::string> warnings;
     PhotoReport report;
     m_bBusy = TRUE;
+    ExportExtras extras;
+    extras.warnings = &warnings;
+    extras.whiteMargins = MarginsAround(plan.print);
     const int ok = ExportFramedImage(m_strSourcePath, plan.outputPath, plan.rcExport, *this, m_curve, 95, &report,
-                                     &warnings);
+                                     extras);
     m_bBusy = FALSE;
     ShowNotice(ExportNotice(ok != 0, plan.outputPath, report, warnings));
     if (ok)

@@ -39,6 +39,8 @@ public:
     void OnGo();
     void OnCorrectLab();
     void OnFormatChange();
+    // The whole photograph on a white print, or the frame (check box, Ctrl+Shift+W).
+    void OnWholePhoto();
     // The next and previous photograph of the current one's folder (Page
     // Down, Page Up); one that cannot be opened is passed over.
     void OnNextPhotograph();
@@ -63,6 +65,8 @@ public:
     PrintChoice m_choice;
     CComboBox m_cbFormat;
     BOOL& m_bCorrectLab = m_choice.bCorrectLab;
+    // GO! writes the whole photograph on white; the frame stays aside.
+    BOOL& m_bWholePhoto = m_choice.bWholePhoto;
     std::wstring m_strStatus;
     QIcon m_hIcon;
     PreviewBuffer m_preview;
@@ -115,6 +119,9 @@ protected:
     void StepPhotograph(int direction);
     void ShowPlace();
     void ShowResolution();
+    // The pixels GO! would write now; empty when it would write nothing.
+    CSize PrintPixels() const;
+    void DrawWholePrint(QPainter& painter, const QImage& preview);
     void ShowNotice(const std::wstring& text);
     // The curve in force, named beside the resolution.
     void ShowCurve();

@@ -29,10 +29,8 @@ int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, Preview
 
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
                       ProgressSink& progress, ToneCurve& curve, int quality, PhotoReport* report,
-                      std::vector<std::string>* warnings) {
+                      const ExportExtras& extras) {
     CWaitCursor wait;
     const ToneLevels tone = ExportLevels(curve);
-    ExportExtras extras;
-    extras.warnings = warnings;
     return ExportFramedImageWith(sourcePath, destinationPath, crop, progress, tone.Table(), quality, extras, report);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/Export.h"
 #include "imaging/Pipeline.h"
 
 class ToneCurve;
@@ -21,11 +22,12 @@ int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, Preview
 // crop: upright source pixels, right and bottom exclusive, inside the
 // photograph; the new file holds them upright and needs no orientation tag.
 // The curve's table is rebuilt first. Returns 1 when the destination was
-// written completely. warnings, when given, hears what went wrong beside
-// the file (a temporary that could not be removed).
+// written completely. extras may ask for the white around a whole
+// photograph and hear what went wrong beside the file (a temporary that
+// could not be removed).
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
                       ProgressSink& progress, ToneCurve& curve, int quality, PhotoReport* report = nullptr,
-                      std::vector<std::string>* warnings = nullptr);
+                      const ExportExtras& extras = ExportExtras());
 
 // "out of memory" in a box without a caption: what the window shows before
 // the program ends when a buffer cannot be had (SetOutOfMemoryHandler).

@@ -22,6 +22,8 @@ echo
 bash bench/cli-threads-bench.sh "$build" "$runs" || status=1
 echo
 bash bench/orient-bench.sh "$build" "$runs" || status=1
+echo
+bash bench/whole-bench.sh "$build" "$runs" || status=1
 # The storage browser and the tone presets, where Google Benchmark is there.
 for b in browse_bench tone_bench; do
   if cmake --build "$build" -j2 --target "$b" >/dev/null 2>&1; then

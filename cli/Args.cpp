@@ -77,6 +77,10 @@ bool ParseFrame(const std::string& text, FrameMode& mode, CRect& frame) {
         mode = FrameMode::Center;
         return true;
     }
+    if (text == "whole") {
+        mode = FrameMode::Whole;
+        return true;
+    }
     long long v[4];
     size_t start = 0;
     for (int i = 0; i < 4; ++i) {
@@ -188,16 +192,19 @@ const std::vector<OptionSpec>& Options() {
              if (!ParsePreset(v, o.preset)) error = "no tone preset '" + v + "'";
              return error.empty();
          }},
-        {"--frame", "fit|center|L,T,R,B", "center fit", kExport,
+        {"--frame", "fit|center|whole|L,T,R,B", "center fit whole", kExport,
          {{"--frame center", "the largest frame, centred (default)"},
           {"--frame fit", "the same frame at the top-left corner, where the\nprogram places it"},
           {"--frame L,T,R,B", "a frame in source pixels, right and bottom exclusive,\n"
                               "of the photograph upright (turned as its EXIF\n"
                               "orientation says); its proportions are then made\n"
-                              "exact as on export"}},
+                              "exact as on export"},
+          {"--frame whole", "the whole photograph, not cut and not scaled, in the\n"
+                            "middle of a white print of the format's proportions;\n"
+                            "not with --lossless"}},
          [](const std::string& v, CliOptions& o, std::string& error) {
              if (!ParseFrame(v, o.frameMode, o.frame))
-                 error = "--frame takes fit, center or L,T,R,B in source pixels, not '" + v + "'";
+                 error = "--frame takes fit, center, whole or L,T,R,B in source pixels, not '" + v + "'";
              return error.empty();
          }},
         {"--quality", "N", nullptr, kWriting, {{"--quality N", "JPEG quality 0-100 (default 95)"}},
@@ -436,6 +443,8 @@ bool CheckCommand(CliOptions& o, std::string& error) {
         if (o.toDir.empty()) return fail("export needs --to DIR");
         if (o.lossless && o.preset >= 0)
             return fail("--lossless cannot apply a tone preset: it does not decode the photograph");
+        if (o.lossless && o.frameMode == FrameMode::Whole)
+            return fail("--lossless cannot put the whole photograph on white: it only cuts the photograph's own blocks");
         break;
     case CliCommand::Preview: {
         if (o.photos.size() != 1) return fail("preview takes exactly one photograph");

@@ -10,7 +10,7 @@
 #include "tone/Presets.h"
 
 enum class CliCommand { None, Formats, Export, Preview, Curve, Order };
-enum class FrameMode { Fit, Center, Given };
+enum class FrameMode { Fit, Center, Given, Whole };
 
 struct CliOptions {
     CliCommand command = CliCommand::None;

@@ -20,6 +20,7 @@
 #include "print/OrderFile.h"
 #include "print/PhotoMessages.h"
 #include "print/PrintFormatTable.h"
+#include "print/WholePrint.h"
 #include "cli/HostPaths.h"
 #include "cli/PreviewFile.h"
 #include "cli/Reporter.h"
@@ -116,13 +117,12 @@ CRect FrameFor(const CliOptions& o, CSize size, float widthCm, float heightCm) {
     }
     case FrameMode::Given:
         return o.frame;
+    case FrameMode::Whole:
+        break;  // no frame: the plan takes the whole photograph
     }
     return fitted;
 }
 
-long PrintDpi(const CRect& rc, float widthCm, float heightCm) {
-    return DotsPerInch(CSize(rc.Width(), rc.Height()), widthCm, heightCm);
-}
 
 // One photograph of the run, as its worker sees it.
 struct PhotoJob {
@@ -175,6 +175,7 @@ bool PlanPhotograph(PhotoJob& job, CSize size, ExportPlan& plan) {
         // the format's sides turned.
         if (job.Options().autoPortrait) settings.bRotated = size.cy > size.cx;
         settings.rcSource = FrameFor(job.Options(), size, batch.WidthCm(job.index), batch.HeightCm(job.index));
+        settings.bWholePhoto = job.Options().frameMode == FrameMode::Whole;
     }
     const BatchRefusal refusal = batch.Prepare(job.index, plan);
     if (refusal == BatchRefusal::None) return true;
@@ -186,8 +187,8 @@ ExportExtras ExtrasFor(PhotoJob& job, const ExportPlan& plan) {
     const CliOptions& o = job.Options();
     ExportExtras extras;
     extras.cores = &job.run.cores;
-    extras.recordDpi = o.recordDpi ? static_cast<int>(PrintDpi(plan.rcExport, job.run.batch->WidthCm(job.index),
-                                                                job.run.batch->HeightCm(job.index)))
+    extras.recordDpi = o.recordDpi ? static_cast<int>(DotsPerInch(plan.print.print, job.run.batch->WidthCm(job.index),
+                                                                  job.run.batch->HeightCm(job.index)))
                                    : 0;
     extras.keepProfile = o.keepProfile;
     extras.keepMetadata = o.keepMetadata;
@@ -232,7 +233,7 @@ bool Encode(PhotoJob& job, SourcePhoto& source, const ExportPlan& plan, const Ex
         job.Refuse(FailureText(report, devfs::ToHostPath(plan.outputPath)));
         return false;
     }
-    RecordWritten(job, plan, CSize(plan.rcExport.Width(), plan.rcExport.Height()));
+    RecordWritten(job, plan, plan.print.print);
     if (!report.profileProblem.empty()) job.warnings.push_back(report.profileProblem);
     return true;
 }

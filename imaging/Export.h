@@ -19,6 +19,12 @@ public:
     virtual void Release() = 0;
 };
 
+// White around the photograph, in pixels.
+struct WhiteMargins {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    bool Empty() const { return left == 0 && top == 0 && right == 0 && bottom == 0; }
+};
+
 struct ExportExtras {
     // When set, the encoder moves to a thread of its own as soon as a core
     // is spare; the file stays the same.
@@ -33,6 +39,10 @@ struct ExportExtras {
     // The lossless cut refuses damaged data instead of copying it over.
     // (The decoding export takes this from its PhotoReport.)
     bool strict = false;
+    // Not empty: the frame goes on a white print this much larger, its
+    // pixels untouched and the white pure (the tone curve stays off it).
+    // The recorded size and kept EXIF are the print's.
+    WhiteMargins whiteMargins;
     // Receives what was left out and why; may be null.
     std::vector<std::string>* warnings = nullptr;
 };

@@ -36,6 +36,7 @@
 #include "imaging/Pipeline.h"
 #include "imaging/SourcePhoto.h"
 #include "imaging/TempFile.h"
+#include "imaging/WhiteBorder.h"
 #include "platform/DeviceFs.h"
 
 namespace {
@@ -94,6 +95,7 @@ struct ExportJob {
     const ExportExtras* extras = nullptr;
     const SourceMetadata* metadata = nullptr;  // markers for the new file
     EncoderThread* encoder = nullptr;          // set when a spare core may take the encoder
+    WhiteBorder* border = nullptr;             // the whole photograph on a white print
     JobPreparer preparer;
 };
 
@@ -154,6 +156,11 @@ void StartEncoder(ExportJob& job, JDIMENSION width, JDIMENSION height) {
     jpeg_stdio_dest(&cinfo, job.destination);
     cinfo.image_width = width;
     cinfo.image_height = height;
+    if (job.border) {
+        cinfo.image_width = job.border->PrintWidth();
+        cinfo.image_height = job.border->PrintHeight();
+        job.border->Attach(cinfo);
+    }
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
@@ -216,6 +223,9 @@ bool Stream(ExportJob& job) {
     JSAMPARRAY converted = nullptr;
     if (job.source->Layout() != SourceColour::Rgb || mirror)
         converted = src.Rows(outWidth * 3, ROWS_PER_BATCH);
+    if (job.border)
+        job.border->Lend(converted ? converted : decoded, ROWS_PER_BATCH,
+                         converted ? outWidth * 3 : size_t(src.RowWidth()) * components);
     RowBatch own;
     for (int i = 0; i < ROWS_PER_BATCH; ++i) {
         own.decoded[i] = decoded[i];
@@ -265,7 +275,7 @@ bool Stream(ExportJob& job) {
                 batch->prepared = share ? std::min(pending, DECODER_PREPARES) : pending;
                 encoder->Push(batch);
             } else {
-                jpeg_write_scanlines(&cinfo, batch->rows, pending);
+                WriteRows(&cinfo, batch->rows, pending);
                 if (encoder && y + 1 < bottom)
                     encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, src.RowWidth() * components,
                                    converted ? rowBytes : 0, offset, &job.preparer);
@@ -402,6 +412,7 @@ bool HandOutRows(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
     const auto outWidth = static_cast<JDIMENSION>(job.crop.Width());
     const auto outHeight = static_cast<JDIMENSION>(job.crop.Height());
     JSAMPARRAY ownRows = src.Rows(outWidth * 3, ROWS_PER_BATCH);
+    if (job.border) job.border->Lend(ownRows, ROWS_PER_BATCH, size_t(outWidth) * 3);
     RowBatch own;
     for (int i = 0; i < ROWS_PER_BATCH; ++i) own.decoded[i] = own.rows[i] = ownRows[i];
     EncoderThread* encoder = job.encoder;
@@ -426,7 +437,7 @@ bool HandOutRows(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
             batch->count = count;
             encoder->Push(batch);
         } else {
-            jpeg_write_scanlines(&cinfo, batch->rows, static_cast<JDIMENSION>(count));
+            WriteRows(&cinfo, batch->rows, static_cast<JDIMENSION>(count));
             if (encoder && y0 + ROWS_PER_BATCH < outHeight)
                 encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, static_cast<size_t>(outWidth) * 3, 0, 0);
         }
@@ -471,8 +482,8 @@ void ChooseMetadata(ExportJob& job, SourceMetadata& metadata, PhotoReport& resul
     if (extras.keepProfile || extras.keepMetadata) {
         std::vector<std::string> dropped;
         WrittenImage image;  // three components, whatever the source had
-        image.width = static_cast<uint32_t>(job.crop.Width());
-        image.height = static_cast<uint32_t>(job.crop.Height());
+        image.width = job.border ? job.border->PrintWidth() : static_cast<uint32_t>(job.crop.Width());
+        image.height = job.border ? job.border->PrintHeight() : static_cast<uint32_t>(job.crop.Height());
         image.dpi = extras.recordDpi;
         image.srgb = colour.Use() == ProfileUse::Convert;
         image.otherProfile = colour.Use() == ProfileUse::Kept;
@@ -551,6 +562,18 @@ int ExportFrame(SourcePhoto& source, const std::wstring& destinationPath, const 
 
     bool ok = Prepare(job, result);
     result.damagedOrientation = source.Facts().damagedOrientation;
+    // Prepared before anything is written: a print no JPEG can hold is
+    // refused with a reason instead of failing halfway.
+    WhiteBorder border;
+    if (ok && !extras.whiteMargins.Empty()) {
+        if (border.Prepare(extras.whiteMargins, static_cast<JDIMENSION>(crop.Width()),
+                           static_cast<JDIMENSION>(crop.Height()))) {
+            job.border = &border;
+        } else {
+            ok = false;
+            result.failure = Failure::PrintTooLarge;
+        }
+    }
     SourceMetadata metadata;
     if (ok) ChooseMetadata(job, metadata, result);
     TempFile output;

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "imaging/Export.h"
+#include "imaging/WhiteBorder.h"
 
 bool EncoderThread::Start(SpareCores& cores, jpeg_compress_struct& cinfo, JpegErrorTrap& trap, size_t decodedBytes,
                           size_t convertedBytes, size_t offset, const RowPreparer* preparer) {
@@ -26,6 +27,9 @@ bool EncoderThread::Start(SpareCores& cores, jpeg_compress_struct& cinfo, JpegEr
         }
         m_free.push_back(&b);
     }
+    // The whole photograph on white: rows that need no copy on this thread.
+    if (auto* border = static_cast<WhiteBorder*>(cinfo.client_data))
+        border->LendBatches(m_slots, SLOTS, decodedBytes, convertedBytes, offset);
     m_ending = m_abandon = m_failed = false;
     m_cores = &cores;
     m_preparer = preparer;
@@ -55,7 +59,7 @@ void EncoderThread::Run() {
     while (RowBatch* batch = Pop()) {
         if (m_preparer)
             for (int i = batch->prepared; i < batch->count; ++i) m_preparer->Prepare(*batch, i);
-        jpeg_write_scanlines(m_cinfo, batch->rows, static_cast<JDIMENSION>(batch->count));
+        WriteRows(m_cinfo, batch->rows, static_cast<JDIMENSION>(batch->count));
         Done(batch);
     }
 }

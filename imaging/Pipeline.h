@@ -29,6 +29,7 @@ struct PhotoReport {
         SourceTooSmall,     // below 800 x 600
         OutOfMemory,        // the preview's buffers could not be had
         FrameOutside,       // the crop does not lie inside the photograph
+        PrintTooLarge,      // the whole photograph's print exceeds what a JPEG holds
         Destination,        // cannot create or write the new file; error says why
     };
     Failure failure = Failure::None;

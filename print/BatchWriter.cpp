@@ -6,6 +6,7 @@
 
 #include "print/PhotoMessages.h"
 #include "imaging/SourcePhoto.h"
+#include "print/WholePrint.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"
 
@@ -92,7 +93,7 @@ BatchRefusal BatchWriter::Prepare(size_t i, ExportPlan& plan) const {
     const BatchItem& item = m_items[i];
     // The name is the planned one: the suffix was found when it was planned.
     switch (PlanExport(m_folder, item.source, *SuffixOf(item.settings.nFormat), item.settings.rcSource,
-                       item.settings.sizeSource, WidthCm(i), HeightCm(i), plan)) {
+                       item.settings.sizeSource, WidthCm(i), HeightCm(i), plan, item.settings.bWholePhoto != FALSE)) {
     case ExportPlanResult::OverwritesSource:
         return BatchRefusal::OverwritesSource;
     case ExportPlanResult::EmptyRect:
@@ -119,7 +120,9 @@ int BatchWriter::Write(size_t i, SourcePhoto& source, const ExportPlan& plan, Pr
     // Rebuilding the table changes the curve; the item's own stays as kept.
     ToneCurve curve = m_items[i].settings.curve;
     const ToneLevels tone = ExportLevels(curve);
-    return ExportFrame(source, plan.outputPath, plan.rcExport, progress, tone.Table(), quality, extras, report);
+    ExportExtras withWhite = extras;
+    withWhite.whiteMargins = MarginsAround(plan.print);
+    return ExportFrame(source, plan.outputPath, plan.rcExport, progress, tone.Table(), quality, withWhite, report);
 }
 
 std::string BatchWriter::RefusalText(size_t i, BatchRefusal refusal) const {

@@ -90,11 +90,20 @@ long DotsPerInch(CSize pixels, float widthCm, float heightCm) {
 
 ExportPlanResult PlanExport(const std::wstring& folder, const std::wstring& sourcePath,
                             const std::wstring& suffix, const CRect& rcSource, const CSize& sizeSource,
-                            float widthCm, float heightCm, ExportPlan& plan) {
+                            float widthCm, float heightCm, ExportPlan& plan, bool wholePhotograph) {
     plan.outputPath = MakeOutputPath(folder, sourcePath, suffix);
     plan.rcExport = CRect();
+    plan.print = WholePrint();
     if (IsSourceFile(plan.outputPath, sourcePath)) return ExportPlanResult::OverwritesSource;
+    if (wholePhotograph) {
+        plan.rcExport = CRect(0, 0, sizeSource.cx, sizeSource.cy);
+        if (plan.rcExport.IsRectEmpty()) return ExportPlanResult::EmptyRect;
+        plan.print = MakeWholePrint(sizeSource, widthCm, heightCm);
+        return ExportPlanResult::Ready;
+    }
     plan.rcExport = MakeExportRect(rcSource, sizeSource, widthCm, heightCm);
     if (plan.rcExport.IsRectEmpty()) return ExportPlanResult::EmptyRect;
+    plan.print.print = CSize(plan.rcExport.Width(), plan.rcExport.Height());
+    plan.print.photo = CRect(0, 0, plan.print.print.cx, plan.print.print.cy);
     return ExportPlanResult::Ready;
 }

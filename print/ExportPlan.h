@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/WinTypes.h"
+#include "print/WholePrint.h"
 
 // A half rounds down: the fraction is narrowed to single precision and must
 // exceed 0.5 to round up. Values beyond the 32-bit range saturate.
@@ -46,9 +47,14 @@ enum class ExportPlanResult {
 struct ExportPlan {
     std::wstring outputPath;
     CRect rcExport;
+    // The new file: rcExport's pixels alone, or the whole photograph with
+    // white around it.
+    WholePrint print;
 };
 
 // The steps of the export command in their order: name, refusal, rectangle.
+// wholePhotograph: the frame is left aside; the whole photograph goes on a
+// print of the format's proportions.
 ExportPlanResult PlanExport(const std::wstring& folder, const std::wstring& sourcePath,
                             const std::wstring& suffix, const CRect& rcSource, const CSize& sizeSource,
-                            float widthCm, float heightCm, ExportPlan& plan);
+                            float widthCm, float heightCm, ExportPlan& plan, bool wholePhotograph = false);

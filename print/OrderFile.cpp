@@ -105,6 +105,15 @@ public:
         return true;
     }
 
+    // Written only when chosen: an order of cut frames reads as it always did.
+    bool WholePhoto(BOOL& whole) {
+        const auto it = m_entry.find("wholePhotograph");
+        if (it == m_entry.end()) return true;
+        if (!it->is_boolean()) return Fail(L"\"wholePhotograph\" must be true or false");
+        whole = it->get<bool>() ? TRUE : FALSE;
+        return true;
+    }
+
     bool Size(CSize& size) {
         const Json* value = Field("size");
         if (!value) return false;
@@ -224,7 +233,7 @@ bool ReadEntry(const Json& entry, size_t index, const std::wstring& folder, Prin
     int copies = 1;
     const bool ok = (entry.is_object() || read.Fail(L"not a JSON object")) && read.Path(folder, path) &&
                     read.Format(s.nFormat) && read.Orientation(s.bRotated) && read.LabCorrection(s.bCorrectLab) &&
-                    read.Size(s.sizeSource) && read.Frame(s.sizeSource, s.rcSource) &&
+                    read.WholePhoto(s.bWholePhoto) && read.Size(s.sizeSource) && read.Frame(s.sizeSource, s.rcSource) &&
                     read.Curve(s.curve, s.nPreset) && read.Copies(copies) &&
                     (!order.Find(path) || read.Fail(L"named twice in the order"));
     if (!ok) {
@@ -253,7 +262,7 @@ std::string OrderFileText(const PrintOrder& order, const std::wstring& orderPath
         Json& points = curve["points"] = Json::array();
         for (int k = 0; k < s.curve.m_nPoints && k < MAX_TONE_POINTS; ++k)
             points.push_back(Json::array({s.curve.m_x[k], s.curve.m_y[k]}));
-        photographs.push_back({
+        Json& entry = photographs.emplace_back(Json{
             {"path", RelativePathUtf8(folder, order.GetPath(i))},
             {"format", suffix == PrintFormatSuffixes().end() ? std::string() : ToUtf8(suffix->second.substr(1))},
             {"orientation", s.bRotated ? "portrait" : "landscape"},
@@ -267,6 +276,7 @@ std::string OrderFileText(const PrintOrder& order, const std::wstring& orderPath
             {"curve", std::move(curve)},
             {"copies", order.GetCopies(i)},
         });
+        if (s.bWholePhoto) entry["wholePhotograph"] = true;
     }
     return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }

@@ -37,6 +37,10 @@ Words WordsFor(const PhotoReport& report, const std::string& destination) {
         return {"Image must be lagrer then 800x600", "smaller than 800x600"};
     case Failure::OutOfMemory:
         return {"out of memory", "out of memory"};
+    case Failure::PrintTooLarge:
+        return {"the whole photograph's print would be larger than a JPEG can hold (" +
+                    std::to_string(JPEG_MAX_DIMENSION) + " pixels a side)",
+                "its whole print is larger than a JPEG can hold"};
     case Failure::FrameOutside:
         return {EmptyFrameText(), "the photograph has changed since it was framed"};
     case Failure::Destination:

@@ -17,6 +17,7 @@ struct PrintChoice {
     BOOL bCorrectLab = TRUE;
     ToneCurve curve;
     int32_t nPreset = PRESET_INDEX_NONE;
+    BOOL bWholePhoto = FALSE;  // the whole photograph on white, the frame aside
 };
 
 // ... and with its frame: what one photograph holds when the user leaves it.

@@ -83,7 +83,7 @@ std::vector<OrderResult> WriteOrder(const PrintOrder& order, const std::wstring&
         }
         // What trimora-cli would warn of, for a print the lab might refuse.
         const float widthCm = batch.WidthCm(i), heightCm = batch.HeightCm(i);
-        const long dpi = DotsPerInch(CSize(plan.rcExport.Width(), plan.rcExport.Height()), widthCm, heightCm);
+        const long dpi = DotsPerInch(plan.print.print, widthCm, heightCm);
         if (dpi < LOW_PRINT_DPI)
             result.notes.push_back(
                 FromUtf8(LowResolutionText(ToUtf8(PrintFormatName(item.settings.nFormat)), dpi, LOW_PRINT_DPI)));

@@ -12,6 +12,9 @@ const DialogTemplate& MainTemplate() {
         d.controls = {
             {IDC_FORMAT, ControlKind::ComboBox, L"", 0, 45, 2, 73, 138, WS_VISIBLE_ | WS_VSCROLL_ | WS_TABSTOP_},
             {IDC_CORRECT_LAB, ControlKind::CheckBox, L"Correct lab fieds", 0, 2, 18, 67, 9, WS_VISIBLE_ | WS_TABSTOP_},
+            // A row of its own under the other choice: the pictures leave
+            // no room beside it. The preview area starts below it.
+            {IDC_WHOLE, ControlKind::CheckBox, L"Whole photograph", 0, 2, 28, 90, 9, WS_VISIBLE_ | WS_TABSTOP_},
             {IDC_STATUS, ControlKind::StaticText, L"Static", 0, 2, 173, 115, 9, WS_VISIBLE_ | WS_GROUP_},
             {IDC_OPEN, ControlKind::Picture, L"", IDB_OPEN, 2, 2, 15, 12, tap},
             {IDCANCEL, ControlKind::Picture, L"", IDB_CROSS, 124, 2, 15, 12, tap},

@@ -31,6 +31,8 @@ constexpr int IDC_PREVIOUS = 1017;
 constexpr int IDC_NEXT = 1018;
 // The tone curve in force, named beside the resolution.
 constexpr int IDC_CURVE = 1019;
+// The whole photograph on a white print instead of the frame.
+constexpr int IDC_WHOLE = 1020;
 
 constexpr int ID_MOVE_LEFT = 32776;
 constexpr int ID_MOVE_RIGHT = 32777;
@@ -41,5 +43,7 @@ constexpr int ID_MOVE_LEFT_FAR = 32780;
 constexpr int ID_MOVE_RIGHT_FAR = 32781;
 constexpr int ID_MOVE_UP_FAR = 32782;
 constexpr int ID_MOVE_DOWN_FAR = 32783;
+// The whole photograph's check box from the keyboard.
+constexpr int ID_WHOLE_PHOTO = 32784;
 
 const DialogTemplate& MainTemplate();

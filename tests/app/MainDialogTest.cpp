@@ -93,7 +93,8 @@ TEST(MainWindow, StartsFullScreenWithDefaults) {
         const CRect a = dlg.GetPreviewArea();
         const QRect status = dlg.GetDlgItemWidget(IDC_STATUS)->geometry();
         const QRect go = dlg.GetDlgItemWidget(IDC_GO)->geometry();
-        EXPECT_EQ(a.top, go.bottom() + 1 + 2);
+        const QRect whole = dlg.GetDlgItemWidget(IDC_WHOLE)->geometry();
+        EXPECT_EQ(a.top, std::max(go.bottom(), whole.bottom()) + 1 + 2);
         EXPECT_EQ(a.bottom, status.top() - 2);
         EXPECT_EQ(a.left, 2);
         EXPECT_EQ(a.right, w->width() - 2);
@@ -385,6 +386,40 @@ TEST(Handheld, TheStatusRowAndThePicturesFitTheSmallScreen) {
         EXPECT_EQ(a.bottom, dlg.GetDlgItemWidget(IDC_STATUS)->y() - 2);
         EXPECT_GT(a.Height(), 200);
         if (const char* dir = getenv("TRIMORA_SHOTS")) dlg.GrabClient().save(QString(dir) + "/handheld.png");
+    });
+}
+
+// The whole photograph's box on the handheld's screen: whole, clear of every
+// other control, above the preview area; the print shown inside the area.
+TEST(Handheld, TheWholePhotographsBoxFitsTheSmallScreen) {
+    if (QApplication::primaryScreen()->size() != QSize(240, 320)) GTEST_SKIP() << "needs the 240 x 320 screen";
+    CMainDialog dlg;
+    RunWith(dlg, [&](QWidget* w) {
+        LoadFakePhotograph(dlg, 1600, 1200);
+        auto* whole = qobject_cast<QCheckBox*>(dlg.GetDlgItemWidget(IDC_WHOLE));
+        ASSERT_NE(whole, nullptr);
+        EXPECT_TRUE(whole->isVisible());
+        EXPECT_TRUE(w->rect().contains(whole->geometry()));
+        EXPECT_GE(whole->width(), whole->sizeHint().width());
+        for (QWidget* other : w->findChildren<QWidget*>()) {
+            const QVariant id = other->property("trimoraId");
+            if (other == whole || !id.isValid() || !other->isVisible()) continue;
+            EXPECT_FALSE(whole->geometry().intersects(other->geometry())) << id.toInt();
+        }
+        EXPECT_GT(dlg.GetPreviewArea().top, whole->geometry().bottom());
+        EXPECT_GT(dlg.GetPreviewArea().Height(), 180);
+
+        dlg.m_bRotated = TRUE;
+        dlg.UpdateFormatStatus();
+        QTest::keyClick(w, Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier);
+        ASSERT_TRUE(dlg.m_bWholePhoto);
+        Pump();
+        const QImage shot = dlg.GrabClient();
+        const CRect a = dlg.GetPreviewArea();
+        // Portrait 10x15 on a 4:3 photograph: white above and below it.
+        EXPECT_EQ(shot.pixelColor((a.left + a.right) / 2, a.top + 2), QColor(255, 255, 255));
+        EXPECT_EQ(shot.pixelColor((a.left + a.right) / 2, a.bottom - 3), QColor(255, 255, 255));
+        if (const char* dir = getenv("TRIMORA_SHOTS")) shot.save(QString(dir) + "/handheld_whole.png");
     });
 }
 

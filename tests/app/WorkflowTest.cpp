@@ -2,6 +2,7 @@
 // a storage card, frame it, adjust it, export it, and look at the file.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -10,9 +11,11 @@
 #include <QTreeWidget>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "print/ExportPlan.h"
+#include "print/WholePrint.h"
 #include "app/MainDialog.h"
 #include "imaging/DibImage.h"
 #include "imaging/TestJpeg.h"
@@ -759,4 +762,113 @@ TEST_F(Workflow, GoNamesTheTemporaryItCouldNotRemove) {
                                    .toStdWString();
     EXPECT_TRUE(dlg.m_strNotice.ends_with(named)) << QString::fromStdWString(dlg.m_strNotice).toStdString();
     chmod(folder.c_str(), 0755);
+}
+
+namespace {
+// trimora-cli run on host paths; its exit status.
+int RunCli(const std::string& args) {
+    const std::string command = std::string("'") + TRIMORA_CLI + "' " + args + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+}  // namespace
+
+// The whole photograph: the window shows the white print and the frame
+// rests; the dpi is the print's; GO! writes what trimora-cli writes; each
+// photograph keeps its choice, and the whole order writes it.
+TEST_F(Workflow, TheWholePhotographOnWhiteAsTrimoraCliWritesIt) {
+    const std::string source = AddPhoto("img_0001.jpg", 1600, 1200);
+    AddPhoto("img_0002.jpg", 1200, 900, 11);
+    fs::create_directories(m_root + "/Order");
+    fs::create_directories(m_root + "/cli");
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        ASSERT_TRUE(dlg.m_bLoaded);
+        Tap(dlg.GetDlgItemWidget(IDC_ROTATE));  // 10.2 x 15.2 cm: white above and below
+        QTest::keyClick(w, Qt::Key_Right, Qt::ShiftModifier);
+        const CRect framed = dlg.m_rcSource, frameRect = dlg.m_frame.m_rect;
+        auto* whole = qobject_cast<QCheckBox*>(dlg.GetDlgItemWidget(IDC_WHOLE));
+        ASSERT_NE(whole, nullptr);
+        EXPECT_EQ(whole->text(), "Whole photograph");
+        EXPECT_NE(whole->toolTip().indexOf("(Ctrl+Shift+W)"), -1);
+        EXPECT_FALSE(whole->isChecked());
+
+        QTest::keyClick(w, Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_TRUE(whole->isChecked());
+        EXPECT_TRUE(dlg.m_bWholePhoto);
+        // The frame rests: neither a drag nor the arrows move it.
+        const QPoint mid((frameRect.left + frameRect.right) / 2, (frameRect.top + frameRect.bottom) / 2);
+        QTest::mousePress(w, Qt::LeftButton, {}, mid);
+        QTest::mouseMove(w, mid - QPoint(20, 30));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, mid - QPoint(20, 30));
+        QTest::keyClick(w, Qt::Key_Left, Qt::ShiftModifier);
+        QTest::keyClick(w, Qt::Key_Down);
+        EXPECT_EQ(dlg.m_rcSource, framed);
+        EXPECT_EQ(dlg.m_frame.m_rect, frameRect);
+        // The print: 1600 x 2384 pixels over 10.2 x 15.2 cm.
+        const WholePrint print = MakeWholePrint(CSize(1600, 1200), dlg.GetFrameWidthCm(), dlg.GetFrameHeightCm());
+        ASSERT_EQ(print.print, CSize(1600, 2384));
+        EXPECT_EQ(Resolution(dlg), QString("%1 dpi").arg(DotsPerInch(print.print, 10.2f, 15.2f)));
+
+        // On the screen: white paper of the print's proportions, the
+        // photograph in its middle, no frame.
+        Pump(50);
+        const QImage shot = dlg.GrabClient();
+        if (const char* dir = getenv("TRIMORA_SHOTS")) shot.save(QString(dir) + "/workflow_whole.png");
+        const WholePrintView view = FitWholePrint(dlg.GetPreviewArea(), print, dlg.m_sizeSource, dlg.m_sizePreview);
+        EXPECT_NEAR(double(view.print.Height()) / view.print.Width(), 2384.0 / 1600, 0.02);
+        const QColor white(255, 255, 255);
+        const int cx = (view.print.left + view.print.right) / 2;
+        EXPECT_EQ(shot.pixelColor(cx, view.print.top + 2), white);
+        EXPECT_EQ(shot.pixelColor(cx, view.print.bottom - 3), white);
+        EXPECT_EQ(shot.pixelColor(view.photo.left + 1, view.photo.top - 2), white);
+        EXPECT_NE(shot.pixelColor(view.print.left - 3, (view.print.top + view.print.bottom) / 2), white);
+        // The photograph's middle, as its preview has it (scaled, so nearly).
+        const uint8_t* p =
+            dlg.m_preview.Data() + (size_t(dlg.m_sizePreview.cy / 2) * dlg.m_sizePreview.cx + dlg.m_sizePreview.cx / 2) * 3;
+        const QColor seen = shot.pixelColor((view.photo.left + view.photo.right) / 2, (view.photo.top + view.photo.bottom) / 2);
+        EXPECT_NEAR(seen.red(), p[0], 40);
+        EXPECT_NEAR(seen.green(), p[1], 40);
+
+        TapAndBrowse(dlg, IDC_GO, {"Storage Card"});
+        ASSERT_EQ(messages.messages.size(), 1u);
+        EXPECT_EQ(messages.messages[0].text, L"File \"\\Storage Card\\img_0001_10x15.jpg\" was created.");
+        const std::string byGo = ReadFile(m_root + "/Storage Card/img_0001_10x15.jpg");
+        ASSERT_EQ(RunCli("export '" + source + "' --to '" + m_root + "/cli' --frame whole --portrait"), 0);
+        EXPECT_TRUE(byGo == ReadFile(m_root + "/cli/img_0001_10x15.jpg")) << "GO! and trimora-cli differ";
+        const Decoded written = DecodeFully(m_root + "/Storage Card/img_0001_10x15.jpg", false);
+        EXPECT_EQ(written.width, 1600);
+        EXPECT_EQ(written.height, 2384);
+
+        // A photograph seen first takes the choice in force; cleared there,
+        // each comes back as it was left.
+        QTest::keyClick(w, Qt::Key_PageDown);
+        ASSERT_EQ(dlg.m_strSourcePath, L"\\DCIM\\img_0002.jpg");
+        EXPECT_TRUE(whole->isChecked());
+        Tap(whole);
+        EXPECT_FALSE(dlg.m_bWholePhoto);
+        const CRect second = dlg.m_rcSource;
+        QTest::keyClick(w, Qt::Key_PageUp);
+        EXPECT_TRUE(whole->isChecked());
+        EXPECT_TRUE(dlg.m_bWholePhoto);
+        EXPECT_EQ(Resolution(dlg), QString("%1 dpi").arg(DotsPerInch(print.print, 10.2f, 15.2f)));
+
+        messages.messages.clear();
+        TapAndBrowse(dlg, IDC_GO_ALL, {"Order"});
+        ASSERT_EQ(messages.messages.size(), 1u);
+        EXPECT_EQ(messages.messages[0].text, L"2 files were created in \"\\Order\\\".");
+        EXPECT_TRUE(ReadFile(m_root + "/Order/img_0001_10x15.jpg") == byGo);
+        EXPECT_TRUE(ReadFile(m_root + "/Order/img_0002_10x15.jpg") ==
+                    ExpectedExport(m_root + "/DCIM/img_0002.jpg",
+                                   MakeExportRect(second, CSize(1200, 900), dlg.GetFrameWidthCm(), dlg.GetFrameHeightCm()),
+                                   nullptr));
+
+        // Cleared, the frame is back where it was left, and moves again.
+        QTest::keyClick(w, Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_FALSE(dlg.m_bWholePhoto);
+        EXPECT_EQ(dlg.m_rcSource, framed);
+        QTest::keyClick(w, Qt::Key_Left);
+        EXPECT_NE(dlg.m_rcSource, framed);
+    });
 }

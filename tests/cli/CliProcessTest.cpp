@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +21,7 @@
 #include "TestJpeg.h"
 #include "imaging/TestJpeg.h"
 #include "imaging/TurnedJpeg.h"
+#include "print/PrintFormatTable.h"
 #include "tests/platform/TempFolder.h"
 
 namespace {
@@ -378,6 +381,130 @@ TEST(CliProcess, TurnedPhotographIsExportedUpright) {
     EXPECT_NE(Slurp(err).find("bad.jpg: " + warning), std::string::npos) << Slurp(err);
     EXPECT_NE(Slurp(out).find("\"warnings\":[\"" + warning + "\"]"), std::string::npos) << Slurp(out);
     EXPECT_EQ(JsonInt(Slurp(out), "width_px"), 1192);  // 10x15 across the stored 1200 x 800
+}
+
+// --frame whole, as a lab's customer uses it: each print keeps the
+// photograph's full side, has the format's proportions within a pixel and
+// the dpi of its pixels on its line; inside lies the photograph (upright)
+// within 2 levels of the source on average, around it white, exactly 255
+// where no block of the photograph's reaches.
+TEST(CliProcess, TheWholePhotographOnAWhitePrint) {
+    TempStorage storage;
+    storage.Folder("out");
+    struct Case {
+        std::string name;
+        int width, height, tag;  // as stored
+        std::string options;
+        int format;
+        bool portrait, barsAbove;
+    };
+    const Case cases[] = {
+        {"land.jpg", 1500, 1000, 1, "--format 13x18", 3, false, true},
+        {"land.jpg", 1500, 1000, 1, "--portrait", 2, true, true},
+        {"port.jpg", 1000, 1500, 1, "--format 20x30", 9, false, false},
+        {"turned.jpg", 1000, 1500, 6, "--format 13x18", 3, false, true},  // 1500 x 1000 upright
+        {"odd.jpg", 1001, 777, 1, "--format A4 --no-lab-correction --quality 90", 13, false, false},
+    };
+    PrintFormatTable table;
+    const std::string out = storage.Host("stdout"), err = storage.Host("stderr");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name + " " + c.options);
+        const std::string photo = storage.Host(c.name);
+        // Smooth light and shade with texture of a few pixels, as photographs have.
+        ASSERT_TRUE(WriteTestJpeg(photo, c.width, c.height, [&](int x, int y) {
+            return Rgb{uint8_t(x * 255 / c.width), uint8_t(128 + 90 * std::sin(x / 7.0) * std::cos(y / 11.0)),
+                       uint8_t(y * 255 / c.height)};
+        }));
+        if (c.tag != 1) WriteFile(photo, WithExif(ReadFile(photo), OrientationTiff(c.tag)));
+        const std::vector<uint8_t> upright = TurnUpright(DecodeFully(photo, false).pixels, c.width, c.height, c.tag);
+        const int w = c.tag >= 5 ? c.height : c.width, h = c.tag >= 5 ? c.width : c.height;
+
+        ASSERT_EQ(RunCliProcess("export " + Quoted(photo) + " --to " + Quoted(storage.Host("out")) + " --frame whole " +
+                                    c.options,
+                                out, err),
+                  0)
+            << Slurp(err);
+        const std::string line = Slurp(out);
+        const size_t tab = line.find('\t');
+        ASSERT_NE(tab, std::string::npos) << line;
+        const std::string written = line.substr(0, tab);
+        int pw = 0, ph = 0, dpi = 0;
+        float cmW = 0, cmH = 0;
+        ASSERT_EQ(std::sscanf(line.c_str() + tab, "\t%dx%d px\t%fx%f cm\t%d dpi", &pw, &ph, &cmW, &cmH, &dpi), 5)
+            << line;
+        const bool correct = c.options.find("--no-lab-correction") == std::string::npos;
+        const float W = table.FrameWidthCm(c.format, c.portrait, correct);
+        const float H = table.FrameHeightCm(c.format, c.portrait, correct);
+        if (c.barsAbove) {
+            EXPECT_EQ(pw, w);
+            EXPECT_GT(ph, h);
+            EXPECT_LE(std::abs(ph - pw * double(H) / W), 1.0);
+        } else {
+            EXPECT_EQ(ph, h);
+            EXPECT_GT(pw, w);
+            EXPECT_LE(std::abs(pw - ph * double(W) / H), 1.0);
+        }
+        EXPECT_EQ(dpi, std::lround(std::min(pw * 2.54 / W, ph * 2.54 / H)));
+
+        DecodedJpeg print;
+        ASSERT_TRUE(DecodeTestJpeg(written, print)) << written;
+        ASSERT_EQ(print.width, pw);
+        ASSERT_EQ(print.height, ph);
+        const int left = (pw - w) / 2, top = (ph - h) / 2;
+        double difference = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                for (int k = 0; k < 3; ++k)
+                    difference += std::abs(int(print.rgb[(size_t(y + top) * pw + x + left) * 3 + k]) -
+                                           int(upright[(size_t(y) * w + x) * 3 + k]));
+        EXPECT_LE(difference / (double(w) * h * 3), 2.0);
+        // White, exactly, beyond the blocks the photograph reaches and their
+        // neighbours (whose colour the decoder blends into the next rows);
+        // nearly white up to the photograph's edge.
+        int exact = 0;
+        double near = 0, nearCount = 0;
+        for (int y = 0; y < ph; ++y)
+            for (int x = 0; x < pw; ++x) {
+                const int across = std::max(left / 16 - x / 16, x / 16 - (left + w - 1) / 16);
+                const int down = std::max(top / 16 - y / 16, y / 16 - (top + h - 1) / 16);
+                if (across <= 0 && down <= 0) continue;
+                const Rgb p = print.At(x, y);
+                if (across > 1 || down > 1) {
+                    ASSERT_TRUE(p.r == 255 && p.g == 255 && p.b == 255) << x << "," << y;
+                    ++exact;
+                } else if (x < left || x >= left + w || y < top || y >= top + h) {
+                    near += p.r + p.g + p.b;
+                    nearCount += 3;
+                }
+            }
+        EXPECT_GT(exact, 8 * std::max(pw, ph));
+        EXPECT_GT(near / nearCount, 250.0);
+    }
+
+    // As for a cut: the line in JSON, and the kept EXIF says the print's size.
+    const std::string photo = storage.Host("turned.jpg");
+    ASSERT_EQ(RunCliProcess("export " + Quoted(photo) + " --to " + Quoted(storage.Host("out")) +
+                                " --frame whole --portrait --json --record-dpi --keep-metadata",
+                            out, err),
+              0)
+        << Slurp(err);
+    EXPECT_EQ(JsonInt(Slurp(out), "width_px"), 1500);
+    EXPECT_EQ(JsonInt(Slurp(out), "height_px"), 2235);  // 1500 x 15.2 / 10.2
+    EXPECT_EQ(JsonInt(Slurp(out), "dpi"), 373);  // the print's: its rows give a little less
+    if (std::system("command -v exiftool >/dev/null") == 0) {
+        ASSERT_EQ(std::system(("exiftool -s3 -ExifImageWidth -ExifImageHeight -XResolution " +
+                               Quoted(storage.Host("out/turned_10x15.jpg")) + " >" + Quoted(out))
+                                  .c_str()),
+                  0);
+        EXPECT_EQ(Slurp(out), "1500\n2235\n373\n");
+    }
+
+    // Not cut from the blocks: there is white to encode.
+    EXPECT_EQ(RunCliProcess("export " + Quoted(photo) + " --to " + Quoted(storage.Host("out")) +
+                                " --frame whole --lossless",
+                            out, err),
+              2);
+    EXPECT_NE(Slurp(err).find("--lossless cannot put the whole photograph on white"), std::string::npos) << Slurp(err);
 }
 
 namespace {

@@ -19,6 +19,7 @@
 
 #include "TestJpeg.h"
 #include "app/PipelineWrappers.h"
+#include "TurnedJpeg.h"
 #include "imaging/Export.h"
 #include "imaging/Metadata.h"
 #include "tests/platform/TempFolder.h"
@@ -287,6 +288,90 @@ TEST_F(ExportExtrasTest, EncoderOnItsOwnThreadWritesTheSameBytes) {
             }
         }
     }
+}
+
+// The pixels of a photograph on a white print, rows without gaps.
+std::vector<uint8_t> OnWhite(const std::vector<uint8_t>& rgb, int w, int h, const WhiteMargins& m) {
+    const int pw = w + m.left + m.right, ph = h + m.top + m.bottom;
+    std::vector<uint8_t> print(size_t(pw) * ph * 3, 255);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(&print[(size_t(y + m.top) * pw + m.left) * 3], &rgb[size_t(y) * w * 3], size_t(w) * 3);
+    return print;
+}
+
+// The whole photograph on white is what a plain encoder makes of the print's
+// pixels: the photograph upright and through the curve, the white untouched
+// by it (Invert would blacken it), streamed or buffered, on one thread or
+// two, with the white above, below or beside.
+TEST_F(ExportExtrasTest, TheWholePhotographOnWhiteIsAPlainEncodeOfThePrint) {
+    ApplyPreset(curve, *FindPresetByName("Invert"));
+    curve.UpdateLut();
+    struct Case {
+        JpegSpec recipe;
+        int tag;  // EXIF Orientation; 1: none
+        WhiteMargins margins;
+        bool tone;
+        int from;  // a core from the n-th question; -1: one thread
+    };
+    const Case cases[] = {
+        {{1600, 1000}, 1, {0, 137, 0, 138}, false, -1},
+        {{1600, 1000}, 1, {0, 137, 0, 138}, true, 0},
+        {{901, 700, 1, 1, true}, 1, {75, 0, 76, 0}, true, 3},
+        {{1000, 801, 2, 1}, 2, {3, 40, 2, 39}, true, -1},  // mirrored: streamed, each row reversed
+        {{800, 1000}, 6, {0, 21, 0, 20}, true, 0},          // on its side: buffered
+        {{800, 1000}, 8, {1, 0, 0, 0}, false, -1},
+        {{817, 603}, 3, {0, 0, 0, 1}, true, 2},
+        {{1000, 800, 2, 1, false, 0, 90, Colour::CmykAdobe}, 1, {0, 64, 0, 64}, true, -1},  // four bytes a pixel
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.recipe.width << "x" << c.recipe.height << " tag " << c.tag << " margins "
+                                        << c.margins.left << "," << c.margins.top << "," << c.margins.right << ","
+                                        << c.margins.bottom << " tone " << c.tone << " from " << c.from);
+        std::string jpeg = EncodeJpeg(c.recipe);
+        if (c.tag != 1) jpeg = WithExif(jpeg, OrientationTiff(c.tag));
+        WriteFile(storage.Host("src.jpg"), jpeg);
+        const bool cmyk = c.recipe.colour == Colour::CmykAdobe;
+        const Decoded stored = DecodeFully(storage.Host("src.jpg"), cmyk);
+        std::vector<uint8_t> upright = TurnUpright(cmyk ? CmykPixelsToRgb(stored.pixels, true) : stored.pixels,
+                                                   stored.width, stored.height, c.tag);
+        const bool across = c.tag >= 5;
+        const int w = across ? stored.height : stored.width, h = across ? stored.width : stored.height;
+        if (c.tone)
+            for (uint8_t& v : upright) v = static_cast<uint8_t>(curve.m_lut[v]);
+
+        ToneCurve identity;
+        Cores cores(c.from);
+        ExportExtras extras;
+        extras.whiteMargins = c.margins;
+        if (c.from >= 0) extras.cores = &cores;
+        ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, w, h), quiet,
+                                        ExportLevels(c.tone ? curve : identity).Table(), 95, extras),
+                  1);
+        const std::vector<uint8_t> print = OnWhite(upright, w, h, c.margins);
+        const int pw = w + c.margins.left + c.margins.right, ph = h + c.margins.top + c.margins.bottom;
+        EXPECT_TRUE(ReadFile(Out()) == EncodePlain(print.data(), pw, ph, 95)) << "not the print's plain encode";
+        EXPECT_EQ(cores.claimed, cores.released);
+        if (c.from >= 0) EXPECT_GT(cores.claimed, 0);
+    }
+}
+
+// A print no JPEG can hold is refused before anything is written.
+TEST_F(ExportExtrasTest, AWholePrintLargerThanAJpegIsRefused) {
+    WriteFile(storage.Host("src.jpg"), EncodeJpeg({1000, 800}));
+    WriteFile(Out(), "precious");
+    ExportExtras extras;
+    extras.whiteMargins = {0, 32400, 0, 32301};  // 65501 rows
+    PhotoReport report;
+    EXPECT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 1000, 800), quiet,
+                                    ExportLevels(curve).Table(), 95, extras, &report),
+              0);
+    EXPECT_EQ(report.failure, PhotoReport::Failure::PrintTooLarge);
+    EXPECT_EQ(ReadFile(Out()), "precious");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(storage.Host("out")), {}), 1);
+    extras.whiteMargins = {0, 32400, 0, 32300};  // 65500: the most a JPEG has
+    EXPECT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 1000, 800), quiet,
+                                    ExportLevels(curve).Table(), 95, extras),
+              1);
 }
 
 TEST_F(ExportExtrasTest, EncoderThreadFailingHalfWayLeavesTheOldFile) {
