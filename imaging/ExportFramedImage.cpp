@@ -437,23 +437,34 @@ JDIMENSION LowerBandStart(const CRect& stored) {
 bool DecodeFrame(ExportJob& job, size_t cropOffset, const FrameBuffer& frame, HalfProgress& line) {
     const auto bottom = static_cast<JDIMENSION>(job.stored.bottom);
     SpareCores* cores = job.extras->cores;
-    const JDIMENSION from = LowerBandStart(job.stored);
+    JDIMENSION from = LowerBandStart(job.stored);
     // A file of several scans holds all its coefficients in the decoder's
     // memory: a second decoder would hold them twice.
     LowerBand band;
     if (!cores || from == 0 || job.source->MultiScan() || !band.photo.OpenSame(*job.source) || !cores->Claim())
         return DecodeOwnRows(job, cropOffset, frame, bottom, line, bottom);
     band.from = from;
-    std::thread lower;
-    try {
-        lower = std::thread([&] { band.clean = DecodeLowerBand(job, band, frame); });
-    } catch (const std::system_error&) {
-        cores->Release();
-        return DecodeOwnRows(job, cropOffset, frame, bottom, line, bottom);
+    // The second decoder writes into the buffer: it has ended before this
+    // returns, however this returns.
+    struct Joined {
+        std::thread thread;
+        SpareCores* cores;
+        ~Joined() {
+            if (thread.joinable()) thread.join();
+            cores->Release();
+        }
+    };
+    bool upper = false;
+    {
+        Joined lower{std::thread(), cores};
+        try {
+            lower.thread = std::thread([&] { band.clean = DecodeLowerBand(job, band, frame); });
+        } catch (const std::system_error&) {
+            band.clean = false;
+            from = bottom;  // every row this thread's
+        }
+        upper = DecodeOwnRows(job, cropOffset, frame, from, line, from);
     }
-    const bool upper = DecodeOwnRows(job, cropOffset, frame, from, line, from);
-    lower.join();
-    cores->Release();
     if (!upper) return false;
     return band.clean || DecodeOwnRows(job, cropOffset, frame, bottom, line, 0);
 }
