@@ -1,8 +1,10 @@
 // One export in a process of its own, without Qt, for measuring its peak
 // resident memory from outside (the parent reads it with wait4).
-// Usage: export_rss SOURCE DESTINATION LEFT TOP RIGHT BOTTOM [WHITE_LEFT WHITE_TOP WHITE_RIGHT WHITE_BOTTOM]
-// (the white: the frame on a white print, as the whole photograph goes)
+// Usage: export_rss SOURCE DESTINATION LEFT TOP RIGHT BOTTOM [spare] [WHITE_LEFT WHITE_TOP WHITE_RIGHT WHITE_BOTTOM]
+// spare: with a core lent as trimora-cli lends one to a single photograph;
+// the white: the frame on a white print, as the whole photograph goes.
 #include <cstdlib>
+#include <cstring>
 
 #include "BenchUtil.h"
 #include "app/PipelineWrappers.h"
@@ -11,13 +13,22 @@
 #include "tone/ToneCurve.h"
 
 int main(int argc, char** argv) {
-    if (argc != 7 && argc != 11) return 2;
+    if (argc < 7) return 2;
     ToneCurve curve;
     NullProgressSink sink;
     const CRect crop(std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
+    int next = 7;
+    bench::OneSpareCore cores;
     ExportExtras extras;
-    if (argc == 11)
-        extras.whiteMargins = {std::atoi(argv[7]), std::atoi(argv[8]), std::atoi(argv[9]), std::atoi(argv[10])};
+    if (argc > next && std::strcmp(argv[next], "spare") == 0) {
+        extras.cores = &cores;
+        ++next;
+    }
+    if (argc == next + 4)
+        extras.whiteMargins = {std::atoi(argv[next]), std::atoi(argv[next + 1]), std::atoi(argv[next + 2]),
+                               std::atoi(argv[next + 3])};
+    else if (argc != next)
+        return 2;
     return ExportFramedImageWith(bench::DevicePath(argv[1]), bench::DevicePath(argv[2]), crop, sink,
                                  ExportLevels(curve).Table(), 95, extras)
                ? 0

@@ -1,6 +1,8 @@
 // Photographs stored on their side against the same photograph unturned:
 // the preview against a plain full decode, the full-frame export against the
-// unturned one, and the export's peak memory.
+// unturned one (on one thread, CPU time; and as trimora-cli runs one
+// photograph on two cores, a core lent to the export, wall time), and the
+// export's peak memory as trimora-cli runs it.
 // Usage: orient_bench PHOTO TURNED_FOLDER SCRATCH_FOLDER [RUNS] [EXPORT_RSS_PROGRAM]
 // TURNED_FOLDER holds copies of PHOTO tagged 3 (turned-3.jpg), 6 and 8.
 #include <cstdio>
@@ -30,10 +32,10 @@ int main(int argc, char** argv) {
     if (W == 0) return 2;
 
     std::printf("fastest of %d rounds, CPU milliseconds; %s, %d x %d stored\n\n", runs, photo.c_str(), W, H);
-    std::printf("%-5s | %7s %7s %6s %7s %6s | %7s %7s %6s\n", "tag", "plain", "Preview", "", "Preview", "",
-                "Export", "Export", "");
-    std::printf("%-5s | %7s %7s %6s %7s %6s | %7s %7s %6s\n", "", "decode", "800x600", "ratio", "236x230", "ratio",
-                "upright", "turned", "ratio");
+    std::printf("%-5s | %7s %7s %6s %7s %6s | %7s %7s %6s | %7s %7s %6s\n", "tag", "plain", "Preview", "", "Preview",
+                "", "Export", "Export", "", "2 cores", "2 cores", "wall");
+    std::printf("%-5s | %7s %7s %6s %7s %6s | %7s %7s %6s | %7s %7s %6s\n", "", "decode", "800x600", "ratio", "236x230",
+                "ratio", "upright", "turned", "ratio", "upright", "turned", "ratio");
     bool pass = true;
     // Tag 1 is the photograph itself: what the same work costs unturned.
     for (const int tag : {1, 3, 6, 8}) {
@@ -49,6 +51,13 @@ int main(int argc, char** argv) {
             PreviewBuffer buffer;
             if (!LoadPreview(dturned, box, size, buffer, sink)) std::abort();
         };
+        // As trimora-cli exports one photograph: no tone curve, a core lent.
+        auto twoCores = [&](const std::wstring& from, const CRect& frame) {
+            bench::OneSpareCore cores;
+            ExportExtras extras;
+            extras.cores = &cores;
+            if (!ExportFramedImageWith(from, dout, frame, sink, nullptr, 95, extras)) std::abort();
+        };
         const std::vector<bench::Timing> t = bench::MeasureInRounds(
             runs, {
                       [&] { bench::PlainDecode(turned); },
@@ -60,23 +69,29 @@ int main(int argc, char** argv) {
                       [&] {
                           if (!ExportFramedImage(dturned, dout, turnedFrame, sink, curve, 95)) std::abort();
                       },
+                      [&] { twoCores(dphoto, uprightFrame); },
+                      [&] { twoCores(dturned, turnedFrame); },
                   });
         const double p1 = t[1].cpu / t[0].cpu, p2 = t[2].cpu / t[0].cpu, e = t[4].cpu / t[3].cpu;
-        std::printf("%-5d | %7.1f %7.1f %6.3f %7.1f %6.3f | %7.1f %7.1f %6.3f\n", tag, t[0].cpu, t[1].cpu, p1,
-                    t[2].cpu, p2, t[3].cpu, t[4].cpu, e);
+        const double e2 = t[6].wall / t[5].wall;
+        std::printf("%-5d | %7.1f %7.1f %6.3f %7.1f %6.3f | %7.1f %7.1f %6.3f | %7.1f %7.1f %6.3f\n", tag, t[0].cpu,
+                    t[1].cpu, p1, t[2].cpu, p2, t[3].cpu, t[4].cpu, e, t[5].wall, t[6].wall, e2);
         if (tag == 1) continue;
-        pass = pass && p1 <= 1.15 && p2 <= 1.15 && e <= 1.6;
+        pass = pass && p1 <= 1.15 && p2 <= 1.15 && e <= 1.6 && e2 <= 1.5;
 
         if (!rssProgram.empty()) {
             const bench::ChildResult r =
                 bench::Run({rssProgram, turned, out, "0", "0", std::to_string(turnedFrame.right),
-                            std::to_string(turnedFrame.bottom)});
-            std::printf("      peak resident memory of the turned full-frame export: %ld KiB\n", r.maxRssKiB);
+                            std::to_string(turnedFrame.bottom), "spare"});
+            std::printf("      peak resident memory of the turned full-frame export, a core lent: %ld KiB\n",
+                        r.maxRssKiB);
             pass = pass && r.status == 0 && r.maxRssKiB <= 100 * 1024;
         }
     }
     std::printf("\nPreview ratio = LoadPreview of the turned photograph / plain full decode of it (target <= 1.15)\n"
-                "Export ratio  = full-frame export of the turned photograph / of the unturned one (target <= 1.6)\n"
+                "Export ratio  = full-frame export of the turned photograph / of the unturned one, one thread, CPU time\n"
+                "                (target <= 1.6)\n"
+                "2 cores ratio = the same with a core lent as trimora-cli lends one, wall time (target <= 1.5)\n"
                 "memory target: <= 102400 KiB\n");
     std::printf("\n%s\n", pass ? "all targets met" : "SOME TARGETS MISSED");
     return pass ? 0 : 1;

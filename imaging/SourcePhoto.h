@@ -51,6 +51,10 @@ public:
     // header refuses the photograph here already. False, with report's
     // failure set, when it cannot be opened or is no JPEG.
     bool Open(const std::wstring& path, PhotoReport& report);
+    // A second decoder of the file other has open (the same file even if
+    // its name now leads to another), with its facts: for decoding another
+    // part of it at the same time. False when it cannot be had.
+    bool OpenSame(const SourcePhoto& other);
 
     const PhotoFacts& Facts() const { return m_facts; }
 
@@ -97,6 +101,7 @@ public:
     SourceColour Layout() const { return m_layout; }
     const PhotoColour& Colour() const { return m_colour; }
     bool Failed() const { return m_trap.failed; }
+    bool Damaged() const { return m_trap.damage > 0; }
     int WriteErrno() const { return m_trap.savedErrno; }
 
     // Why decoding stopped, or the damage it got through, into report.

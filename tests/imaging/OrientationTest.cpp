@@ -132,6 +132,51 @@ TEST_F(TurnedExport, FileIsAPlainEncodeOfTheUprightCrop) {
     }
 }
 
+// Tall enough for a second decoder to take the frame's lower rows: the file
+// is still the plain encode, and a photograph damaged in those rows comes
+// out, and is reported, as with one thread.
+TEST_F(TurnedExport, SecondDecoderWritesTheSameFile) {
+    JpegSpec grey{1203, 1107}, cmyk{1203, 1107};
+    grey.colour = Colour::Grey;
+    cmyk.colour = Colour::CmykAdobe;
+    const JpegSpec sources[] = {{1203, 1107, 2, 2}, {1203, 1107, 2, 1}, {1203, 1107, 1, 1}, grey, cmyk};
+    for (const JpegSpec& recipe : sources) {
+        for (int tag = 3; tag <= 8; ++tag) {
+            SCOPED_TRACE(testing::Message() << recipe.hSamp << "x" << recipe.vSamp << " colour "
+                                            << static_cast<int>(recipe.colour) << " tag " << tag);
+            Source(recipe, tag);
+            for (const CRect& c : {CRect(0, 0, width, height), CRect(3, 1, width - 5, height - 2)}) {
+                Cores cores;
+                ExportExtras extras;
+                extras.cores = &cores;
+                ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\f.jpg", c, quiet, nullptr, 95, extras), 1);
+                ASSERT_EQ(ReadFile(storage.Host("out/f.jpg")), Expected(c)) << c.left << "," << c.top;
+                EXPECT_GE(cores.claimed.load(), 2);  // the second decoder and the encoder
+            }
+        }
+    }
+    for (const int tag : {3, 6}) {
+        SCOPED_TRACE(tag);
+        Source({1203, 1107, 2, 2}, tag);
+        std::string cut = ReadFile(storage.Host("src.jpg"));
+        cut.resize(cut.size() * 9 / 10);
+        WriteFile(storage.Host("src.jpg"), cut);
+        const CRect c(0, 0, width, height);
+        PhotoReport alone, shared;
+        ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\f.jpg", c, quiet, nullptr, 95, ExportExtras(), &alone),
+                  1);
+        const std::string one = ReadFile(storage.Host("out/f.jpg"));
+        Cores cores;
+        ExportExtras extras;
+        extras.cores = &cores;
+        ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\f.jpg", c, quiet, nullptr, 95, extras, &shared), 1);
+        EXPECT_EQ(ReadFile(storage.Host("out/f.jpg")), one);
+        EXPECT_GT(alone.damageWarnings, 0);
+        EXPECT_EQ(shared.damageWarnings, alone.damageWarnings);
+        EXPECT_EQ(shared.firstDamage, alone.firstDamage);
+    }
+}
+
 TEST_F(TurnedExport, FrameIsUprightDamagedTagsAreStoredAndKeptExifSaysUpright) {
     Source({1203, 901, 2, 2}, 6);  // upright 901 x 1203
     PhotoReport report;
