@@ -7,7 +7,9 @@
 #include <QPainter>
 #include <QScreen>
 
+#include "print/Dpof.h"
 #include "print/ExportPlan.h"
+#include "print/OrderFile.h"
 #include "print/PhotoFolder.h"
 #include "browse/BrowseDialog.h"
 #include "imaging/DibBitmap.h"
@@ -87,6 +89,10 @@ CMainDialog::CMainDialog() : CDialog(MainTemplate(), nullptr) {
     MapCommand(IDC_NEXT, [this] { OnNextPhotograph(); });
     MapCommand(IDC_PREVIOUS, [this] { OnPreviousPhotograph(); });
     MapCommand(IDC_GO_ALL, [this] { OnGoAll(); });
+    MapCommand(ID_SAVE_ORDER, [this] { OnSaveOrder(); });
+    MapCommand(ID_MORE_COPIES, [this] { OnChangeCopies(1); });
+    MapCommand(ID_FEWER_COPIES, [this] { OnChangeCopies(-1); });
+    MapCommand(ID_LIST_ORDER, [this] { OnListOrder(); });
 }
 
 CMainDialog::~CMainDialog() { DeleteBitmaps(); }
@@ -131,6 +137,12 @@ BOOL CMainDialog::OnInitDialog() {
                      // Window-wide, so the format list no longer takes them.
                      {Qt::Key_PageDown, IDC_NEXT},
                      {Qt::Key_PageUp, IDC_PREVIOUS},
+                     {Qt::Key_S, ID_SAVE_ORDER, Qt::ControlModifier},
+                     {Qt::Key_L, ID_LIST_ORDER, Qt::ControlModifier},
+                     // The keypad's keys come without Shift, the main keyboard's + with it.
+                     {Qt::Key_Plus, ID_MORE_COPIES},
+                     {Qt::Key_Plus, ID_MORE_COPIES, Qt::ShiftModifier},
+                     {Qt::Key_Minus, ID_FEWER_COPIES},
                      {Qt::Key_Q, IDCANCEL, Qt::ControlModifier}});
     m_hAccel = TRUE;
     AcceptDroppedPhotographs();
@@ -166,6 +178,7 @@ void CMainDialog::OnOK() {}
 
 void CMainDialog::OnCancel() {
     if (m_bBusy) return;
+    if (!OfferToSaveOrder()) return;
     EndDialog(IDCANCEL);
 }
 
@@ -393,6 +406,10 @@ void CMainDialog::ShowResolution() {
             low = dpi < LOW_PRINT_DPI;
             text = low ? QStringLiteral("%1 dpi low").arg(dpi) : QStringLiteral("%1 dpi").arg(dpi);
         }
+        // One print is what everyone expects; any other count is said.
+        const size_t i = CurrentOrderIndex();
+        const int copies = m_bLeftOut ? 0 : i < m_order.GetCount() ? m_order.GetCopies(i) : 1;
+        if (copies != 1) text += (text.isEmpty() ? QString() : QStringLiteral(" ")) + QStringLiteral("\u00d7%1").arg(copies);
     }
     if (label->text() == text) return;
     label->setText(text);
@@ -503,7 +520,7 @@ CSize CMainDialog::PreviewBox() const {
 }
 
 void CMainDialog::KeepCurrentPhotograph() {
-    if (!m_bLoaded || m_strSourcePath.empty()) return;
+    if (!m_bLoaded || m_strSourcePath.empty() || m_bLeftOut) return;
     m_order.Keep(m_strSourcePath, PhotoSettings{m_choice, m_sizeSource, m_rcSource, m_frame.m_rect, GetImageRect()});
 }
 
@@ -536,11 +553,17 @@ void CMainDialog::ShowOpenedPhotograph(const std::wstring& path) {
         FitFrameToImage();
     }
     m_strSourcePath = path;
+    m_bLeftOut = false;
     KeepCurrentPhotograph();
 }
 
 void CMainDialog::OpenPhotograph(const std::wstring& path) {
     if (m_bBusy) return;
+    // The browser, the command line and a drop hand orders over the same way.
+    if (IsOrderFilePath(path) || IsPrintMarksPath(path)) {
+        OpenOrder(path);
+        return;
+    }
     KeepCurrentPhotograph();
     m_strNotice.clear();
     m_bLoaded = FALSE;

@@ -347,3 +347,8 @@ std::wstring LeaveOutChangedPhotographs(PrintOrder& order, const PhotoSizeReader
     if (lines.empty()) return {};
     return L"Left out of the order, as they are gone or have changed since it was saved:" + lines;
 }
+
+bool IsOrderFilePath(const std::wstring& path) {
+    const std::wstring ext = ORDER_FILE_EXTENSION;
+    return path.size() > ext.size() && devfs::LowerName(path.substr(path.size() - ext.size())) == ext;
+}

@@ -41,5 +41,10 @@ constexpr int ID_MOVE_LEFT_FAR = 32780;
 constexpr int ID_MOVE_RIGHT_FAR = 32781;
 constexpr int ID_MOVE_UP_FAR = 32782;
 constexpr int ID_MOVE_DOWN_FAR = 32783;
+// Keys of the print order.
+constexpr int ID_SAVE_ORDER = 32784;
+constexpr int ID_MORE_COPIES = 32785;
+constexpr int ID_FEWER_COPIES = 32786;
+constexpr int ID_LIST_ORDER = 32787;
 
 const DialogTemplate& MainTemplate();
