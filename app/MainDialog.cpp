@@ -408,7 +408,7 @@ void CMainDialog::ShowResolution() {
         }
         // One print is what everyone expects; any other count is said.
         const size_t i = CurrentOrderIndex();
-        const int copies = m_bLeftOut ? 0 : i < m_order.GetCount() ? m_order.GetCopies(i) : 1;
+        const int copies = IsTakenOut(m_strSourcePath) ? 0 : i < m_order.GetCount() ? m_order.GetCopies(i) : 1;
         if (copies != 1) text += (text.isEmpty() ? QString() : QStringLiteral(" ")) + QStringLiteral("\u00d7%1").arg(copies);
     }
     if (label->text() == text) return;
@@ -520,7 +520,7 @@ CSize CMainDialog::PreviewBox() const {
 }
 
 void CMainDialog::KeepCurrentPhotograph() {
-    if (!m_bLoaded || m_strSourcePath.empty() || m_bLeftOut) return;
+    if (!m_bLoaded || m_strSourcePath.empty() || IsTakenOut(m_strSourcePath)) return;
     m_order.Keep(m_strSourcePath, PhotoSettings{m_choice, m_sizeSource, m_rcSource, m_frame.m_rect, GetImageRect()});
 }
 
@@ -553,7 +553,6 @@ void CMainDialog::ShowOpenedPhotograph(const std::wstring& path) {
         FitFrameToImage();
     }
     m_strSourcePath = path;
-    m_bLeftOut = false;
     KeepCurrentPhotograph();
 }
 

@@ -3,6 +3,7 @@
 // owns the loaded photograph's preview, the format choice, the crop frame
 // and the tone curve, and it is the progress sink of the long operations.
 #include <QIcon>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -148,9 +149,11 @@ protected:
 
 private:
     bool m_bLayingOut = false;
-    // The photograph on the screen was taken out of the order (no copies):
-    // leaving it does not put it back.
-    bool m_bLeftOut = false;
+    // Photographs taken out of the order (no copies), by their lower-cased
+    // paths: walking over them again does not put them back; + does.
+    std::set<std::wstring> m_takenOut;
+    bool IsTakenOut(const std::wstring& path) const;
+    void SetTakenOut(const std::wstring& path, bool out);
     // Too narrow for one row: the status text goes a row up and the rest
     // takes the row below it. Decided by the window's width alone, so that
     // the preview area never changes under a photograph.

@@ -51,6 +51,13 @@ std::wstring OrderTextPath(const std::wstring& orderPath) {
 
 }  // namespace
 
+bool CMainDialog::IsTakenOut(const std::wstring& path) const { return m_takenOut.count(devfs::LowerName(path)) > 0; }
+
+void CMainDialog::SetTakenOut(const std::wstring& path, bool out) {
+    if (out) m_takenOut.insert(devfs::LowerName(path));
+    else m_takenOut.erase(devfs::LowerName(path));
+}
+
 size_t CMainDialog::CurrentOrderIndex() const {
     return m_strSourcePath.empty() ? m_order.GetCount() : m_order.IndexOf(m_strSourcePath);
 }
@@ -145,6 +152,7 @@ void CMainDialog::OpenOrder(const std::wstring& path) {
     m_order = std::move(order);
     m_strOrderPath = IsPrintMarksPath(path) ? std::wstring() : path;
     m_strSavedOrder = savedText;
+    m_takenOut.clear();
     m_bLoaded = FALSE;
     m_strSourcePath.clear();
     OpenPhotograph(m_order.GetPath(0));
@@ -159,14 +167,14 @@ void CMainDialog::OnChangeCopies(int delta) {
     if (i == m_order.GetCount()) {
         // Taken out before: a + brings it back with one print.
         if (delta <= 0) return;
-        m_bLeftOut = false;
+        SetTakenOut(m_strSourcePath, false);
         KeepCurrentPhotograph();
         ShowNotice(NameOfPath(m_strSourcePath) + L" is back in the order");
     } else {
         const int copies = std::min(m_order.GetCopies(i) + delta, MAX_COPIES);
         if (copies <= 0) {
             m_order.Remove(i);
-            m_bLeftOut = true;
+            SetTakenOut(m_strSourcePath, true);
             ShowNotice(NameOfPath(m_strSourcePath) + L" is out of the order");
         } else {
             m_order.SetCopies(i, copies);

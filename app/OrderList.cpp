@@ -120,7 +120,7 @@ void CMainDialog::OnListOrder() {
     QObject::connect(takeOut, &QPushButton::clicked, &box, [&] {
         const int i = chosen();
         if (i < 0) return;
-        if (static_cast<size_t>(i) == CurrentOrderIndex()) m_bLeftOut = true;
+        SetTakenOut(m_order.GetPath(static_cast<size_t>(i)), true);
         m_order.Remove(static_cast<size_t>(i));
         FillList(*list, *totals, m_order, m_formats, box.palette());
         if (list->topLevelItemCount() > 0)

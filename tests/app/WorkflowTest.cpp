@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "print/ExportPlan.h"
+#include "print/OrderFile.h"
 #include "app/MainDialog.h"
 #include "imaging/DibImage.h"
 #include "imaging/TestJpeg.h"
@@ -759,4 +760,144 @@ TEST_F(Workflow, GoNamesTheTemporaryItCouldNotRemove) {
                                    .toStdWString();
     EXPECT_TRUE(dlg.m_strNotice.ends_with(named)) << QString::fromStdWString(dlg.m_strNotice).toStdString();
     chmod(folder.c_str(), 0755);
+}
+
+// A sitting saved with Ctrl+S and opened in a new window comes back as it was
+// left: the first photograph with its frame on the same pixels, the copies,
+// and Ctrl+Shift+G writes the very files the first sitting wrote. A
+// photograph gone since is named once and left out; - down to none takes one
+// out of the order.
+TEST_F(Workflow, AnOrderSavedAndOpenedInANewWindowWritesTheSameFiles) {
+    AddPhoto("img_0001.jpg", 3000, 2000);
+    AddPhoto("img_0002.jpg", 1200, 900, 11);
+    const std::string first = m_root + "/Storage Card/img_0001_10x15.jpg";
+    const std::string second = m_root + "/Storage Card/img_0002_A4.jpg";
+    auto writeAll = [&](CMainDialog& dlg, QWidget* w) {
+        WhenModal([&](QWidget* browser) { BrowseTo(browser, {"Storage Card"}); }, w);
+        QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
+        Pump();
+        EXPECT_TRUE(dlg.IsRunning());
+    };
+    MessageRecorder messages;
+    CRect placed, kept;
+    std::string firstBytes, secondBytes;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        // A smaller frame, dragged off the grid the preview maps to.
+        const CRect handle = dlg.m_frame.GetHandleRect(2);
+        const QPoint corner((handle.left + handle.right) / 2, (handle.top + handle.bottom) / 2);
+        QTest::mousePress(w, Qt::LeftButton, {}, corner);
+        QTest::mouseMove(w, corner - QPoint(dlg.m_frame.m_rect.Width() / 3, 0));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, corner - QPoint(dlg.m_frame.m_rect.Width() / 3, 0));
+        const CRect f = dlg.m_frame.m_rect;
+        const QPoint mid((f.left + f.right) / 2, (f.top + f.bottom) / 2);
+        QTest::mousePress(w, Qt::LeftButton, {}, mid);
+        QTest::mouseMove(w, mid + QPoint(29, 13));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, mid + QPoint(29, 13));
+        placed = dlg.m_frame.m_rect;
+        kept = dlg.m_rcSource;
+
+        QTest::keyClick(w, Qt::Key_PageDown);
+        ASSERT_EQ(dlg.m_strSourcePath, L"\\DCIM\\img_0002.jpg");
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItemWidget(IDC_FORMAT));
+        combo->setCurrentIndex(13);
+        emit combo->activated(13);
+        auto* resolution = qobject_cast<QLabel*>(dlg.GetDlgItemWidget(IDC_RESOLUTION));
+        const QString dpi = resolution->text();
+        QTest::keyClick(w, Qt::Key_Plus, Qt::ShiftModifier);  // + on the main keyboard
+        QTest::keyClick(w, Qt::Key_Plus, Qt::KeypadModifier);
+        EXPECT_EQ(resolution->text(), dpi + QString::fromUtf8(" \u00d73"));
+        writeAll(dlg, w);
+        firstBytes = ReadFile(first);
+        secondBytes = ReadFile(second);
+        ASSERT_FALSE(firstBytes.empty());
+        ASSERT_FALSE(secondBytes.empty());
+
+        // Ctrl+S: the browser stands on the photograph's folder; Return saves.
+        WhenModal(
+            [&](QWidget* browser) {
+                auto* tree = browser->findChild<QTreeWidget*>();
+                ASSERT_NE(tree->currentItem(), nullptr);
+                EXPECT_EQ(tree->currentItem()->text(0), "DCIM");
+                QTest::keyClick(tree, Qt::Key_Return);
+            },
+            w);
+        QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
+        EXPECT_EQ(dlg.m_strNotice, L"Order of 2 saved as " + FromUtf8(m_root) + L"/DCIM/order.trimora");
+    });
+    // Saved: closing asks nothing.
+    EXPECT_TRUE(messages.questions.empty());
+    ASSERT_EQ(messages.messages.size(), 1u);  // the order's closing message
+    const std::string text = ReadFile(m_root + "/DCIM/order.trimora");
+    EXPECT_NE(text.find("\"copies\": 3"), std::string::npos) << text;
+    fs::remove(first);
+    fs::remove(second);
+
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        dlg.OpenHostPhotograph(m_root + "/DCIM/order.trimora");
+        Pump();
+        ASSERT_TRUE(dlg.m_bLoaded);
+        EXPECT_EQ(dlg.m_strSourcePath, L"\\DCIM\\img_0001.jpg");
+        EXPECT_EQ(dlg.m_frame.m_rect, placed);
+        EXPECT_EQ(dlg.m_rcSource, kept);
+        ASSERT_EQ(dlg.m_order.GetCount(), 2u);
+        EXPECT_EQ(dlg.m_order.GetCopies(1), 3);
+        writeAll(dlg, w);
+        EXPECT_TRUE(ReadFile(first) == firstBytes);
+        EXPECT_TRUE(ReadFile(second) == secondBytes);
+        fs::remove(first);
+        fs::remove(second);
+
+        // - once more than there are copies: the photograph leaves the
+        // order, and walking off it does not put it back.
+        QTest::keyClick(w, Qt::Key_Minus);
+        EXPECT_EQ(dlg.m_order.GetCount(), 1u);
+        QTest::keyClick(w, Qt::Key_PageDown);
+        QTest::keyClick(w, Qt::Key_PageUp);
+        EXPECT_EQ(dlg.m_order.GetCount(), 1u);
+        writeAll(dlg, w);
+        EXPECT_FALSE(fs::exists(first));
+        EXPECT_TRUE(ReadFile(second) == secondBytes);
+    });
+    // One photograph, unsaved: nothing to ask.
+    EXPECT_TRUE(messages.questions.empty());
+
+    fs::remove(m_root + "/DCIM/img_0001.jpg");
+    messages.messages.clear();
+    Run([&](CMainDialog& dlg, QWidget*) {
+        dlg.OpenHostPhotograph(m_root + "/DCIM/order.trimora");
+        Pump();
+        EXPECT_EQ(dlg.m_strSourcePath, L"\\DCIM\\img_0002.jpg");
+        EXPECT_EQ(dlg.m_order.GetCount(), 1u);
+    });
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_NE(messages.messages[0].text.find(L"img_0001.jpg"), std::wstring::npos) << messages.messages[0].text;
+}
+
+// Closing with an unsaved order of two photographs asks once: Cancel stays,
+// Yes saves through the same browser and then closes.
+TEST_F(Workflow, ClosingAnUnsavedOrderAsksWhetherToSaveIt) {
+    AddPhoto("img_0001.jpg", 1600, 1200);
+    AddPhoto("img_0002.jpg", 1200, 900, 11);
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        QTest::keyClick(w, Qt::Key_PageDown);
+        messages.answer = Answer::Cancel;
+        Tap(dlg.GetDlgItemWidget(IDCANCEL));
+        ASSERT_TRUE(dlg.IsRunning());
+        ASSERT_EQ(messages.questions.size(), 1u);
+        EXPECT_EQ(messages.questions[0].text, L"The order of 2 photographs is not saved. Save it?");
+
+        messages.answer = Answer::Yes;
+        WhenModal([&](QWidget* browser) { QTest::keyClick(browser->findChild<QTreeWidget*>(), Qt::Key_Return); }, w);
+        QTest::keyClick(w, Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_FALSE(dlg.IsRunning());
+        EXPECT_EQ(messages.questions.size(), 2u);
+    });
+    PrintOrder saved;
+    std::wstring error;
+    ASSERT_TRUE(LoadOrderFile(L"\\DCIM\\order.trimora", saved, error)) << ToUtf8(error);
+    EXPECT_EQ(saved.GetCount(), 2u);
+    EXPECT_TRUE(messages.messages.empty());
 }
