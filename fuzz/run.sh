@@ -46,7 +46,7 @@ if [ -n "$parser" ]; then
     -print_final_stats=1 "$@" "fuzz/found-$parser" "../fuzz/seeds/$parser"
 fi
 if [ "$seconds" = 0 ]; then
-  exec ./fuzz/trimora_fuzz -runs=0 "$@" fuzz/corpus
+  exec ./fuzz/trimora_fuzz -runs=0 "$@" fuzz/corpus ../fuzz/heif-seeds
 fi
 exec ./fuzz/trimora_fuzz -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 \
-  -max_len=262144 -print_final_stats=1 -dict=../fuzz/jpeg.dict "$@" fuzz/found fuzz/corpus
+  -max_len=262144 -print_final_stats=1 -dict=../fuzz/jpeg.dict "$@" fuzz/found fuzz/corpus ../fuzz/heif-seeds

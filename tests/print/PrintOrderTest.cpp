@@ -118,6 +118,7 @@ TEST(WriteOrder, AnOrderSavedAndReopenedWritesTheSameFiles) {
     custom.curve.m_y[1] = 140.0625;
     custom.curve.m_x[2] = 255;
     custom.curve.m_y[2] = 250;
+    custom.curve.UpdateSpline();  // as the adjustment dialog leaves a curve it changed
     order.Keep(L"\\DCIM\\img_0001.jpg", custom);
     PhotoSettings preset = Framed(0, {1200, 1600}, {10, 0, 1190, 1560}, TRUE);
     preset.bCorrectLab = FALSE;
