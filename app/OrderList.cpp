@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <map>
@@ -64,7 +65,8 @@ void FillList(QTreeWidget& list, QLabel& totals, const PrintOrder& order, const 
         if (line.low) item->setForeground(3, QColor(200, 0, 0));
         else item->setForeground(3, palette.color(QPalette::WindowText));
     }
-    for (int c = 0; c < list.columnCount(); ++c) list.resizeColumnToContents(c);
+    for (int c = 1; c < list.columnCount(); ++c) list.header()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    list.header()->setSectionResizeMode(0, QHeaderView::Stretch);
     totals.setText(TotalsText(order));
 }
 
@@ -80,21 +82,29 @@ void CMainDialog::OnListOrder() {
     layout->setContentsMargins(4, 4, 4, 4);
     layout->setSpacing(4);
     auto* list = new QTreeWidget(&box);
-    list->setHeaderLabels({QStringLiteral("Photograph"), QStringLiteral("Format"), QStringLiteral("Copies"),
+    // Copies headed as the status row shows them ("×3").
+    list->setHeaderLabels({QStringLiteral("Photograph"), QStringLiteral("Format"), QString(QChar(0x00d7)),
                            QStringLiteral("dpi")});
+    list->headerItem()->setToolTip(2, QStringLiteral("Copies"));
     list->setRootIsDecorated(false);
     list->setUniformRowHeights(true);
+    // The name gives way (elided) to the figures, which are read whole.
     list->header()->setStretchLastSection(false);
+    list->header()->setMinimumSectionSize(8);
+    list->setTextElideMode(Qt::ElideMiddle);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* totals = new QLabel(&box);
     totals->setWordWrap(true);
     auto* buttons = new QHBoxLayout;
     auto* open = new QPushButton(QStringLiteral("Open"), &box);
     auto* takeOut = new QPushButton(QStringLiteral("Take out"), &box);
     auto* close = new QPushButton(QStringLiteral("Close"), &box);
-    buttons->addWidget(open);
-    buttons->addWidget(takeOut);
-    buttons->addStretch(1);
-    buttons->addWidget(close);
+    // On the handheld's screen the three share its width rather than push
+    // the dialog past it.
+    for (QPushButton* b : {open, takeOut, close}) {
+        b->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        buttons->addWidget(b);
+    }
     layout->addWidget(list, 1);
     layout->addWidget(totals);
     layout->addLayout(buttons);
@@ -130,9 +140,10 @@ void CMainDialog::OnListOrder() {
     // As wide as its lines, never wider or taller than the screen.
     QScreen* screen = owner && owner->screen() ? owner->screen() : QApplication::primaryScreen();
     const QRect avail = screen ? screen->availableGeometry() : QRect(0, 0, 240, 320);
-    int wanted = 24;
-    for (int c = 0; c < list->columnCount(); ++c) wanted += list->columnWidth(c);
-    box.resize(std::min(std::max(wanted, 220), avail.width()), std::min(avail.height(), 300));
+    int wanted = 2 * list->frameWidth() + list->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 16;
+    for (int c = 0; c < list->columnCount(); ++c)
+        wanted += std::max(static_cast<QAbstractItemView*>(list)->sizeHintForColumn(c), list->header()->sectionSizeHint(c));
+    box.resize(std::min(std::max(wanted, 220), avail.width()), std::min(avail.height() * 7 / 8, 300));
     box.move(avail.x() + (avail.width() - box.width()) / 2, avail.y() + (avail.height() - box.height()) / 2);
     box.exec();
     ShowResolution();
