@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "print/ExportPlan.h"
+#include "print/CropFrame.h"
 #include "print/OrderFile.h"
 #include "app/MainDialog.h"
 #include "imaging/DibImage.h"
@@ -900,4 +901,61 @@ TEST_F(Workflow, ClosingAnUnsavedOrderAsksWhetherToSaveIt) {
     ASSERT_TRUE(LoadOrderFile(L"\\DCIM\\order.trimora", saved, error)) << ToUtf8(error);
     EXPECT_EQ(saved.GetCount(), 2u);
     EXPECT_TRUE(messages.messages.empty());
+}
+
+// Ctrl+L lists the order with the prints per format; a photograph taken out
+// there is out of what Ctrl+Shift+G writes. A camera's print marks open as an
+// order: its photographs with their quantities as copies, each framed as a
+// photograph opened for the first time is.
+TEST_F(Workflow, TheOrderListTakesOutAndACamerasMarksOpenAsAnOrder) {
+    AddPhoto("IMG_0001.JPG", 1600, 1200);
+    AddPhoto("IMG_0002.JPG", 1200, 900, 11);
+    fs::create_directories(m_root + "/MISC");
+    WriteFile(m_root + "/MISC/AUTPRINT.MRK",
+              "[HDR]\r\nGEN REV = 01.00\r\nGEN CRT = \"CAMERA\"\r\nGEN DTM = 2026:01:02:03:04:05\r\n"
+              "[JOB]\r\nPRT PID = 001\r\nPRT TYP = STD\r\nPRT QTY = 002\r\nIMG FMT = EXIF2 -J\r\n"
+              "<IMG SRC = \"../DCIM/IMG_0002.JPG\">\r\n"
+              "[JOB]\r\nPRT PID = 002\r\nPRT TYP = STD\r\nPRT QTY = 001\r\nIMG FMT = EXIF2 -J\r\n"
+              "<IMG SRC = \"../DCIM/IMG_0001.JPG\">\r\n");
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItemWidget(IDC_FORMAT));
+        combo->setCurrentIndex(13);
+        emit combo->activated(13);
+        dlg.OpenHostPhotograph(m_root + "/MISC/AUTPRINT.MRK");
+        Pump();
+        ASSERT_EQ(dlg.m_order.GetCount(), 2u);
+        EXPECT_EQ(dlg.m_strSourcePath, dlg.m_order.GetPath(0));
+        EXPECT_NE(devfs::LowerName(dlg.m_strSourcePath).find(L"img_0002.jpg"), std::wstring::npos);
+        EXPECT_EQ(dlg.m_order.GetCopies(0), 2);
+        EXPECT_EQ(dlg.m_order.GetCopies(1), 1);
+        const PhotoSettings& second = dlg.m_order.GetSettings(1);
+        EXPECT_EQ(second.nFormat, 13);
+        EXPECT_EQ(second.rcSource, FitSourceRect(1600, 1200, dlg.GetFrameWidthCm(), dlg.GetFrameHeightCm()));
+        EXPECT_TRUE(messages.messages.empty());
+
+        WhenModal(
+            [&](QWidget* list) {
+                ASSERT_NE(list, nullptr);
+                auto* tree = list->findChild<QTreeWidget*>();
+                ASSERT_EQ(tree->topLevelItemCount(), 2);
+                EXPECT_EQ(tree->topLevelItem(0)->text(2), "2");
+                bool totals = false;
+                for (QLabel* label : list->findChildren<QLabel*>()) totals = totals || label->text() == "Prints A4: 3";
+                EXPECT_TRUE(totals);
+                tree->setCurrentItem(tree->topLevelItem(1));
+                for (QPushButton* b : list->findChildren<QPushButton*>())
+                    if (b->text() == "Take out") Tap(b);
+                EXPECT_EQ(tree->topLevelItemCount(), 1);
+                for (QPushButton* b : list->findChildren<QPushButton*>())
+                    if (b->text() == "Close") Tap(b);
+            },
+            w);
+        QTest::keyClick(w, Qt::Key_L, Qt::ControlModifier);
+        ASSERT_EQ(dlg.m_order.GetCount(), 1u);
+        // Walking onto the photograph taken out does not put it back.
+        QTest::keyClick(w, Qt::Key_PageUp);
+        QTest::keyClick(w, Qt::Key_PageDown);
+        EXPECT_EQ(dlg.m_order.GetCount(), 1u);
+    });
 }
