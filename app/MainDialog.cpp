@@ -14,8 +14,7 @@
 #include "browse/BrowseDialog.h"
 #include "imaging/DibBitmap.h"
 #include "imaging/DibImage.h"
-#include "imaging/Export.h"
-#include "imaging/Pipeline.h"
+#include "app/PipelineWrappers.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
 #include "platform/Resources.h"
@@ -657,12 +656,10 @@ void CMainDialog::OnGo() {
     // Only what the export may have to say is asked for; the file is the
     // plain export's.
     std::vector<std::string> warnings;
-    ExportExtras extras;
-    extras.warnings = &warnings;
     PhotoReport report;
     m_bBusy = TRUE;
-    const int ok =
-        ExportFramedImageWith(m_strSourcePath, plan.outputPath, plan.rcExport, *this, m_curve, 95, extras, &report);
+    const int ok = ExportFramedImage(m_strSourcePath, plan.outputPath, plan.rcExport, *this, m_curve, 95, &report,
+                                     &warnings);
     m_bBusy = FALSE;
     ShowNotice(ExportNotice(ok != 0, plan.outputPath, report, warnings));
     if (ok)
@@ -750,6 +747,7 @@ void CMainDialog::OnGoAll() {
 
     std::vector<OrderResult> results;
     {
+        CWaitCursor wait;
         QuietMessages quiet;
         m_bBusy = TRUE;
         results = WriteOrder(m_order, folder, m_formats, *this, [this](size_t i, size_t n) {

@@ -6,6 +6,8 @@
 #include "app/CommandLine.h"
 #include "print/HostPhoto.h"
 #include "app/MainDialog.h"
+#include "app/PipelineWrappers.h"
+#include "imaging/PreviewBuffer.h"
 #include "imaging/TempFile.h"
 #include "platform/DeviceFs.h"
 
@@ -27,7 +29,8 @@ CTrimoraApp theApp;
 }  // namespace
 
 int main(int argc, char** argv) {
-    TempFile::InstallSignalCleanup();  // a signal or a size limit leaves no half-written export behind
+    TempFile::InstallSignalCleanup();
+    SetOutOfMemoryHandler(ShowOutOfMemory);  // a signal or a size limit leaves no half-written export behind
     StartOptions options;
     if (const int status = ParseCommandLine(argc, argv, options); status >= 0) return status;
     std::string root = options.root.empty() ? "/" : options.root;

@@ -15,6 +15,7 @@
 #include "BenchUtil.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Export.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Pipeline.h"
 #include "tone/ToneCurve.h"
 
@@ -101,8 +102,7 @@ int main(int argc, char** argv) {
     twoThreads.cores = &cores;
     auto exportOf = [&](const std::string& src, const ExportExtras& extras) {
         return [&, src] {
-            if (!ExportFramedImageWith(bench::DevicePath(src), bench::DevicePath(scratch + "/out.jpg"), frame, quiet,
-                                       curve, 95, extras))
+            if (!ExportFramedImageWith(bench::DevicePath(src), bench::DevicePath(scratch + "/out.jpg"), frame, quiet, ExportLevels(curve).Table(), 95, extras))
                 std::fprintf(stderr, "colour_bench: export failed\n");
         };
     };

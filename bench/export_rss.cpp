@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "BenchUtil.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Pipeline.h"
 #include "tone/ToneCurve.h"
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Pipeline.h"
 #include "tone/ToneCurve.h"
 

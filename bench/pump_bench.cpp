@@ -10,6 +10,7 @@
 
 #include "BenchUtil.h"
 #include "app/MainDialog.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Pipeline.h"
 
 int main(int argc, char** argv) {

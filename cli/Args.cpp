@@ -122,7 +122,11 @@ constexpr unsigned kFormats = 1u << static_cast<int>(CliCommand::Formats);
 constexpr unsigned kExport = 1u << static_cast<int>(CliCommand::Export);
 constexpr unsigned kPreview = 1u << static_cast<int>(CliCommand::Preview);
 constexpr unsigned kCurve = 1u << static_cast<int>(CliCommand::Curve);
-constexpr unsigned kEvery = kFormats | kExport | kPreview | kCurve;
+constexpr unsigned kOrder = 1u << static_cast<int>(CliCommand::Order);
+constexpr unsigned kEvery = kFormats | kExport | kPreview | kCurve | kOrder;
+// What an order does not fix for its photographs: how they are written. A
+// card's marks carry no format, so --format and the orientation frame those.
+constexpr unsigned kWriting = kExport | kOrder;
 
 unsigned Bit(CliCommand command) { return 1u << static_cast<int>(command); }
 
@@ -153,20 +157,20 @@ const std::vector<OptionSpec>& Options() {
     static const std::vector<OptionSpec> table = {
         {"--help", nullptr, nullptr, kEvery, {},
          [](const std::string&, CliOptions& o, std::string&) { return o.help = true; }},
-        {"--to", "DIR", nullptr, kExport, {},
+        {"--to", "DIR", nullptr, kWriting, {},
          [](const std::string& v, CliOptions& o, std::string& error) {
              if (v.empty()) error = "--to needs a folder";
              o.toDir = v;
              return !v.empty();
          }},
-        {"--format", "NAME|INDEX", nullptr, kExport,
+        {"--format", "NAME|INDEX", nullptr, kWriting,
          {{"--format NAME|INDEX", "print format (default \"10x15 cm\"); a name, a suffix\n"
                                   "such as 10x15 or A4, or an index (see 'formats')"}},
          [](const std::string& v, CliOptions& o, std::string& error) {
              if (!ParseFormat(v, o.format)) error = "no print format '" + v + "' (see 'trimora-cli formats')";
              return error.empty();
          }},
-        {"--portrait", nullptr, "auto", kExport,
+        {"--portrait", nullptr, "auto", kWriting,
          {{"--portrait", "frame taller than wide"},
           {"--portrait auto", "frame each photograph as it stands: taller than wide\n"
                               "when it is taller than wide upright, else wider"}},
@@ -175,7 +179,7 @@ const std::vector<OptionSpec>& Options() {
              o.portrait = !o.autoPortrait;
              return true;
          }},
-        {"--no-lab-correction", nullptr, nullptr, kExport,
+        {"--no-lab-correction", nullptr, nullptr, kWriting,
          {{"--no-lab-correction", "nominal sides, without the lab's correction"}},
          [](const std::string&, CliOptions& o, std::string&) { return !(o.correctLab = false); }},
         {"--preset", "NAME|INDEX", nullptr, kExport | kCurve,
@@ -196,15 +200,15 @@ const std::vector<OptionSpec>& Options() {
                  error = "--frame takes fit, center or L,T,R,B in source pixels, not '" + v + "'";
              return error.empty();
          }},
-        {"--quality", "N", nullptr, kExport, {{"--quality N", "JPEG quality 0-100 (default 95)"}},
+        {"--quality", "N", nullptr, kWriting, {{"--quality N", "JPEG quality 0-100 (default 95)"}},
          [](const std::string& v, CliOptions& o, std::string& error) {
              return SetNumber(v, 0, 100, o.quality, "--quality", error);
          }},
-        {"--jobs", "N", nullptr, kExport, {{"--jobs N", "photographs exported at once (default: the cores)"}},
+        {"--jobs", "N", nullptr, kWriting, {{"--jobs N", "photographs exported at once (default: the cores)"}},
          [](const std::string& v, CliOptions& o, std::string& error) {
              return SetNumber(v, 1, 256, o.jobs, "--jobs", error);
          }},
-        {"--strict", nullptr, nullptr, kExport | kPreview,
+        {"--strict", nullptr, nullptr, kWriting | kPreview,
          {{"--strict", "refuse damaged photographs instead of exporting\nthem with their missing parts grey"}},
          [](const std::string&, CliOptions& o, std::string&) { return o.strict = true; }},
         {"--lossless", nullptr, nullptr, kExport,
@@ -214,30 +218,39 @@ const std::vector<OptionSpec>& Options() {
                          "to the photograph's block grid (right or down past\n"
                          "partial blocks a turn cannot move); not with --preset"}},
          [](const std::string&, CliOptions& o, std::string&) { return o.lossless = true; }},
-        {"--record-dpi", nullptr, nullptr, kExport,
+        {"--record-dpi", nullptr, nullptr, kWriting,
          {{"--record-dpi", "record the print resolution (dots per inch) in the\n"
                            "file, so print dialogs and lab software see the size"}},
          [](const std::string&, CliOptions& o, std::string&) { return o.recordDpi = true; }},
-        {"--keep-profile", nullptr, nullptr, kExport,
+        {"--keep-profile", nullptr, nullptr, kWriting,
          {{"--keep-profile", "carry the photograph's ICC colour profile over, its\n"
                              "pixels unconverted; a damaged one is left out"}},
          [](const std::string&, CliOptions& o, std::string&) { return o.keepProfile = true; }},
-        {"--keep-metadata", nullptr, nullptr, kExport,
+        {"--keep-metadata", nullptr, nullptr, kWriting,
          {{"--keep-metadata", "carry EXIF, XMP and the ICC profile over; EXIF gets\n"
                               "the new pixel size and loses its thumbnail. Without\n"
                               "--keep-profile a profile other than sRGB (Adobe\n"
                               "RGB, Display P3) is left out, with a warning: the\n"
                               "pixels are converted to sRGB"}},
          [](const std::string&, CliOptions& o, std::string&) { return o.keepMetadata = true; }},
-        {"--min-dpi", "N", nullptr, kExport,
+        {"--min-dpi", "N", nullptr, kWriting,
          {{"--min-dpi N", "warn when a print gets less than N dots per inch\n"
                           "(default 150, where labs refuse or warn; 0: never)"}},
          [](const std::string& v, CliOptions& o, std::string& error) {
              return SetNumber(v, 0, 100000, o.minDpi, "--min-dpi", error);
          }},
-        {"--json", nullptr, nullptr, kExport,
+        {"--json", nullptr, nullptr, kWriting,
          {{"--json", "one JSON object per photograph instead of the line"}},
          [](const std::string&, CliOptions& o, std::string&) { return o.json = true; }},
+        {"--card", "DIR", nullptr, kOrder, {},
+         [](const std::string& v, CliOptions& o, std::string& error) {
+             if (v.empty()) error = "--card needs the card's folder";
+             o.cardDir = v;
+             return !v.empty();
+         }},
+        {"--replace-marks", nullptr, nullptr, kOrder,
+         {{"--replace-marks", "replace the print marks already on the card"}},
+         [](const std::string&, CliOptions& o, std::string&) { return o.replaceMarks = true; }},
         {"--box", "WxH", nullptr, kPreview, {},
          [](const std::string& v, CliOptions& o, std::string& error) {
              if (!ParseBox(v, o.box)) error = "--box takes WxH with W 1 to 800 and H 1 to 600, not '" + v + "'";
@@ -270,6 +283,7 @@ const CommandSpec kCommands[] = {
     {CliCommand::Export, "export", "export photographs in a print format"},
     {CliCommand::Preview, "preview", "write the preview the program shows of a photograph"},
     {CliCommand::Curve, "curve", "print a tone preset's table"},
+    {CliCommand::Order, "order", "write the photographs of an order file or a card's print marks"},
 };
 
 CliCommand CommandByName(const std::string& name) {
@@ -431,6 +445,11 @@ bool CheckCommand(CliOptions& o, std::string& error) {
         if (ext != ".ppm" && ext != ".bmp") return fail("--out must name a .ppm or a .bmp file");
         break;
     }
+    case CliCommand::Order:
+        if (o.photos.size() != 1) return fail("order takes exactly one order file");
+        if (o.toDir.empty() == o.cardDir.empty()) return fail("order needs either --to DIR or --card CARD");
+        if (o.replaceMarks && o.cardDir.empty()) return fail("--replace-marks goes with --card");
+        break;
     case CliCommand::Curve:
         if (!o.photos.empty()) return fail("curve takes no photographs");
         if (o.preset < 0) return fail("curve needs --preset NAME|INDEX");
@@ -536,6 +555,37 @@ std::string HelpText(CliCommand command) {
                "\n"
                "Exit status: 0 when every file was written, 1 when any failed, 2 for a\n"
                "usage error.\n";
+    case CliCommand::Order:
+        return "Usage: trimora-cli order ORDER --to DIR [options]\n"
+               "       trimora-cli order ORDER --card CARD [--replace-marks] [options]\n"
+               "\n"
+               "Writes every photograph of an order file (saved by the program with\n"
+               "Ctrl+S) with its own format, orientation, frame and tone curve, as the\n"
+               "program's Ctrl+Shift+G writes them: into DIR under the names 'export'\n"
+               "gives them, or onto the memory card whose root folder is CARD, into a\n"
+               "new folder DCIM/nnnTRIMO as TRIMnnnn.JPG, with the print marks a\n"
+               "lab's kiosk reads (MISC/AUTPRINT.MRK, DPOF 1.10) asking for each\n"
+               "photograph's copies. A card that already has print marks is refused\n"
+               "unless --replace-marks is given. An order of several formats onto a\n"
+               "card gets a warning: a kiosk prints one size per order.\n"
+               "\n"
+               "ORDER may also be a card's MISC/AUTPRINT.MRK, as cameras write it: its\n"
+               "photographs are framed in the middle in --format (and --portrait), each\n"
+               "with the copies marked; index prints and other jobs are skipped, with a\n"
+               "message.\n"
+               "\n"
+               "Options:\n" +
+               OptionRows(command) +
+               "\n"
+               "Prints the line 'export' prints for each written file, with the copies\n"
+               "after a tab (\"3 copies\"); with --json each object also gives\n"
+               "\"copies\", last. A photograph that is missing or no longer the size it\n"
+               "was framed at is named on the error stream and left out; the others are\n"
+               "written. A damaged or unreadable order file is refused, and nothing is\n"
+               "written.\n"
+               "\n"
+               "Exit status: 0 when every file was written, 1 when any failed or was\n"
+               "left out, 2 for a usage error.\n";
     case CliCommand::Preview:
         return "Usage: trimora-cli preview PHOTO --box WxH --out FILE.ppm|FILE.bmp [--strict]\n"
                "\n"

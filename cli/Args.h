@@ -9,7 +9,7 @@
 #include "platform/WinTypes.h"
 #include "tone/Presets.h"
 
-enum class CliCommand { None, Formats, Export, Preview, Curve };
+enum class CliCommand { None, Formats, Export, Preview, Curve, Order };
 enum class FrameMode { Fit, Center, Given };
 
 struct CliOptions {
@@ -19,6 +19,8 @@ struct CliOptions {
 
     std::vector<std::string> photos;
     std::string toDir;
+    std::string cardDir;        // order: the card's root folder
+    bool replaceMarks = false;  // order: the card's print marks may be replaced
     int format = DEFAULT_PRINT_FORMAT;  // "10x15 cm", as the program starts
     bool portrait = false;      // every frame taller than wide
     bool autoPortrait = false;  // each frame in its photograph's own orientation

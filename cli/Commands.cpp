@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -12,20 +13,22 @@
 #include <vector>
 
 #include "print/BatchWriter.h"
+#include "print/CardOrder.h"
 #include "print/CropFrame.h"
+#include "print/Dpof.h"
 #include "print/ExportPlan.h"
+#include "print/OrderFile.h"
 #include "print/PhotoMessages.h"
 #include "print/PrintFormatTable.h"
 #include "cli/HostPaths.h"
-#include "cli/JpegHeader.h"
 #include "cli/PreviewFile.h"
 #include "cli/Reporter.h"
 #include "cli/Result.h"
 #include "imaging/Export.h"
 #include "imaging/Metadata.h"
 #include "imaging/Pipeline.h"
+#include "imaging/SourcePhoto.h"
 #include "platform/DeviceFs.h"
-#include "platform/MessageBox.h"
 #include "platform/Strings.h"
 #include "tone/Presets.h"
 #include "tone/ToneCurve.h"
@@ -34,54 +37,16 @@ namespace {
 
 constexpr const char* kProgram = "trimora-cli";
 
-// The photograph a worker is busy with, so that a message the engine shows
-// from inside it can say which one it is about.
-thread_local const std::string* t_currentFile = nullptr;
-thread_local int t_messages = 0;
-// Why the photograph failed, for its result record: the last refusal said.
-thread_local std::string t_failure;
-
-class CurrentFile {
-public:
-    explicit CurrentFile(const std::string& name) : m_previous(t_currentFile) {
-        t_currentFile = &name;
-        t_messages = 0;
-        t_failure.clear();
-    }
-    ~CurrentFile() { t_currentFile = m_previous; }
-
-private:
-    const std::string* m_previous;
-};
-
 std::string About(const std::string& file, const std::string& text) {
     return std::string(kProgram) + ": " + file + ": " + text;
 }
 
-// The same, for the reason a photograph is not written.
-std::string Failure(const std::string& file, const std::string& text) {
-    t_failure = text;
+// The same, for the reason a photograph is not written, which its result
+// record keeps.
+std::string Failure(ExportRecord& record, const std::string& file, const std::string& text) {
+    record.error = text;
     return About(file, text);
 }
-
-// The engine's message boxes become lines on the error stream. Whatever the
-// handler was before comes back when the command ends.
-class MessagesToReporter {
-public:
-    explicit MessagesToReporter(Reporter& reporter) {
-        m_previous = SetMessageBoxHandler([&reporter](const MessageRequest& request) {
-            const std::string text = ToUtf8(request.text);
-            t_failure = text;
-            reporter.Message(t_currentFile ? About(*t_currentFile, text) : std::string(kProgram) + ": " + text);
-            ++t_messages;
-            return 1;
-        });
-    }
-    ~MessagesToReporter() { SetMessageBoxHandler(std::move(m_previous)); }
-
-private:
-    MessageBoxHandler m_previous;
-};
 
 // Workers that find no photograph left free their core; an export still
 // running may then take it for its encoder. Busy cores: one per photograph
@@ -123,8 +88,10 @@ struct ExportRun {
     std::optional<BatchWriter> batch;
     // Why a photograph is refused before any work: its name, or the plan.
     std::vector<std::string> refused;
+    // An order's photographs come with their frames, and their copies.
+    bool framesGiven = false;
+    std::vector<int> copies;
     Reporter* reporter = nullptr;
-    std::string formatName;
     std::atomic<int> failed{0};
     CoreLedger cores;
 };
@@ -170,35 +137,29 @@ struct PhotoJob {
     const std::string& Display() const { return Item().display; }
     void Say(const std::string& text) const { run.reporter->Message(About(Display(), text)); }
     // Said, and kept as the reason the photograph is not written.
-    void Refuse(const std::string& text) const { run.reporter->Message(Failure(Display(), text)); }
+    void Refuse(const std::string& text) const { run.reporter->Message(Failure(record, Display(), text)); }
     void Note(const std::string& text) {
         record.warnings.push_back(text);
         Say(text);
     }
 };
 
-// The photograph's upright size, from its header (or, for one below the size
-// rule, from the decoder that owns the rule and its message).
-bool MeasurePhotograph(PhotoJob& job, CSize& size) {
-    JpegHeader header;
-    std::string error;
-    if (!ReadJpegHeader(job.Item().source, header, error)) {
-        job.Refuse(error);
+// The photograph opened for the whole export, and its upright size. Its
+// header is read as the size's and the frame's; damage in it is for the
+// export to refuse (--strict).
+bool MeasurePhotograph(PhotoJob& job, SourcePhoto& source, CSize& size) {
+    PhotoReport opened;
+    if (!source.Open(job.Item().source, opened)) {
+        job.Refuse(FailureText(opened, ""));
         return false;
     }
-    if (header.damagedOrientation) job.Note(DamagedOrientationText());
-    size = CSize(header.width, header.height);
-    // The size rule is the stored size's, as the decoder reports it.
-    if (header.storedWidth >= 800 && header.storedHeight >= 600) return true;
-    // Asking the preview decoder costs nothing for a photograph this small.
-    CSize box(800, 600);
-    PreviewBuffer preview;
-    NullProgressSink quiet;
-    PhotoReport report;
-    report.strict = job.Options().strict;
-    if (!LoadPreview(job.Item().source, box, size, preview, quiet, &report)) {
-        const std::string why = FailureText(report, "");
-        if (!why.empty() || t_messages == 0) job.Refuse(why.empty() ? "Cannot open this file" : why);
+    const PhotoFacts& facts = source.Facts();
+    if (facts.damagedOrientation) job.Note(DamagedOrientationText());
+    size = facts.Upright();
+    PhotoReport sizeRule;
+    sizeRule.strict = job.Options().strict;
+    if (!CheckSizeRule(source, sizeRule)) {
+        job.Refuse(FailureText(sizeRule, ""));
         return false;
     }
     return true;
@@ -208,11 +169,13 @@ bool MeasurePhotograph(PhotoJob& job, CSize& size) {
 bool PlanPhotograph(PhotoJob& job, CSize size, ExportPlan& plan) {
     const BatchWriter& batch = *job.run.batch;
     PhotoSettings& settings = job.Item().settings;
-    settings.sizeSource = size;
-    // --portrait auto: a photograph taller than wide as it stands gets the
-    // format's sides turned.
-    if (job.Options().autoPortrait) settings.bRotated = size.cy > size.cx;
-    settings.rcSource = FrameFor(job.Options(), size, batch.WidthCm(job.index), batch.HeightCm(job.index));
+    if (!job.run.framesGiven) {
+        settings.sizeSource = size;
+        // --portrait auto: a photograph taller than wide as it stands gets
+        // the format's sides turned.
+        if (job.Options().autoPortrait) settings.bRotated = size.cy > size.cx;
+        settings.rcSource = FrameFor(job.Options(), size, batch.WidthCm(job.index), batch.HeightCm(job.index));
+    }
     const BatchRefusal refusal = batch.Prepare(job.index, plan);
     if (refusal == BatchRefusal::None) return true;
     job.Refuse(batch.RefusalText(job.index, refusal));
@@ -244,10 +207,10 @@ void RecordWritten(PhotoJob& job, const ExportPlan& plan, CSize pixels) {
 }
 
 // The framed part cut from the photograph's coefficients.
-bool CutLossless(PhotoJob& job, const ExportPlan& plan, const ExportExtras& extras) {
+bool CutLossless(PhotoJob& job, SourcePhoto& source, const ExportPlan& plan, const ExportExtras& extras) {
     LosslessCut cut;
     std::string error;
-    if (!ExportLossless(job.Item().source, plan.outputPath, plan.rcExport, extras, cut, error)) {
+    if (!ExportLossless(source, plan.outputPath, plan.rcExport, extras, cut, error)) {
         job.Refuse(error);
         return false;
     }
@@ -260,11 +223,12 @@ bool CutLossless(PhotoJob& job, const ExportPlan& plan, const ExportExtras& extr
 }
 
 // The framed part decoded, tone-mapped and encoded again.
-bool Encode(PhotoJob& job, const ExportPlan& plan, const ExportExtras& extras, PhotoReport& report) {
+bool Encode(PhotoJob& job, SourcePhoto& source, const ExportPlan& plan, const ExportExtras& extras,
+            PhotoReport& report) {
     const BatchWriter& batch = *job.run.batch;
     JobProgressSink sink(*job.run.reporter, job.index);
     report.strict = job.Options().strict;
-    if (!batch.Write(job.index, plan, sink, job.Options().quality, extras, report)) {
+    if (!batch.Write(job.index, source, plan, sink, job.Options().quality, extras, report)) {
         job.Refuse(FailureText(report, devfs::ToHostPath(plan.outputPath)));
         return false;
     }
@@ -275,19 +239,22 @@ bool Encode(PhotoJob& job, const ExportPlan& plan, const ExportExtras& extras, P
 
 bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
     PhotoJob job{run, index, record, {}};
+    SourcePhoto source;
     CSize size;
     ExportPlan plan;
-    if (!MeasurePhotograph(job, size) || !PlanPhotograph(job, size, plan)) return false;
+    if (!MeasurePhotograph(job, source, size) || !PlanPhotograph(job, size, plan)) return false;
     const ExportExtras extras = ExtrasFor(job, plan);
     PhotoReport report;
-    const bool written = run.options->lossless ? CutLossless(job, plan, extras) : Encode(job, plan, extras, report);
+    const bool written = run.options->lossless ? CutLossless(job, source, plan, extras)
+                                               : Encode(job, source, plan, extras, report);
     // What the engine left out is said whether or not the file was written.
     const std::vector<std::string> warnings = std::move(job.warnings);
     for (const std::string& w : warnings) job.Note(w);
     if (!written) return false;
     const std::string damage = DamageText(report);
     if (!damage.empty()) job.Note(damage);
-    const std::string lowDpi = WarnOfLowResolution(record, run.formatName, run.options->minDpi);
+    const std::string lowDpi =
+        WarnOfLowResolution(record, ToUtf8(PrintFormatName(job.Item().settings.nFormat)), run.options->minDpi);
     if (!lowDpi.empty()) job.Say(lowDpi);
     return true;
 }
@@ -295,18 +262,18 @@ bool ExportOne(ExportRun& run, size_t index, ExportRecord& record) {
 void ExportWorker(size_t index, void* context) {
     ExportRun& run = *static_cast<ExportRun*>(context);
     const std::string& display = run.batch->GetItem(index).display;
-    CurrentFile current(display);
     ExportRecord record;
     record.source = display;
+    if (!run.copies.empty()) record.copies = run.copies[index];
     bool ok = false;
     if (!run.refused[index].empty())
-        run.reporter->Message(Failure(display, run.refused[index]));
+        run.reporter->Message(Failure(record, display, run.refused[index]));
     else
         ok = ExportOne(run, index, record);
     if (!ok) {
         ++run.failed;
         record.ok = false;
-        record.error = t_failure.empty() ? "not written" : t_failure;
+        if (record.error.empty()) record.error = "not written";
     }
     run.cores.Finished();
     // A failure has no tab line: its message on the error stream says it all.
@@ -323,14 +290,214 @@ void SayError(const CliStreams& s, const std::string& text) {
     std::fflush(s.err);
 }
 
-// A folder given as PHOTO that yields no photograph still gets its line, so
-// that a script sees every operand it passed. These come before the others.
-void SayJson(const CliStreams& s, const std::string& source, const std::string& error) {
+// A folder given as PHOTO that yields no photograph, or a photograph left
+// out of an order, still gets its line, so that a script sees every
+// photograph it asked for. These come before the others.
+void SayJson(const CliStreams& s, const std::string& source, const std::string& error, int copies = 0) {
     ExportRecord record;
     record.source = source;
     record.error = error;
+    record.copies = copies;
     std::fprintf(s.out, "%s\n", JsonLine(record).c_str());
     std::fflush(s.out);
+}
+
+// A folder to write into, refused here, once, rather than once for every
+// photograph.
+bool OpenFolder(const std::string& hostFolder, const CliStreams& s, std::wstring& folder) {
+    if (!IsHostFolder(hostFolder)) {
+        SayError(s, hostFolder + ": not a folder");
+        return false;
+    }
+    std::string error;
+    if (!HostToDevicePath(hostFolder, true, folder, error)) {
+        SayError(s, hostFolder + ": " + error);
+        return false;
+    }
+    if (const int why = FolderRefusesFiles(hostFolder)) {
+        SayError(s, hostFolder + ": cannot write into this folder: " + std::strerror(why));
+        return false;
+    }
+    return true;
+}
+
+// What the options choose for every photograph, before its frame.
+PhotoSettings SettingsOf(const CliOptions& o) {
+    PhotoSettings settings;
+    settings.nFormat = o.format;
+    settings.bRotated = o.portrait;
+    settings.bCorrectLab = o.correctLab;
+    settings.curve = CurveOfPreset(o.preset);
+    settings.nPreset = o.preset;
+    return settings;
+}
+
+// Runs work with the run's reporter taking every line and message, the
+// engine's too.
+void WithReporter(ExportRun& run, const CliStreams& s, unsigned threads, size_t count,
+                  const std::function<void()>& work) {
+    // exiv2 sets itself up on first use, which is not safe on several threads.
+    if (run.options->keepMetadata || run.options->recordDpi) PrepareMetadataLibrary();
+    run.cores.Reset(threads, count);
+    Reporter reporter(count, s.out, s.err, s.bar);
+    run.reporter = &reporter;
+    work();
+    reporter.Close();
+    run.reporter = nullptr;
+}
+
+unsigned Threads(const CliOptions& o) {
+    const unsigned threads = o.jobs > 0 ? static_cast<unsigned>(o.jobs) : std::thread::hardware_concurrency();
+    return threads == 0 ? 1 : threads;
+}
+
+// Every photograph of the run's batch, several at once.
+void WriteInParallel(ExportRun& run, const CliStreams& s) {
+    const size_t count = run.batch->GetCount();
+    const unsigned threads = Threads(*run.options);
+    WithReporter(run, s, threads, count, [&] { RunParallel(count, threads, ExportWorker, &run); });
+}
+
+// The upright size of a photograph as it is now.
+bool CurrentSize(const std::wstring& path, CSize& size) {
+    SourcePhoto source;
+    PhotoReport report;
+    if (!source.Open(path, report)) return false;
+    size = source.Facts().Upright();
+    return true;
+}
+
+// A photograph marked on a card framed as 'export' frames it with the
+// options: centred in --format, the orientation as --portrait says.
+bool MarkedPhotoSettings(const CliOptions& o, const std::wstring& path, PhotoSettings& settings) {
+    CSize size;
+    if (!CurrentSize(path, size)) return false;
+    settings = SettingsOf(o);
+    settings.sizeSource = size;
+    if (o.autoPortrait) settings.bRotated = size.cy > size.cx;
+    const PrintFormatTable formats;
+    settings.rcSource =
+        FrameFor(o, size, formats.FrameWidthCm(settings.nFormat, settings.bRotated, settings.bCorrectLab),
+                 formats.FrameHeightCm(settings.nFormat, settings.bRotated, settings.bCorrectLab));
+    return true;
+}
+
+// The library's messages name files by their device paths; the user named
+// them on this computer.
+std::string OnHost(std::wstring text, const std::vector<std::wstring>& paths) {
+    for (const std::wstring& path : paths) {
+        const std::wstring host = FromUtf8(devfs::ToHostPath(path));
+        for (size_t at = text.find(path); at != std::wstring::npos; at = text.find(path, at + host.size()))
+            text.replace(at, path.size(), host);
+    }
+    return ToUtf8(text);
+}
+
+// One photograph an order asks for, before it is read.
+struct Wanted {
+    std::wstring path;
+    int copies = 1;
+};
+
+// The order ORDER stands for: an order file, or a card's print marks. The
+// photographs that cannot be written as it asks are named and taken out;
+// leftOut counts them. False when nothing can be read from it.
+bool ReadOrder(const CliOptions& o, const CliStreams& s, PrintOrder& order, size_t& leftOut) {
+    const std::string& file = o.photos.front();
+    std::wstring orderPath;
+    std::string error;
+    if (!HostToDevicePath(file, false, orderPath, error)) {
+        SayError(s, file + ": " + error);
+        return false;
+    }
+    std::vector<Wanted> wanted;
+    std::wstring why, dropped;
+    size_t lost = 0;
+    if (IsPrintMarksPath(orderPath)) {
+        DpofMarks marks;
+        if (!ReadDpofMarks(orderPath, marks, why)) {
+            SayError(s, OnHost(why, {orderPath}));
+            return false;
+        }
+        // Index prints and the like are skipped as asked; a marked photograph
+        // that is gone counts as one left out.
+        if (!marks.notes.empty()) SayError(s, OnHost(marks.notes, {orderPath}));
+        lost = marks.lost;
+        for (const DpofPrint& print : marks.prints) wanted.push_back({print.path, print.copies});
+        dropped = OrderFromMarks(
+            marks, [&o](const std::wstring& path, PhotoSettings& settings) { return MarkedPhotoSettings(o, path, settings); },
+            order);
+    } else {
+        if (!LoadOrderFile(orderPath, order, why)) {
+            SayError(s, OnHost(why, {orderPath}));
+            return false;
+        }
+        for (size_t i = 0; i < order.GetCount(); ++i) wanted.push_back({order.GetPath(i), order.GetCopies(i)});
+        dropped = LeaveOutChangedPhotographs(order, CurrentSize);
+    }
+    std::vector<std::wstring> paths;
+    for (const Wanted& w : wanted)
+        if (!order.Find(w.path)) paths.push_back(w.path);
+    leftOut = paths.size() + lost;
+    if (dropped.empty()) return true;
+    SayError(s, OnHost(dropped, paths));
+    if (o.json)
+        for (const Wanted& w : wanted)
+            if (!order.Find(w.path)) SayJson(s, devfs::ToHostPath(w.path), "left out of the order", w.copies);
+    return true;
+}
+
+// The order's photographs as a batch, each with its own settings, named in
+// folder or, on a card, as outputs says.
+void PlanOrder(ExportRun& run, const PrintOrder& order, const std::wstring& folder,
+               const std::vector<std::wstring>& outputs) {
+    const size_t count = order.GetCount();
+    std::vector<BatchItem> items(count);
+    run.framesGiven = true;
+    run.refused.resize(count);
+    run.copies.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        items[i].source = order.GetPath(i);
+        items[i].display = devfs::ToHostPath(items[i].source);
+        items[i].settings = order.GetSettings(i);
+        if (!outputs.empty()) items[i].output = outputs[i];
+        run.copies[i] = order.GetCopies(i);
+    }
+    run.batch.emplace(folder, std::move(items));
+    for (size_t i = 0; i < count; ++i) run.refused[i] = run.batch->RefusalText(i, run.batch->GetEntry(i).refusal);
+}
+
+// The order onto the card at cardRoot: the photographs one after the
+// other into the card's new folder, then the marks for those written.
+bool WriteOntoCard(ExportRun& run, const PrintOrder& order, const std::wstring& cardRoot, const CliStreams& s) {
+    CardPlan plan;
+    std::wstring why;
+    if (!PlanCard(cardRoot, order.GetCount(), plan, why)) {
+        SayError(s, OnHost(why, {cardRoot}));
+        return false;
+    }
+    std::vector<std::wstring> outputs;
+    for (const std::wstring& name : plan.names) outputs.push_back(plan.folder + name);
+    PlanOrder(run, order, plan.folder, outputs);
+    const std::wstring mixed = MixedFormatsWarning(order);
+    if (!mixed.empty()) SayError(s, ToUtf8(mixed));
+    std::vector<bool> written;
+    bool ok = false;
+    WithReporter(run, s, Threads(*run.options), order.GetCount(), [&] {
+        ok = WriteOrderToCard(
+            order, cardRoot, run.options->replaceMarks,
+            [&run](size_t i, const std::wstring& output) {
+                // Planned again when written: a folder made meanwhile moves it.
+                if (output != run.batch->GetEntry(i).outputPath)
+                    run.refused[i] = "the card changed while the order was written onto it";
+                const int failed = run.failed;
+                ExportWorker(i, &run);
+                return run.failed == failed;
+            },
+            plan, written, why);
+    });
+    if (!ok) SayError(s, OnHost(why, {plan.marksPath, plan.folder}));
+    return ok;
 }
 
 }  // namespace
@@ -364,18 +531,14 @@ int RunPreview(const CliOptions& o, const CliStreams& s) {
         return 1;
     }
     Reporter reporter(1, s.out, s.err, s.bar);
-    MessagesToReporter messages(reporter);
-    CurrentFile current(photo);
 
     CSize box = o.box, size;
     PreviewBuffer preview;
     JobProgressSink sink(reporter, 0);
     PhotoReport report;
     report.strict = o.strict;
-    if (!LoadPreview(source, box, size, preview, sink, &report)) {
-        const std::string why = FailureText(report, "");
-        if (!why.empty() || t_messages == 0)
-            reporter.Message(About(photo, why.empty() ? "Cannot open this file" : why));
+    if (!DecodePreview(source, box, size, preview, sink, report)) {
+        reporter.Message(About(photo, FailureText(report, "")));
         return 1;
     }
     const std::string damage = DamageText(report);
@@ -397,23 +560,7 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     run.options = &o;
     int failedEarly = 0;
     std::wstring folder;
-
-    if (!IsHostFolder(o.toDir)) {
-        SayError(s, o.toDir + ": not a folder");
-        return 1;
-    }
-    std::string error;
-    if (!HostToDevicePath(o.toDir, true, folder, error)) {
-        SayError(s, o.toDir + ": " + error);
-        return 1;
-    }
-    // Refused here, once, rather than once for every photograph.
-    if (const int why = FolderRefusesFiles(o.toDir)) {
-        SayError(s, o.toDir + ": cannot write into this folder: " + std::strerror(why));
-        return 1;
-    }
-
-    run.formatName = ToUtf8(PrintFormatName(o.format));
+    if (!OpenFolder(o.toDir, s, folder)) return 1;
 
     std::vector<std::string> files;
     for (const std::string& photo : o.photos) {
@@ -440,12 +587,7 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
 
     // Every photograph with the same settings; the frame follows from each
     // one's size.
-    PhotoSettings settings;
-    settings.nFormat = o.format;
-    settings.bRotated = o.portrait;
-    settings.bCorrectLab = o.correctLab;
-    settings.curve = CurveOfPreset(o.preset);
-    settings.nPreset = o.preset;
+    const PhotoSettings settings = SettingsOf(o);
     std::vector<BatchItem> items(files.size());
     run.refused.resize(files.size());
     for (size_t i = 0; i < files.size(); ++i) {
@@ -460,20 +602,30 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
     for (size_t i = 0; i < count; ++i)
         if (run.refused[i].empty()) run.refused[i] = run.batch->RefusalText(i, run.batch->GetEntry(i).refusal);
 
-    unsigned threads = o.jobs > 0 ? static_cast<unsigned>(o.jobs) : std::thread::hardware_concurrency();
-    if (threads == 0) threads = 1;
-
-    // exiv2 sets itself up on first use, which is not safe on several threads.
-    if (o.keepMetadata || o.recordDpi) PrepareMetadataLibrary();
-    run.cores.Reset(threads, count);
-    Reporter reporter(count, s.out, s.err, s.bar);
-    run.reporter = &reporter;
-    {
-        MessagesToReporter messages(reporter);
-        RunParallel(count, threads, ExportWorker, &run);
-    }
-    reporter.Close();
+    WriteInParallel(run, s);
     return run.failed > 0 || failedEarly > 0 || count == 0 ? 1 : 0;
+}
+
+int RunOrder(const CliOptions& o, const CliStreams& s) {
+    std::wstring folder, cardRoot;
+    if (!o.toDir.empty() && !OpenFolder(o.toDir, s, folder)) return 1;
+    if (!o.cardDir.empty() && !OpenFolder(o.cardDir, s, cardRoot)) return 1;
+    PrintOrder order;
+    size_t leftOut = 0;
+    if (!ReadOrder(o, s, order, leftOut)) return 1;
+    if (order.GetCount() == 0 && leftOut == 0) SayError(s, o.photos.front() + ": the order has no photographs");
+    ExportRun run;
+    run.options = &o;
+    bool ok = true;
+    if (order.GetCount() > 0) {
+        if (!cardRoot.empty()) {
+            ok = WriteOntoCard(run, order, cardRoot, s);
+        } else {
+            PlanOrder(run, order, folder, {});
+            WriteInParallel(run, s);
+        }
+    }
+    return !ok || run.failed > 0 || leftOut > 0 || order.GetCount() == 0 ? 1 : 0;
 }
 
 int RunCli(int argc, const char* const* argv, const CliStreams& s) {
@@ -503,6 +655,8 @@ int RunCli(int argc, const char* const* argv, const CliStreams& s) {
         return RunPreview(options, s);
     case CliCommand::Curve:
         return RunCurve(options, s);
+    case CliCommand::Order:
+        return RunOrder(options, s);
     case CliCommand::None:
         break;
     }

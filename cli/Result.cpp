@@ -132,6 +132,7 @@ std::string TabLine(const ExportRecord& r) {
     if (r.lossless)
         line += "\tlossless, moved " + Moved(r.lossless->left, "left", "right") + " and " +
                 Moved(r.lossless->up, "up", "down");
+    if (r.copies > 0) line += "\t" + std::to_string(r.copies) + (r.copies == 1 ? " copy" : " copies");
     return line;
 }
 
@@ -156,5 +157,7 @@ std::string JsonLine(const ExportRecord& r) {
         if (r.lossless)
             json["lossless"] = {{"left", r.lossless->left}, {"up", r.lossless->up}, {"clipped", r.lossless->clipped}};
     }
+    // Last, so that an export's objects read as they always have.
+    if (r.copies > 0) json["copies"] = r.copies;
     return Dump(json);
 }

@@ -31,6 +31,9 @@ struct ExportRecord {
     // What the user should know about a file that was written anyway.
     std::vector<std::string> warnings;
     std::optional<LosslessShift> lossless;
+
+    // Prints wanted of a photograph of an order; 0 for one that is not.
+    int copies = 0;
 };
 
 // Adds the warning that labs give below minDpi (0: none) and returns its
@@ -44,7 +47,8 @@ std::string Moved(int pixels, const char* back, const char* forward);
 // and up; "" when it did not.
 std::string MovedInwardText(const LosslessShift& shift);
 
-// "output<TAB>WxH px<TAB>W.WxH.H cm<TAB>N dpi", then the lossless shift.
+// "output<TAB>WxH px<TAB>W.WxH.H cm<TAB>N dpi", then the lossless shift, then
+// an order's copies ("3 copies").
 std::string TabLine(const ExportRecord& record);
 
 // One JSON object on one line, no newline at its end.

@@ -27,6 +27,7 @@
 #include "imaging/JpegSource.h"
 #include "imaging/Metadata.h"
 #include "imaging/Orientation.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
@@ -292,7 +293,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     extras.keepProfile = !extras.keepMetadata && choose.Next(2);
     extras.recordDpi = choose.Next(3) ? 0 : 1 + static_cast<int>(choose.Next(1200));
     extras.warnings = &warnings;
-    if (ExportFramedImageWith(L"\\in.jpg", L"\\out\\kept.jpg", crop, sink, curve, quality, extras) == 1) {
+    if (ExportFramedImageWith(L"\\in.jpg", L"\\out\\kept.jpg", crop, sink, ExportLevels(curve).Table(), quality, extras) == 1) {
         uint32_t w = 0, h = 0;
         if (!ReadWithLibjpeg(folder.out + "/kept.jpg", true, w, h)) Fail("a kept-metadata export does not decode");
         CheckKeptMetadata(L"\\out\\kept.jpg", 3, static_cast<uint32_t>(crop.Width()),

@@ -53,19 +53,6 @@ struct Curve {
     Curve& operator=(const Curve&) = delete;
 };
 
-ProfileSpace SpaceOf(cmsHPROFILE p) {
-    switch (cmsGetColorSpace(p)) {
-    case cmsSigRgbData:
-        return ProfileSpace::Rgb;
-    case cmsSigGrayData:
-        return ProfileSpace::Grey;
-    case cmsSigCmykData:
-        return ProfileSpace::Cmyk;
-    default:
-        return ProfileSpace::Other;
-    }
-}
-
 const char* NameOf(ProfileSpace s) {
     switch (s) {
     case ProfileSpace::Rgb:
@@ -195,7 +182,6 @@ private:
 };
 
 bool ProfileIsSrgb(cmsContext ctx, cmsHPROFILE p, LazySrgb& srgb) {
-    if (SpaceOf(p) != ProfileSpace::Rgb) return false;
     if (cmsIsMatrixShaper(p)) return MatrixIsSrgb(p);
     return srgb.Get() && TablesAreSrgb(ctx, p, srgb.Get());
 }
@@ -213,6 +199,21 @@ bool IsProfileOfPixels(cmsHPROFILE p) {
 }
 
 }  // namespace
+
+std::string ProfileSpaceCode(const std::vector<JOCTET>& icc) {
+    constexpr size_t HEADER_SIZE = 128;
+    if (icc.size() < HEADER_SIZE) return {};
+    return std::string(reinterpret_cast<const char*>(icc.data()) + 16, 4);
+}
+
+ProfileSpace SpaceOfProfile(const std::vector<JOCTET>& icc) {
+    const std::string code = ProfileSpaceCode(icc);
+    if (code.empty()) return ProfileSpace::Unknown;
+    if (code == "RGB ") return ProfileSpace::Rgb;
+    if (code == "GRAY") return ProfileSpace::Grey;
+    if (code == "CMYK") return ProfileSpace::Cmyk;
+    return ProfileSpace::Other;
+}
 
 PhotoColour::~PhotoColour() { Release(); }
 
@@ -240,17 +241,20 @@ void PhotoColour::Prepare(jpeg_decompress_struct& cinfo, SourceColour colour, bo
     if (any && jpeg_read_icc_profile(&cinfo, &data, &size)) icc.assign(data, data + size);
     std::free(data);
     const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
-    Prepare(icc, colour, grey, keepRgb);
-    // Markers that do not join into one profile.
-    if (any && icc.empty()) m_use = ProfileUse::Damaged;
+    Prepare(icc, colour, grey, keepRgb, any && icc.empty());
 }
 
-void PhotoColour::Prepare(const std::vector<JOCTET>& icc, SourceColour colour, bool grey, bool keepRgb) {
+void PhotoColour::Prepare(const std::vector<JOCTET>& icc, SourceColour colour, bool grey, bool keepRgb,
+                          bool unjoined) {
     Release();
     m_colour = colour;
     m_greyPhoto = grey;
     m_icc = icc;
-    if (icc.empty()) return;
+    if (icc.empty()) {
+        // Markers that do not join into one profile.
+        if (unjoined) m_use = ProfileUse::Damaged;
+        return;
+    }
     Judge(icc, grey, keepRgb);
     // A context is only worth keeping while it serves a transform.
     if (!m_transform && m_context) {
@@ -267,7 +271,7 @@ void PhotoColour::Judge(const std::vector<JOCTET>& icc, bool grey, bool keepRgb)
     cmsSetLogErrorHandlerTHR(ctx, Silent);
     const ProfileHandle p(cmsOpenProfileFromMemTHR(ctx, icc.data(), static_cast<cmsUInt32Number>(icc.size())));
     if (!p.h) return;
-    m_space = SpaceOf(p.h);
+    m_space = SpaceOfProfile(icc);
     const bool cmyk = m_colour != SourceColour::Rgb;
     const ProfileSpace wanted = cmyk ? ProfileSpace::Cmyk : grey ? ProfileSpace::Grey : ProfileSpace::Rgb;
     if (!IsProfileOfPixels(p.h) || m_space != wanted) {

@@ -18,6 +18,12 @@
 // What the profile's numbers are: its colour space.
 enum class ProfileSpace { Unknown, Rgb, Grey, Cmyk, Other };
 
+// The one reading of which colour space a profile is for: the four
+// characters of its header that name it ("RGB ", "GRAY", "CMYK", ...; empty
+// when the profile is too short to have a header), and what they mean here.
+std::string ProfileSpaceCode(const std::vector<JOCTET>& icc);
+ProfileSpace SpaceOfProfile(const std::vector<JOCTET>& icc);
+
 // What is done with the pixels.
 enum class ProfileUse {
     None,     // no profile: the pixels are taken as sRGB
@@ -74,8 +80,10 @@ public:
     void Prepare(jpeg_decompress_struct& cinfo, SourceColour colour, bool keepRgb = false);
 
     // The same from the joined profile (empty: none); grey tells a
-    // one-component photograph, whose rows arrive as R = G = B.
-    void Prepare(const std::vector<JOCTET>& icc, SourceColour colour, bool grey, bool keepRgb = false);
+    // one-component photograph, whose rows arrive as R = G = B; unjoined,
+    // that there were profile markers that do not join into one.
+    void Prepare(const std::vector<JOCTET>& icc, SourceColour colour, bool grey, bool keepRgb = false,
+                 bool unjoined = false);
 
     ProfileUse Use() const { return m_use; }
     // The joined profile as found (empty: none, or markers that do not join).

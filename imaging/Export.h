@@ -1,7 +1,10 @@
 #pragma once
-// What trimora-cli may ask of an export beyond what the program itself does:
-// a second core for the encoder, and what labs read from the file. With
-// nothing asked, ExportFramedImageWith is ExportFramedImage, byte for byte.
+// Writing the framed part of a photograph as a new file: decoded and encoded
+// again (ExportFrame), or cut from its coefficients (ExportLossless). What
+// trimora-cli may ask beyond what the window does: a second core for the
+// encoder, and what labs read from the file. With nothing asked, the file is
+// the window's, byte for byte.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,8 +37,16 @@ struct ExportExtras {
     std::vector<std::string>* warnings = nullptr;
 };
 
+// crop: upright source pixels, right and bottom exclusive, inside the
+// photograph; the new file holds them upright and needs no orientation tag.
+// tone: 256 output levels the pixels go through, or null for none. Returns 1
+// when the destination was written completely; report says why not, and
+// what damage was met (report.strict: damage refuses the photograph).
+int ExportFrame(SourcePhoto& source, const std::wstring& destinationPath, const CRect& crop, ProgressSink& progress,
+                const uint8_t* tone, int quality, const ExportExtras& extras, PhotoReport& report);
+// The same for the photograph at sourcePath, opened for it.
 int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
-                          ProgressSink& progress, ToneCurve& curve, int quality, const ExportExtras& extras,
+                          ProgressSink& progress, const uint8_t* tone, int quality, const ExportExtras& extras,
                           PhotoReport* report = nullptr);
 
 // The framed part cut from the source's DCT coefficients, nothing decoded or
@@ -51,5 +62,7 @@ struct LosslessCut {
 };
 
 // Returns 1 when the destination was written completely; error says why not.
+int ExportLossless(SourcePhoto& source, const std::wstring& destinationPath, const CRect& crop,
+                   const ExportExtras& extras, LosslessCut& cut, std::string& error);
 int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
                    const ExportExtras& extras, LosslessCut& cut, std::string& error);

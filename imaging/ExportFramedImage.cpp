@@ -34,10 +34,9 @@
 #include "imaging/Metadata.h"
 #include "imaging/Orientation.h"
 #include "imaging/Pipeline.h"
+#include "imaging/SourcePhoto.h"
 #include "imaging/TempFile.h"
 #include "platform/DeviceFs.h"
-#include "platform/WaitCursor.h"
-#include "tone/ToneCurve.h"
 
 namespace {
 
@@ -71,12 +70,11 @@ struct JobPreparer final : RowPreparer {
 constexpr int DECODER_PREPARES = ROWS_PER_BATCH / 2;
 
 struct ExportJob {
-    FILE* source = nullptr;
+    SourcePhoto* source = nullptr;
     FILE* destination = nullptr;  // the temporary file
     CRect crop;    // upright
     CRect stored;  // the same pixels as the decoder delivers them
     Orientation turn;
-    bool damagedOrientation = false;
     // A turned frame's buffer (mapped here, unmapped by the caller) and
     // whether it could not be had.
     void* frameMemory = nullptr;
@@ -86,16 +84,12 @@ struct ExportJob {
     int quality = 95;
     const uint8_t* tone = nullptr;  // null: pixels go out as decoded
 
-    jpeg_decompress_struct dinfo{};
+    bool strict = false;
     jpeg_compress_struct cinfo{};
-    JpegErrorTrap decoderTrap;
     JpegErrorTrap encoderTrap;
     std::jmp_buf jump;
-    bool decoderCreated = false;
     bool encoderCreated = false;
     bool frameOutside = false;
-    SourceColour colour = SourceColour::Rgb;
-    PhotoColour photoColour;
 
     const ExportExtras* extras = nullptr;
     const SourceMetadata* metadata = nullptr;  // markers for the new file
@@ -107,7 +101,7 @@ struct ExportJob {
 // way the photograph is turned: the step from the decoder's pixels to the
 // R, G, B the new file holds. decoded may be rgb (three bytes a pixel).
 void PrepareRow(const ExportJob& job, const JSAMPLE* decoded, JSAMPLE* rgb, size_t pixels) {
-    PrepareRow(job.photoColour, job.tone, decoded, rgb, pixels);
+    PrepareRow(job.source->Colour(), job.tone, decoded, rgb, pixels);
 }
 
 void MirrorRow(JSAMPLE* rgb, size_t pixels) {
@@ -136,15 +130,12 @@ constexpr size_t MAX_TURNED_FRAME_BYTES = MAX_DECODER_MEMORY;
 
 bool StartDecoder(ExportJob& job) {
     if (setjmp(job.jump)) return false;
-    jpeg_decompress_struct& dinfo = job.dinfo;
-    if (!StartRgbDecoder(dinfo, job.decoderTrap, &job.jump, job.source, job.decoderCreated, job.colour)) return false;
-    job.photoColour.Prepare(dinfo, job.colour, job.extras->keepProfile);
-
-    const OrientationTag tag = ReadOrientationTag(dinfo);
-    job.turn = tag.orientation;
-    job.damagedOrientation = tag.damaged;
-    const CSize storedSize(static_cast<int32_t>(dinfo.output_width), static_cast<int32_t>(dinfo.output_height));
-    const CSize upright = job.turn.UprightSize(storedSize);
+    SourcePhoto& source = *job.source;
+    source.ReturnTo(&job.jump);
+    if (!source.Start(job.strict, job.extras->keepProfile)) return false;
+    job.turn = source.Facts().turn;
+    const CSize storedSize = source.Facts().stored;
+    const CSize upright = source.Facts().Upright();
 
     // The caller keeps the frame inside the photograph; a frame that is not
     // would make the library skip or crop past the end.
@@ -178,33 +169,33 @@ void StartEncoder(ExportJob& job, JDIMENSION width, JDIMENSION height) {
 // Crops the decoder's columns to the stored frame and its margins; returns
 // where the frame's pixels start in a decoded row, in bytes.
 size_t CropColumns(ExportJob& job) {
-    jpeg_decompress_struct& dinfo = job.dinfo;
-    const JDIMENSION fullWidth = dinfo.output_width;
+    SourcePhoto& src = *job.source;
+    const JDIMENSION fullWidth = src.RowWidth();
     const auto left = static_cast<JDIMENSION>(job.stored.left);
     const auto right = static_cast<JDIMENSION>(job.stored.right);
     JDIMENSION windowLeft = left > COLUMN_MARGIN ? left - COLUMN_MARGIN : 0;
     JDIMENSION windowWidth = std::min(fullWidth, right + COLUMN_MARGIN) - windowLeft;
-    if (windowWidth < fullWidth) jpeg_crop_scanline(&dinfo, &windowLeft, &windowWidth);
-    return static_cast<size_t>(left - windowLeft) * dinfo.output_components;
+    if (windowWidth < fullWidth) src.CropColumns(windowLeft, windowWidth);
+    return static_cast<size_t>(left - windowLeft) * src.Components();
 }
 
 // Skips the rows above the stored frame, keeping the window alive.
 template <typename Report>
 bool SkipToFrame(ExportJob& job, Report report) {
-    jpeg_decompress_struct& dinfo = job.dinfo;
+    SourcePhoto& src = *job.source;
     const auto top = static_cast<JDIMENSION>(job.stored.top);
-    while (dinfo.output_scanline < top) {
-        const JDIMENSION chunk = std::min(SKIP_CHUNK, top - dinfo.output_scanline);
-        if (jpeg_skip_scanlines(&dinfo, chunk) == 0) return false;
+    while (src.NextRow() < top) {
+        const JDIMENSION chunk = std::min(SKIP_CHUNK, top - src.NextRow());
+        if (src.SkipRows(chunk) == 0) return false;
         job.progress->PumpOneMessage();
-        report(dinfo.output_scanline);
+        report(src.NextRow());
     }
     return true;
 }
 
 bool Stream(ExportJob& job) {
     if (setjmp(job.jump)) return false;
-    jpeg_decompress_struct& dinfo = job.dinfo;
+    SourcePhoto& src = *job.source;
     jpeg_compress_struct& cinfo = job.cinfo;
     // Upright or mirrored: the stored frame has the upright one's rows.
     const CRect& crop = job.stored;
@@ -216,16 +207,15 @@ bool Stream(ExportJob& job) {
     StartEncoder(job, outWidth, bottom - top);
     const size_t offset = CropColumns(job);
 
-    const int components = dinfo.output_components;
-    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&dinfo);
+    const int components = src.Components();
     // Rows go to the encoder a batch at a time: decoder and encoder each work
     // on their own rows for a while instead of evicting each other's state
     // from the cache after every row.
     JSAMPARRAY decoded =
-        (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, dinfo.output_width * components, ROWS_PER_BATCH);
+        src.Rows(src.RowWidth() * components, ROWS_PER_BATCH);
     JSAMPARRAY converted = nullptr;
-    if (job.colour != SourceColour::Rgb || mirror)
-        converted = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, ROWS_PER_BATCH);
+    if (job.source->Layout() != SourceColour::Rgb || mirror)
+        converted = src.Rows(outWidth * 3, ROWS_PER_BATCH);
     RowBatch own;
     for (int i = 0; i < ROWS_PER_BATCH; ++i) {
         own.decoded[i] = decoded[i];
@@ -253,8 +243,8 @@ bool Stream(ExportJob& job) {
     // With a spare core the batches go to the encoder's own thread; the
     // rows and their order stay the same.
     // A mirrored row is reversed once prepared, which only this thread does.
-    const bool share = job.photoColour.Shaper() != nullptr && !mirror;
-    job.preparer.colour = &job.photoColour;
+    const bool share = job.source->Colour().Shaper() != nullptr && !mirror;
+    job.preparer.colour = &job.source->Colour();
     job.preparer.tone = job.tone;
     job.preparer.offset = offset;
     job.preparer.width = outWidth;
@@ -263,7 +253,7 @@ bool Stream(ExportJob& job) {
     for (JDIMENSION y = top; y < bottom; ++y) {
         if (pending == 0 && encoder && encoder->Running() && !(batch = encoder->Free())) return false;
         JSAMPROW row = batch->decoded[pending];
-        jpeg_read_scanlines(&dinfo, &row, 1);
+        src.ReadRow(row);
         JSAMPROW rgb = batch->rows[pending];
         if (batch == &own || !share || pending < DECODER_PREPARES) {
             PrepareRow(job, row + offset, rgb, outWidth);
@@ -277,7 +267,7 @@ bool Stream(ExportJob& job) {
             } else {
                 jpeg_write_scanlines(&cinfo, batch->rows, pending);
                 if (encoder && y + 1 < bottom)
-                    encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, dinfo.output_width * components,
+                    encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, src.RowWidth() * components,
                                    converted ? rowBytes : 0, offset, &job.preparer);
             }
             pending = 0;
@@ -290,41 +280,34 @@ bool Stream(ExportJob& job) {
     // Nothing below the frame is needed. Stopping here also keeps junk after
     // the image data, which jpeg_finish_decompress would find fatal, from
     // failing an export whose every row is already encoded.
-    jpeg_abort_decompress(&dinfo);
+    src.StopReading();
     jpeg_finish_compress(&cinfo);
     return true;
 }
 
-// Any turn but a mirror: the stored frame is decoded and prepared into one
-// buffer, then its upright rows go to the encoder a batch at a time. The
-// encoder's thread, when it gets one, encodes a batch while this one gathers
-// the next.
-bool StreamTurned(ExportJob& job) {
-    if (setjmp(job.jump)) return false;
-    jpeg_decompress_struct& dinfo = job.dinfo;
-    jpeg_compress_struct& cinfo = job.cinfo;
-    const CRect& stored = job.stored;
-    const Orientation turn = job.turn;
-    const auto storedWidth = static_cast<JDIMENSION>(stored.Width());
-    const auto storedHeight = static_cast<JDIMENSION>(stored.Height());
-    const auto outWidth = static_cast<JDIMENSION>(job.crop.Width());
-    const auto outHeight = static_cast<JDIMENSION>(job.crop.Height());
-    const auto bottom = static_cast<JDIMENSION>(stored.bottom);
+// The stored frame in memory, one buffer row per stored row: where its
+// pixels start in a row (past the margins the decoder crops with) and how
+// its rows are laid out.
+struct FrameBuffer {
+    JSAMPARRAY rows = nullptr;
+    size_t offset = 0;  // of the frame's first pixel in a row, bytes
+    JSAMPARRAY decoded = nullptr;  // a row of its own for four-byte pixels; else null
+};
 
-    StartEncoder(job, outWidth, outHeight);
-    const size_t offset = CropColumns(job);
-    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&dinfo);
-    // Three bytes a pixel come out of the decoder straight into the buffer,
-    // margins and all, and are prepared where they lie; four (CMYK) go
-    // through a row of their own.
-    const bool direct = job.colour == SourceColour::Rgb;
-    const size_t frameOffset = direct ? offset : 0;
-    const JDIMENSION frameRowBytes = direct ? dinfo.output_width * 3 : storedWidth * 3;
-    // Mapped with large pages where the system has them: the gathering below
-    // visits a different buffer row for every pixel, and with small pages
-    // each visit would also miss the TLB; faulting 72 MiB in (24 MP) costs
-    // less in 2 MiB pieces too.
-    job.frameBytes = static_cast<size_t>(frameRowBytes) * storedHeight;
+// Three bytes a pixel come out of the decoder straight into the buffer,
+// margins and all, and are prepared where they lie; four (CMYK) go through
+// a row of their own. Mapped with large pages where the system has them:
+// the gathering visits a different buffer row for every pixel, and with
+// small pages each visit would also miss the TLB; faulting 72 MiB in
+// (24 MP) costs less in 2 MiB pieces too.
+bool MapFrame(ExportJob& job, size_t cropOffset, FrameBuffer& frame) {
+    SourcePhoto& src = *job.source;
+    const auto storedWidth = static_cast<JDIMENSION>(job.stored.Width());
+    const auto storedHeight = static_cast<JDIMENSION>(job.stored.Height());
+    const bool direct = job.source->Layout() == SourceColour::Rgb;
+    frame.offset = direct ? cropOffset : 0;
+    const JDIMENSION rowBytes = direct ? src.RowWidth() * 3 : storedWidth * 3;
+    job.frameBytes = static_cast<size_t>(rowBytes) * storedHeight;
     void* memory = mmap(nullptr, job.frameBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) {
         job.frameRefused = true;
@@ -334,40 +317,91 @@ bool StreamTurned(ExportJob& job) {
 #ifdef MADV_HUGEPAGE
     madvise(memory, job.frameBytes, MADV_HUGEPAGE);
 #endif
-    auto frame = static_cast<JSAMPARRAY>(
-        (*dinfo.mem->alloc_small)(common, JPOOL_IMAGE, static_cast<size_t>(storedHeight) * sizeof(JSAMPROW)));
+    frame.rows = static_cast<JSAMPARRAY>(src.Memory(static_cast<size_t>(storedHeight) * sizeof(JSAMPROW)));
     for (JDIMENSION y = 0; y < storedHeight; ++y)
-        frame[y] = static_cast<JSAMPLE*>(memory) + static_cast<size_t>(y) * frameRowBytes;
-    JSAMPARRAY decoded =
-        direct ? nullptr
-               : (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, dinfo.output_width * dinfo.output_components, 1);
-    JSAMPARRAY ownRows = (*dinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, outWidth * 3, ROWS_PER_BATCH);
+        frame.rows[y] = static_cast<JSAMPLE*>(memory) + static_cast<size_t>(y) * rowBytes;
+    frame.decoded = direct ? nullptr : src.Rows(src.RowWidth() * src.Components(), 1);
+    return true;
+}
 
-    // Decoding takes the first half of the line, handing out rows the rest.
-    ProgressSink& progress = *job.progress;
-    int lastPercent = 0;
-    progress.DrawProgress(0);
-    auto report = [&](uint64_t done, uint64_t total, int from) {
+// The export's progress line: decoding takes the first half, handing out
+// rows the rest.
+struct HalfProgress {
+    ProgressSink* sink = nullptr;
+    int last = 0;
+    void Report(uint64_t done, uint64_t total, int from) {
         const int percent = from + static_cast<int>(done * 50 / total);
-        if (percent != lastPercent) {
-            progress.DrawProgress(percent);
-            lastPercent = percent;
+        if (percent != last) {
+            sink->DrawProgress(percent);
+            last = percent;
         }
-    };
-    if (!SkipToFrame(job, [&](JDIMENSION rows) { report(rows, bottom, 0); })) return false;
-    // Rows reversed here need no second look when they go out.
-    const bool mirrorRows = !turn.Transposed() && turn.MirrorX();
-    for (JDIMENSION y = 0; y < storedHeight; ++y) {
-        JSAMPROW row = direct ? frame[y] : decoded[0];
-        jpeg_read_scanlines(&dinfo, &row, 1);
-        JSAMPLE* pixels = frame[y] + frameOffset;
-        PrepareRow(job, row + offset, pixels, storedWidth);
-        if (mirrorRows) MirrorRow(pixels, storedWidth);
-        progress.PumpOneMessage();
-        report(static_cast<uint64_t>(stored.top) + y + 1, bottom, 0);
     }
+};
 
-    const size_t rowBytes = static_cast<size_t>(outWidth) * 3;
+// Decodes and prepares the stored frame into the buffer. Rows reversed here
+// need no second look when they go out.
+bool DecodeFrame(ExportJob& job, size_t cropOffset, const FrameBuffer& frame, HalfProgress& line) {
+    SourcePhoto& src = *job.source;
+    const CRect& stored = job.stored;
+    const auto storedWidth = static_cast<JDIMENSION>(stored.Width());
+    const auto storedHeight = static_cast<JDIMENSION>(stored.Height());
+    const auto bottom = static_cast<uint64_t>(stored.bottom);
+    if (!SkipToFrame(job, [&](JDIMENSION rows) { line.Report(rows, bottom, 0); })) return false;
+    const bool mirrorRows = !job.turn.Transposed() && job.turn.MirrorX();
+    for (JDIMENSION y = 0; y < storedHeight; ++y) {
+        JSAMPROW row = frame.decoded ? frame.decoded[0] : frame.rows[y];
+        src.ReadRow(row);
+        JSAMPLE* pixels = frame.rows[y] + frame.offset;
+        PrepareRow(job, row + cropOffset, pixels, storedWidth);
+        if (mirrorRows) MirrorRow(pixels, storedWidth);
+        job.progress->PumpOneMessage();
+        line.Report(static_cast<uint64_t>(stored.top) + y + 1, bottom, 0);
+    }
+    return true;
+}
+
+// Upright rows first .. first + direction * (count - 1) of a transposed
+// frame are its stored columns: gathered into rows in one pass over the
+// buffer's rows. Every buffer row is a cache miss of its own: the rows a few
+// pixels ahead are fetched while this one is copied.
+void GatherColumns(const ExportJob& job, const FrameBuffer& frame, int32_t first, int32_t direction, int count,
+                   JSAMPROW* outs) {
+    const auto storedHeight = static_cast<JDIMENSION>(job.stored.Height());
+    const auto outWidth = static_cast<JDIMENSION>(job.crop.Width());
+    const bool acrossMirrored = job.turn.MirrorY();
+    const ptrdiff_t step = static_cast<ptrdiff_t>(direction) * 3;
+    const ptrdiff_t lowest = std::min<ptrdiff_t>(0, step * (count - 1));
+    const size_t from = frame.offset + static_cast<size_t>(first) * 3;
+    constexpr JDIMENSION AHEAD = 12;
+    for (JDIMENSION x = 0; x < outWidth; ++x) {
+        if (x + AHEAD < outWidth) {
+            const JDIMENSION ahead = acrossMirrored ? storedHeight - 1 - (x + AHEAD) : x + AHEAD;
+            const JSAMPLE* p = frame.rows[ahead] + from + lowest;
+            __builtin_prefetch(p);
+            __builtin_prefetch(p + 3 * ROWS_PER_BATCH - 1);
+        }
+        const JDIMENSION sy = acrossMirrored ? storedHeight - 1 - x : x;
+        const JSAMPLE* src = frame.rows[sy] + from;
+        const size_t at = static_cast<size_t>(x) * 3;
+        for (int j = 0; j < count; ++j, src += step) {
+            JSAMPLE* out = outs[j] + at;
+            out[0] = src[0];
+            out[1] = src[1];
+            out[2] = src[2];
+        }
+    }
+}
+
+// Hands the frame's upright rows to the encoder a batch at a time; the
+// encoder's thread, when it gets one, encodes a batch while this one
+// gathers the next.
+bool HandOutRows(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
+    SourcePhoto& src = *job.source;
+    jpeg_compress_struct& cinfo = job.cinfo;
+    const Orientation turn = job.turn;
+    const auto outWidth = static_cast<JDIMENSION>(job.crop.Width());
+    const auto outHeight = static_cast<JDIMENSION>(job.crop.Height());
+    JSAMPARRAY ownRows = src.Rows(outWidth * 3, ROWS_PER_BATCH);
     RowBatch own;
     for (int i = 0; i < ROWS_PER_BATCH; ++i) own.decoded[i] = own.rows[i] = ownRows[i];
     EncoderThread* encoder = job.encoder;
@@ -375,45 +409,18 @@ bool StreamTurned(ExportJob& job) {
     // Upright row y is stored row (or, transposed, stored column) y counted
     // from the far end when that axis is mirrored.
     const bool transposed = turn.Transposed();
-    const bool acrossMirrored = transposed ? turn.MirrorY() : false;
     const bool downMirrored = transposed ? turn.MirrorX() : turn.MirrorY();
-    const int32_t downSize = static_cast<int32_t>(transposed ? storedWidth : storedHeight);
+    const int32_t downSize = transposed ? job.stored.Width() : job.stored.Height();
     for (JDIMENSION y0 = 0; y0 < outHeight; y0 += ROWS_PER_BATCH) {
         const int count = static_cast<int>(std::min<JDIMENSION>(ROWS_PER_BATCH, outHeight - y0));
         if (encoder && encoder->Running() && !(batch = encoder->Free())) return false;
         const int32_t first = downMirrored ? downSize - 1 - static_cast<int32_t>(y0) : static_cast<int32_t>(y0);
         const int32_t direction = downMirrored ? -1 : 1;
         if (transposed) {
-            // Each upright row is a stored column: a batch of them is
-            // gathered in one pass over the buffer's rows.
-            // Every buffer row is a cache miss of its own: the rows a few
-            // pixels ahead are fetched while this one is copied.
-            const ptrdiff_t step = static_cast<ptrdiff_t>(direction) * 3;
-            const ptrdiff_t lowest = std::min<ptrdiff_t>(0, step * (count - 1));
-            const size_t from = frameOffset + static_cast<size_t>(first) * 3;
-            JSAMPLE* outs[ROWS_PER_BATCH];
-            for (int j = 0; j < count; ++j) outs[j] = batch->rows[j];
-            constexpr JDIMENSION AHEAD = 12;
-            for (JDIMENSION x = 0; x < outWidth; ++x) {
-                if (x + AHEAD < outWidth) {
-                    const JDIMENSION ahead = acrossMirrored ? storedHeight - 1 - (x + AHEAD) : x + AHEAD;
-                    const JSAMPLE* p = frame[ahead] + from + lowest;
-                    __builtin_prefetch(p);
-                    __builtin_prefetch(p + 3 * ROWS_PER_BATCH - 1);
-                }
-                const JDIMENSION sy = acrossMirrored ? storedHeight - 1 - x : x;
-                const JSAMPLE* src = frame[sy] + from;
-                const size_t at = static_cast<size_t>(x) * 3;
-                for (int j = 0; j < count; ++j, src += step) {
-                    JSAMPLE* out = outs[j] + at;
-                    out[0] = src[0];
-                    out[1] = src[1];
-                    out[2] = src[2];
-                }
-            }
+            GatherColumns(job, frame, first, direction, count, batch->rows);
         } else {
             // Rows go out as they lie in the buffer.
-            for (int j = 0; j < count; ++j) batch->rows[j] = frame[first + direction * j] + frameOffset;
+            for (int j = 0; j < count; ++j) batch->rows[j] = frame.rows[first + direction * j] + frame.offset;
         }
         if (batch != &own) {
             batch->count = count;
@@ -421,15 +428,29 @@ bool StreamTurned(ExportJob& job) {
         } else {
             jpeg_write_scanlines(&cinfo, batch->rows, static_cast<JDIMENSION>(count));
             if (encoder && y0 + ROWS_PER_BATCH < outHeight)
-                encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, rowBytes, 0, 0);
+                encoder->Start(*job.extras->cores, cinfo, job.encoderTrap, static_cast<size_t>(outWidth) * 3, 0, 0);
         }
-        progress.PumpOneMessage();
-        report(y0 + static_cast<JDIMENSION>(count), outHeight, 50);
+        job.progress->PumpOneMessage();
+        line.Report(y0 + static_cast<JDIMENSION>(count), outHeight, 50);
     }
-    if (encoder && !encoder->Drain()) return false;
+    return !encoder || encoder->Drain();
+}
+
+// Any turn but a mirror: the stored frame is decoded and prepared into one
+// buffer, then its upright rows go to the encoder a batch at a time.
+bool StreamTurned(ExportJob& job) {
+    if (setjmp(job.jump)) return false;
+    StartEncoder(job, static_cast<JDIMENSION>(job.crop.Width()), static_cast<JDIMENSION>(job.crop.Height()));
+    const size_t cropOffset = CropColumns(job);
+    FrameBuffer frame;
+    if (!MapFrame(job, cropOffset, frame)) return false;
+    HalfProgress line;
+    line.sink = job.progress;
+    job.progress->DrawProgress(0);
+    if (!DecodeFrame(job, cropOffset, frame, line) || !HandOutRows(job, frame, line)) return false;
     // Nothing below the frame is needed; see Stream.
-    jpeg_abort_decompress(&dinfo);
-    jpeg_finish_compress(&cinfo);
+    job.source->StopReading();
+    jpeg_finish_compress(&job.cinfo);
     return true;
 }
 
@@ -441,94 +462,97 @@ std::string ConvertedProfileText(const std::vector<JOCTET>& icc) {
            " is left out: the new file's pixels were converted from it to sRGB";
 }
 
-}  // namespace
-
-int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
-                      ProgressSink& progress, ToneCurve& curve, int quality, PhotoReport* report) {
-    return ExportFramedImageWith(sourcePath, destinationPath, crop, progress, curve, quality, ExportExtras(), report);
+// What goes into the new file besides its pixels: what the caller asked to
+// keep, made to agree with the new file. Converted pixels are sRGB, which
+// needs no profile, and the source's would lie about them.
+void ChooseMetadata(ExportJob& job, SourceMetadata& metadata, PhotoReport& result) {
+    const ExportExtras& extras = *job.extras;
+    const PhotoColour& colour = job.source->Colour();
+    if (extras.keepProfile || extras.keepMetadata) {
+        std::vector<std::string> dropped;
+        WrittenImage image;  // three components, whatever the source had
+        image.width = static_cast<uint32_t>(job.crop.Width());
+        image.height = static_cast<uint32_t>(job.crop.Height());
+        image.dpi = extras.recordDpi;
+        image.srgb = colour.Use() == ProfileUse::Convert;
+        image.otherProfile = colour.Use() == ProfileUse::Kept;
+        KeepSourceMetadata(job.source->Facts(), extras.keepProfile, extras.keepMetadata, image, metadata, dropped);
+        if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
+    }
+    result.profileProblem = colour.Problem();
+    // A profile of another colour space than the new file's RGB was left
+    // out above.
+    if (colour.Use() == ProfileUse::Convert && !metadata.icc.empty()) {
+        if (extras.warnings) extras.warnings->push_back(ConvertedProfileText(metadata.icc));
+        metadata.icc.clear();
+    }
+    if (!metadata.Empty()) job.metadata = &metadata;
 }
 
-int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
-                          ProgressSink& progress, ToneCurve& curve, int quality, const ExportExtras& extras,
-                          PhotoReport* report) {
-    CWaitCursor wait;
-    curve.UpdateLut();
-    uint8_t tone[256];
-    ExportJob job;
-    if (curve.m_nPoints > 2) {
-        for (int v = 0; v < 256; ++v) tone[v] = static_cast<uint8_t>(curve.m_lut[v]);
-        job.tone = tone;
+// The decoder started, the frame inside the photograph and small enough to
+// turn: false with result saying why not.
+bool Prepare(ExportJob& job, PhotoReport& result) {
+    using Failure = PhotoReport::Failure;
+    if (!StartDecoder(job)) {
+        if (job.frameOutside)
+            result.failure = Failure::FrameOutside;
+        else
+            job.source->ReportFailure(result);
+        return false;
     }
+    if (IsBuffered(job.turn) &&
+        static_cast<uint64_t>(job.stored.Width()) * static_cast<uint64_t>(job.stored.Height()) * 3 >
+            MAX_TURNED_FRAME_BYTES) {
+        // Turning a frame this large would hold more than the decoder may.
+        result.failure = Failure::SourceTooLarge;
+        result.detail = "the turned frame needs more than 1 GiB of memory";
+        return false;
+    }
+    return true;
+}
+
+// Streams the frame into the open temporary file; false with result saying
+// why not.
+bool Write(ExportJob& job, EncoderThread& encoder, PhotoReport& result) {
+    using Failure = PhotoReport::Failure;
+    const bool ok = IsBuffered(job.turn) ? StreamTurned(job) : Stream(job);
+    encoder.Abandon();  // after a failure; the encoder must be idle before it is destroyed
+    if (job.frameMemory) munmap(job.frameMemory, job.frameBytes);
+    if (ok) {
+        job.source->ReportDamage(result);
+    } else if (job.frameRefused) {
+        result.failure = Failure::SourceTooLarge;
+        result.detail = "not enough memory to turn the frame";
+    } else if (job.source->Failed()) {
+        job.source->ReportFailure(result);
+    } else {
+        // Only writing can fail the encoder here; its errno says why.
+        result.failure = Failure::Destination;
+        result.error = job.encoderTrap.failed && job.encoderTrap.savedErrno ? job.encoderTrap.savedErrno : EIO;
+    }
+    return ok;
+}
+
+}  // namespace
+
+int ExportFrame(SourcePhoto& source, const std::wstring& destinationPath, const CRect& crop, ProgressSink& progress,
+                const uint8_t* tone, int quality, const ExportExtras& extras, PhotoReport& result) {
+    using Failure = PhotoReport::Failure;
+    ExportJob job;
+    job.source = &source;
+    job.tone = tone;
     job.crop = crop;
     job.progress = &progress;
     job.quality = quality;
-    job.decoderTrap.strict = report && report->strict;
-    PhotoReport ignored;
-    PhotoReport& result = report ? *report : ignored;
-    using Failure = PhotoReport::Failure;
+    job.strict = result.strict;
     job.extras = &extras;
     EncoderThread encoder;
     if (extras.cores) job.encoder = &encoder;
 
-    // The decoder reads 4 KiB at a time, one system call each with stdio's
-    // own buffer; a larger one makes reading a small part of an export. It
-    // outlives the stream.
-    constexpr size_t IO_BUFFER_SIZE = 64 * 1024;
-    std::vector<char> sourceBuffer(IO_BUFFER_SIZE);
-
-    const char* kind = nullptr;
-    job.source = devfs::OpenRegularFile(sourcePath, &kind);
-    if (!job.source) {
-        result.failure = kind ? Failure::SourceNotRegular : Failure::SourceUnreadable;
-        result.error = errno;
-        result.detail = kind ? kind : "";
-        return 0;
-    }
-    std::setvbuf(job.source, sourceBuffer.data(), _IOFBF, sourceBuffer.size());
-
-    bool ok = StartDecoder(job);
-    if (!ok) {
-        if (job.frameOutside)
-            result.failure = Failure::FrameOutside;
-        else
-            ReportDecoderFailure(job.decoderTrap, job.dinfo, result);
-    }
-    result.damagedOrientation = job.damagedOrientation;
-    const bool buffered = IsBuffered(job.turn);
-    if (ok && buffered &&
-        static_cast<uint64_t>(job.stored.Width()) * static_cast<uint64_t>(job.stored.Height()) * 3 >
-            MAX_TURNED_FRAME_BYTES) {
-        // Turning a frame this large would hold more than the decoder may.
-        ok = false;
-        result.failure = Failure::SourceTooLarge;
-        result.detail = "the turned frame needs more than 1 GiB of memory";
-    }
+    bool ok = Prepare(job, result);
+    result.damagedOrientation = source.Facts().damagedOrientation;
     SourceMetadata metadata;
-    if (ok) {
-        if (extras.keepProfile || extras.keepMetadata) {
-            std::vector<std::string> dropped;
-            WrittenImage image;  // three components, whatever the source had
-            image.width = static_cast<uint32_t>(crop.Width());
-            image.height = static_cast<uint32_t>(crop.Height());
-            image.dpi = extras.recordDpi;
-            image.srgb = job.photoColour.Use() == ProfileUse::Convert;
-            image.otherProfile = job.photoColour.Use() == ProfileUse::Kept;
-            if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata, image, metadata, dropped)) {
-                // The decoder read it; a record that cannot be is left out.
-                metadata = SourceMetadata();
-            }
-            if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
-        }
-        result.profileProblem = job.photoColour.Problem();
-        // Converted pixels are sRGB, which needs no profile, and the source's
-        // would lie about them. A profile of another colour space than the
-        // new file's RGB was left out when it was read.
-        if (job.photoColour.Use() == ProfileUse::Convert && !metadata.icc.empty()) {
-            if (extras.warnings) extras.warnings->push_back(ConvertedProfileText(metadata.icc));
-            metadata.icc.clear();
-        }
-        if (!metadata.Empty()) job.metadata = &metadata;
-    }
+    if (ok) ChooseMetadata(job, metadata, result);
     TempFile output;
     if (ok) {
         ok = output.Create(devfs::ToHostPath(destinationPath));
@@ -538,26 +562,8 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
             result.error = output.Error();
         }
     }
-    if (ok) {
-        ok = buffered ? StreamTurned(job) : Stream(job);
-        encoder.Abandon();  // after a failure; the encoder must be idle before it is destroyed
-        if (job.frameMemory) munmap(job.frameMemory, job.frameBytes);
-        if (!ok && job.frameRefused) {
-            result.failure = Failure::SourceTooLarge;
-            result.detail = "not enough memory to turn the frame";
-        } else if (!ok && job.decoderTrap.failed) {
-            ReportDecoderFailure(job.decoderTrap, job.dinfo, result);
-        } else if (!ok) {
-            // Only writing can fail the encoder here; its errno says why.
-            result.failure = Failure::Destination;
-            result.error = job.encoderTrap.failed && job.encoderTrap.savedErrno ? job.encoderTrap.savedErrno : EIO;
-        }
-    }
-    if (ok) ReportDamage(job.decoderTrap, result);
-
+    if (ok) ok = Write(job, encoder, result);
     if (job.encoderCreated) jpeg_destroy_compress(&job.cinfo);
-    if (job.decoderCreated) jpeg_destroy_decompress(&job.dinfo);
-    std::fclose(job.source);
 
     if (ok && !output.Commit()) {
         result.failure = Failure::Destination;
@@ -567,4 +573,14 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
     output.Discard();
     if (!output.LeftBehind().empty() && extras.warnings) extras.warnings->push_back(LeftBehindText(output));
     return ok ? 1 : 0;
+}
+
+int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
+                          ProgressSink& progress, const uint8_t* tone, int quality, const ExportExtras& extras,
+                          PhotoReport* report) {
+    PhotoReport ignored;
+    PhotoReport& result = report ? *report : ignored;
+    SourcePhoto source;
+    if (!source.Open(sourcePath, result)) return 0;
+    return ExportFrame(source, destinationPath, crop, progress, tone, quality, extras, result);
 }

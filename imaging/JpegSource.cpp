@@ -141,18 +141,3 @@ void SaveLookMarkers(jpeg_decompress_struct& cinfo) {
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
 }
-
-bool StartRgbDecoder(jpeg_decompress_struct& cinfo, JpegErrorTrap& trap, std::jmp_buf* jump, FILE* file,
-                     bool& created, SourceColour& colour, jpeg_progress_mgr* monitor) {
-    cinfo.err = InitErrorTrap(trap, jump);
-    jpeg_create_decompress(&cinfo);
-    cinfo.progress = monitor;
-    cinfo.mem->max_memory_to_use = MAX_DECODER_MEMORY;
-    created = true;
-    jpeg_stdio_src(&cinfo, file);
-    SaveLookMarkers(cinfo);
-    jpeg_read_header(&cinfo, TRUE);
-    if (!SelectRgbOutput(cinfo, colour)) return false;
-    jpeg_start_decompress(&cinfo);
-    return true;
-}

@@ -66,14 +66,5 @@ bool SelectRgbOutput(jpeg_decompress_struct& cinfo, SourceColour& colour);
 // profile (APP2). Keeping them changes no pixel.
 void SaveLookMarkers(jpeg_decompress_struct& cinfo);
 
-// Creates the decoder on file, keeps the look markers, reads the header, chooses the colour set-up
-// and starts decompression. Call it under the jump target of trap: a fatal
-// error returns there, and created says whether the decoder must then be
-// destroyed. False for component layouts that are not a photograph.
-// monitor, when given, hears how far the scans of a multi-scan (progressive)
-// file have been read, which jpeg_start_decompress does all at once.
-bool StartRgbDecoder(jpeg_decompress_struct& cinfo, JpegErrorTrap& trap, std::jmp_buf* jump, FILE* file,
-                     bool& created, SourceColour& colour, jpeg_progress_mgr* monitor = nullptr);
-
 // n pixels of C, M, Y, K to R, G, B.
 void CmykToRgb(const JSAMPLE* cmyk, JSAMPLE* rgb, size_t n, bool inverted);

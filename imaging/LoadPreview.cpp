@@ -13,14 +13,9 @@
 #include "imaging/JpegSource.h"
 #include "imaging/Orientation.h"
 #include "imaging/Pipeline.h"
-#include "platform/DeviceFs.h"
-#include "platform/MessageBox.h"
-#include "platform/WaitCursor.h"
+#include "imaging/SourcePhoto.h"
 
 namespace {
-
-constexpr JDIMENSION MIN_WIDTH = 800;
-constexpr JDIMENSION MIN_HEIGHT = 600;
 
 // A multi-scan (progressive) file is read whole inside jpeg_start_decompress
 // before the first row comes out; that reading takes this share of the
@@ -53,18 +48,16 @@ void OnScanProgress(j_common_ptr cinfo) {
 // that a fatal library error that jumps back out of it finds every resource
 // where the clean-up expects it.
 struct PreviewJob {
-    FILE* file = nullptr;
+    SourcePhoto* source = nullptr;
     CSize box;
     ProgressSink* progress = nullptr;
     PreviewBuffer* preview = nullptr;
+    bool strict = false;
 
-    jpeg_decompress_struct cinfo{};
-    JpegErrorTrap trap;
     std::jmp_buf jump;
-    bool decoderCreated = false;
     ScanMonitor monitor;
     int lastPercent = -1;
-    PhotoColour colour;
+    bool outOfMemory = false;
 
     // Per-column sums of the band being gathered (16 or 32 bits each).
     // Adding rows into these as they arrive gives the same integer sums as
@@ -76,7 +69,6 @@ struct PreviewJob {
     // A turned photograph's runs of stored rows and columns (StoredRun).
     ByteBuffer groups;
     ByteBuffer segments;
-    bool damagedOrientation = false;
 
     // Filled on success.
     CSize sourceSize;
@@ -84,8 +76,6 @@ struct PreviewJob {
 };
 
 enum class Outcome { Done, Refused, Failed };
-
-constexpr size_t READ_BUFFER_SIZE = 64 * 1024;
 
 // Decoded rows kept before they are added into the column sums.
 constexpr int ROWS_PER_ADD = 4;
@@ -158,14 +148,7 @@ void AverageWideBand(const uint32_t* sums, const int32_t* windows, int32_t pw, i
     }
 }
 
-// A turned photograph. Its preview must be, byte for byte, what the code
-// below computes for a photograph whose decoded pixels were the upright
-// ones, without holding the picture: the upright bands and column windows
-// are worked out as there, and each becomes a run of stored rows or stored
-// columns. Rows of one run are added into column sums as they arrive; when
-// the run is complete, the column sums of each run of columns make one
-// preview pixel (an upright band and window cover the same pixels whichever
-// way round they are stored).
+// A run of a turned photograph's stored rows or columns (see DecodeTurned).
 struct StoredRun {
     int32_t first = 0, end = 0;  // stored rows or columns, end exclusive
     int32_t index = 0;           // preview row or column it makes
@@ -208,7 +191,9 @@ void PlaceRun(StoredRun* runs, int32_t count, int32_t i, bool mirrored, int32_t 
     r.index = i;
 }
 
-// Called from Decode, under its jump target; holds nothing with a destructor.
+// Everything below runs under Decode's jump target and holds nothing with a
+// destructor.
+
 // The preview's size within the box and how much of the picture W x H each
 // of its pixels averages: step source pixels across, rowsPerBand rows down.
 // Worked out on the upright size, whichever way the picture is stored.
@@ -233,11 +218,31 @@ bool FitPreview(CSize box, int32_t W, int32_t H, PreviewGrid& g) {
     return true;
 }
 
-// Preview column x averages picture columns windows[x] .. windows[x+1]-1;
-// columns right of the last window are never looked at.
-int32_t* FillWindows(ByteBuffer& buffer, const PreviewGrid& g, int32_t W) {
-    buffer.Resize((static_cast<size_t>(g.pw) + 1) * sizeof(int32_t));
-    auto* windows = reinterpret_cast<int32_t*>(buffer.Data());
+// A working buffer of count Ts; null when memory cannot be had, which ends
+// the decoding, not the program.
+template <typename T>
+T* Take(PreviewJob& job, ByteBuffer& buffer, size_t count) {
+    if (!buffer.TryResize(count * sizeof(T))) {
+        job.outOfMemory = true;
+        return nullptr;
+    }
+    return reinterpret_cast<T*>(buffer.Data());
+}
+
+// The preview's grid for the upright picture W x H, its buffer all black
+// (rows that never get a complete band stay black, whatever it held
+// before), and its column windows: preview column x averages picture
+// columns windows[x] .. windows[x+1]-1; columns right of the last window are
+// never looked at. Null when there is no grid or no memory for it.
+const int32_t* StartGrid(PreviewJob& job, int32_t W, int32_t H, PreviewGrid& g) {
+    if (!FitPreview(job.box, W, H, g)) return nullptr;
+    job.preview->Resize(0);
+    if (!job.preview->TryResize(static_cast<size_t>(g.pw) * g.ph * 3)) {
+        job.outOfMemory = true;
+        return nullptr;
+    }
+    int32_t* windows = Take<int32_t>(job, job.windows, static_cast<size_t>(g.pw) + 1);
+    if (!windows) return nullptr;
     for (int32_t x = 0; x <= g.pw; ++x) {
         const int32_t bound = static_cast<int32_t>(static_cast<float>(x) * g.step);
         windows[x] = bound < W ? bound : W;
@@ -245,145 +250,269 @@ int32_t* FillWindows(ByteBuffer& buffer, const PreviewGrid& g, int32_t W) {
     return windows;
 }
 
-Outcome DecodeTurned(PreviewJob& job, Orientation turn, SourceColour colour, int rowsFrom) {
-    jpeg_decompress_struct& cinfo = job.cinfo;
-    const int32_t SW = static_cast<int32_t>(cinfo.output_width);
-    const int32_t SH = static_cast<int32_t>(cinfo.output_height);
-    const CSize upright = turn.UprightSize(CSize(SW, SH));
-    const int32_t W = upright.cx;
-    const int32_t H = upright.cy;
+// Decoded rows on their way into the column sums of the stored columns
+// from .. from + count - 1 (the only ones any preview pixel looks at).
+struct RowGatherer {
+    JSAMPARRAY decoded = nullptr;  // as the decoder gives them
+    JSAMPARRAY rgb = nullptr;      // three bytes a pixel; decoded itself for RGB rows
+    int pending = 0;               // rows read, not yet added
+    bool narrow = true;            // 16-bit sums
+    size_t sumSize = sizeof(uint16_t);
+    uint16_t* sums16 = nullptr;
+    uint32_t* sums32 = nullptr;
+    int32_t from = 0, count = 0;  // stored columns
+};
 
-    PreviewGrid grid;
-    if (!FitPreview(job.box, W, H, grid) || grid.rowsPerBand < 1) return Outcome::Failed;
-    const int32_t pw = grid.pw, ph = grid.ph, rowsPerBand = grid.rowsPerBand;
-    const float step = grid.step;
+// Sixteen bits hold the sum of up to 257 bytes.
+bool StartGatherer(PreviewJob& job, RowGatherer& g, int32_t longestRun, int32_t from, int32_t end) {
+    SourcePhoto& src = *job.source;
+    g.narrow = longestRun <= 257;
+    g.sumSize = g.narrow ? sizeof(uint16_t) : sizeof(uint32_t);
+    uint8_t* sums = Take<uint8_t>(job, job.columnSums, static_cast<size_t>(src.RowWidth()) * 3 * g.sumSize);
+    if (!sums) return false;
+    g.sums16 = reinterpret_cast<uint16_t*>(sums);
+    g.sums32 = reinterpret_cast<uint32_t*>(sums);
+    g.from = from;
+    g.count = end - from;
+    const JDIMENSION width = src.RowWidth();
+    g.decoded = src.Rows(width * src.Components(), ROWS_PER_ADD);
+    g.rgb = g.decoded;
+    if (job.source->Layout() != SourceColour::Rgb)
+        g.rgb = src.Rows(width * 3, ROWS_PER_ADD);
+    return true;
+}
 
-    PreviewBuffer& preview = *job.preview;
-    preview.Resize(0);
-    preview.Resize(static_cast<size_t>(pw) * ph * 3);
+void AddPending(RowGatherer& g) {
+    const size_t at = static_cast<size_t>(g.from) * 3;
+    JSAMPROW from[ROWS_PER_ADD];
+    for (int i = 0; i < g.pending; ++i) from[i] = g.rgb[i] + at;
+    if (g.narrow)
+        AddRows(g.sums16 + at, from, g.pending, static_cast<size_t>(g.count) * 3);
+    else
+        AddRows(g.sums32 + at, from, g.pending, static_cast<size_t>(g.count) * 3);
+    g.pending = 0;
+}
 
-    const int32_t* windows = FillWindows(job.windows, grid, W);
-    int32_t widestWindow = 0;
-    for (int32_t x = 1; x <= pw; ++x)
-        if (windows[x] - windows[x - 1] > widestWindow) widestWindow = windows[x] - windows[x - 1];
-    job.reciprocals.Resize(static_cast<size_t>(pw) * sizeof(uint64_t));
-    auto* reciprocals = reinterpret_cast<uint64_t*>(job.reciprocals.Data());
-    for (int32_t x = 0; x < pw; ++x) {
-        const uint64_t n = static_cast<uint64_t>(windows[x + 1] - windows[x]) * rowsPerBand;
-        reciprocals[x] = n && n <= (uint64_t{1} << 20) ? Reciprocal(n) : 0;
+void ClearSums(RowGatherer& g) {
+    std::memset(reinterpret_cast<uint8_t*>(g.sums16) + static_cast<size_t>(g.from) * 3 * g.sumSize, 0,
+                static_cast<size_t>(g.count) * 3 * g.sumSize);
+}
+
+// Reads the next row; gathered, it goes into the sums (a few at a time).
+void ReadRow(PreviewJob& job, RowGatherer& g, bool gathered) {
+    SourcePhoto& src = *job.source;
+    JSAMPROW row = g.decoded[g.pending];
+    src.ReadRow(row);
+    if (!gathered) return;
+    // Only decoded pixels of another kind than R, G, B are converted here;
+    // rows skipped between bands cost no conversion.
+    if (job.source->Layout() != SourceColour::Rgb)
+        job.source->Colour().ToSrgb(row + static_cast<size_t>(g.from) * 4, g.rgb[g.pending] + g.from * 3, g.count);
+    if (++g.pending == ROWS_PER_ADD) AddPending(g);
+}
+
+// Keeps the window alive and the progress line moving, once a row.
+void Tick(PreviewJob& job, int64_t done, int64_t total, int rowsFrom) {
+    job.progress->PumpOneMessage();
+    const int percent = rowsFrom + static_cast<int>(done * (100 - rowsFrom) / total);
+    if (percent != job.lastPercent) {
+        job.progress->DrawProgress(percent);
+        job.lastPercent = percent;
     }
+}
 
-    // Upright bands: each starts where the running sum of steps says, or
-    // right after the one before; only complete bands are shown.
+// Averages of three-byte pixels are converted afterwards, a few hundred
+// thousand pixels instead of every decoded one.
+void FinishColours(PreviewJob& job, const PreviewGrid& g) {
+    const PhotoColour& colour = job.source->Colour();
+    if (colour.Converts() && colour.ThreeBytesIn())
+        colour.ToSrgb(job.preview->Data(), job.preview->Data(), static_cast<size_t>(g.pw) * g.ph, true);
+}
+
+// Where each band of an upright picture H rows high starts: where the
+// running sum of steps says, or right after the one before. Calls
+// band(k, start) for every complete band; returns how many there are.
+template <typename Band>
+int32_t ForEachBand(const PreviewGrid& g, int32_t H, Band band) {
     int32_t bands = 0;
-    {
-        float acc = 0.0f;
-        int32_t start = 0;
-        while (bands < ph && start + rowsPerBand <= H) {
-            ++bands;
-            acc += step;
-            const int32_t next = static_cast<int32_t>(acc);
-            start = next > start + rowsPerBand ? next : start + rowsPerBand;
-        }
+    float acc = 0.0f;
+    int32_t start = 0;
+    while (bands < g.ph && start + g.rowsPerBand <= H) {
+        band(bands, start);
+        ++bands;
+        acc += g.step;
+        const int32_t next = static_cast<int32_t>(acc);
+        start = next > start + g.rowsPerBand ? next : start + g.rowsPerBand;
     }
+    return bands;
+}
+
+// A turned photograph's plan: the upright bands and column windows as runs
+// of stored rows (groups, read one after the other) and of stored columns
+// (segments, one preview pixel each within a group), or the other way round
+// when the turn transposes. Also the stored columns any run looks at.
+struct TurnedPlan {
+    const StoredRun* groups = nullptr;
+    const StoredRun* segments = nullptr;
+    int32_t groupCount = 0, segmentCount = 0;
+    int32_t colLo = 0, colHi = 0;
+    int32_t longestGroup = 0;
+};
+
+bool PlanTurnedRuns(PreviewJob& job, const Orientation& turn, const PreviewGrid& g, const int32_t* windows,
+                    int32_t W, int32_t H, int32_t storedWidth, TurnedPlan& plan) {
+    const int32_t bands = ForEachBand(g, H, [](int32_t, int32_t) {});
     const bool transposed = turn.Transposed();
-    const int32_t groupCount = transposed ? pw : bands;
-    const int32_t segmentCount = transposed ? bands : pw;
-    job.groups.Resize(static_cast<size_t>(groupCount) * sizeof(StoredRun));
-    job.segments.Resize(static_cast<size_t>(segmentCount) * sizeof(StoredRun));
-    auto* groups = reinterpret_cast<StoredRun*>(job.groups.Data());
-    auto* segments = reinterpret_cast<StoredRun*>(job.segments.Data());
+    plan.groupCount = transposed ? g.pw : bands;
+    plan.segmentCount = transposed ? bands : g.pw;
+    auto* groups = Take<StoredRun>(job, job.groups, static_cast<size_t>(plan.groupCount));
+    auto* segments = Take<StoredRun>(job, job.segments, static_cast<size_t>(plan.segmentCount));
+    if (!groups || !segments) return false;
+    // Bands run along the upright height: stored rows, or stored columns
+    // when transposed; windows the other way.
     StoredRun* bandRuns = transposed ? segments : groups;
     StoredRun* windowRuns = transposed ? groups : segments;
-    {
-        // Bands run along the upright height: stored rows, or stored columns
-        // when transposed; windows the other way.
-        const bool bandsMirrored = transposed ? turn.MirrorX() : turn.MirrorY();
-        const bool windowsMirrored = transposed ? turn.MirrorY() : turn.MirrorX();
-        float acc = 0.0f;
-        int32_t start = 0;
-        for (int32_t k = 0; k < bands; ++k) {
-            PlaceRun(bandRuns, bands, k, bandsMirrored, H, start, start + rowsPerBand);
-            acc += step;
-            const int32_t next = static_cast<int32_t>(acc);
-            start = next > start + rowsPerBand ? next : start + rowsPerBand;
-        }
-        for (int32_t x = 0; x < pw; ++x) PlaceRun(windowRuns, pw, x, windowsMirrored, W, windows[x], windows[x + 1]);
+    const bool bandsMirrored = transposed ? turn.MirrorX() : turn.MirrorY();
+    const bool windowsMirrored = transposed ? turn.MirrorY() : turn.MirrorX();
+    ForEachBand(g, H, [&](int32_t k, int32_t start) {
+        PlaceRun(bandRuns, bands, k, bandsMirrored, H, start, start + g.rowsPerBand);
+    });
+    int32_t widestWindow = 0;
+    for (int32_t x = 0; x < g.pw; ++x) {
+        PlaceRun(windowRuns, g.pw, x, windowsMirrored, W, windows[x], windows[x + 1]);
+        if (windows[x + 1] - windows[x] > widestWindow) widestWindow = windows[x + 1] - windows[x];
     }
-    int32_t colLo = SW, colHi = 0;
-    for (int32_t s = 0; s < segmentCount; ++s) {
+    plan.colLo = storedWidth;
+    plan.colHi = 0;
+    for (int32_t s = 0; s < plan.segmentCount; ++s) {
         if (segments[s].first < segments[s].end) {
-            colLo = segments[s].first < colLo ? segments[s].first : colLo;
-            colHi = segments[s].end > colHi ? segments[s].end : colHi;
+            plan.colLo = segments[s].first < plan.colLo ? segments[s].first : plan.colLo;
+            plan.colHi = segments[s].end > plan.colHi ? segments[s].end : plan.colHi;
         }
     }
-    if (colLo >= colHi) colLo = colHi = 0;
+    if (plan.colLo >= plan.colHi) plan.colLo = plan.colHi = 0;
+    plan.groups = groups;
+    plan.segments = segments;
+    plan.longestGroup = transposed ? widestWindow : g.rowsPerBand;
+    return true;
+}
 
-    const int32_t longestGroup = transposed ? widestWindow : rowsPerBand;
-    const bool narrowSums = longestGroup <= 257;
-    const size_t sumSize = narrowSums ? sizeof(uint16_t) : sizeof(uint32_t);
-    job.columnSums.Resize(static_cast<size_t>(SW) * 3 * sumSize);
-    auto* sums16 = reinterpret_cast<uint16_t*>(job.columnSums.Data());
-    auto* sums32 = reinterpret_cast<uint32_t*>(job.columnSums.Data());
-    const size_t usedFrom = static_cast<size_t>(colLo) * 3;
-    const size_t usedBytes = static_cast<size_t>(colHi - colLo) * 3;
+// A turned photograph. Its preview must be, byte for byte, what the code
+// for an upright one computes for a photograph whose decoded pixels were
+// the upright ones, without holding the picture: each upright band and
+// window becomes a run of stored rows or stored columns. Rows of one run
+// are added into column sums as they arrive; when the run is complete, the
+// column sums of each run of columns make one preview pixel (an upright
+// band and window cover the same pixels whichever way round they are
+// stored).
+Outcome DecodeTurned(PreviewJob& job, const Orientation& turn, int rowsFrom) {
+    SourcePhoto& src = *job.source;
+    const CSize stored(static_cast<int32_t>(src.RowWidth()), static_cast<int32_t>(src.Height()));
+    const CSize upright = turn.UprightSize(stored);
+    PreviewGrid grid;
+    const int32_t* windows = StartGrid(job, upright.cx, upright.cy, grid);
+    if (!windows || grid.rowsPerBand < 1) return Outcome::Failed;
+    auto* reciprocals = Take<uint64_t>(job, job.reciprocals, static_cast<size_t>(grid.pw));
+    if (!reciprocals) return Outcome::Failed;
+    for (int32_t x = 0; x < grid.pw; ++x) {
+        const uint64_t n = static_cast<uint64_t>(windows[x + 1] - windows[x]) * grid.rowsPerBand;
+        reciprocals[x] = n && n <= (uint64_t{1} << 20) ? Reciprocal(n) : 0;
+    }
+    TurnedPlan plan;
+    RowGatherer g;
+    if (!PlanTurnedRuns(job, turn, grid, windows, upright.cx, upright.cy, stored.cx, plan) ||
+        !StartGatherer(job, g, plan.longestGroup, plan.colLo, plan.colHi))
+        return Outcome::Failed;
 
-    const int components = cinfo.output_components;
-    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&cinfo);
-    JSAMPARRAY decoded = (*cinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, SW * components, ROWS_PER_ADD);
-    JSAMPARRAY rgb = decoded;
-    if (colour != SourceColour::Rgb) rgb = (*cinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, SW * 3, ROWS_PER_ADD);
-    JSAMPROW from[ROWS_PER_ADD];
-    int pending = 0;
-    auto addPending = [&] {
-        for (int i = 0; i < pending; ++i) from[i] = rgb[i] + usedFrom;
-        if (narrowSums)
-            AddRows(sums16 + usedFrom, from, pending, usedBytes);
-        else
-            AddRows(sums32 + usedFrom, from, pending, usedBytes);
-        pending = 0;
-    };
-
-    int& lastPercent = job.lastPercent;
-    for (int32_t g = 0; g < groupCount; ++g) {
-        const StoredRun& group = groups[g];
+    const bool transposed = turn.Transposed();
+    for (int32_t k = 0; k < plan.groupCount; ++k) {
+        const StoredRun& group = plan.groups[k];
         if (group.first >= group.end) continue;
         const auto at = static_cast<JDIMENSION>(group.first);
-        if (cinfo.output_scanline < at) jpeg_skip_scanlines(&cinfo, at - cinfo.output_scanline);
+        if (src.NextRow() < at) src.SkipRows(at - src.NextRow());
         for (int32_t y = group.first; y < group.end; ++y) {
-            job.progress->PumpOneMessage();
-            const int percent = rowsFrom + static_cast<int>(int64_t(y) * (100 - rowsFrom) / SH);
-            if (percent != lastPercent) {
-                job.progress->DrawProgress(percent);
-                lastPercent = percent;
-            }
-            JSAMPROW row = decoded[pending];
-            jpeg_read_scanlines(&cinfo, &row, 1);
-            if (colour != SourceColour::Rgb)
-                job.colour.ToSrgb(row + static_cast<size_t>(colLo) * 4, rgb[pending] + usedFrom, colHi - colLo);
-            if (++pending == ROWS_PER_ADD) addPending();
+            Tick(job, y, stored.cy, rowsFrom);
+            ReadRow(job, g, true);
         }
-        if (pending > 0) addPending();
-        if (narrowSums)
-            FinishGroup(sums16, group, segments, segmentCount, transposed, pw, windows, rowsPerBand, reciprocals,
-                        preview.Data());
+        if (g.pending > 0) AddPending(g);
+        if (g.narrow)
+            FinishGroup(g.sums16, group, plan.segments, plan.segmentCount, transposed, grid.pw, windows,
+                        grid.rowsPerBand, reciprocals, job.preview->Data());
         else
-            FinishGroup(sums32, group, segments, segmentCount, transposed, pw, windows, rowsPerBand, reciprocals,
-                        preview.Data());
-        std::memset(job.columnSums.Data() + usedFrom * sumSize, 0, usedBytes * sumSize);
+            FinishGroup(g.sums32, group, plan.segments, plan.segmentCount, transposed, grid.pw, windows,
+                        grid.rowsPerBand, reciprocals, job.preview->Data());
+        ClearSums(g);
     }
     // The few rows left are read too (skipping to the end would not even
     // look at them), so that damage in them is reported as for an upright
     // photograph.
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = decoded[0];
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    if (job.colour.Converts() && job.colour.ThreeBytesIn())
-        job.colour.ToSrgb(preview.Data(), preview.Data(), static_cast<size_t>(pw) * ph, true);
-
+    g.pending = 0;
+    while (src.NextRow() < src.Height()) ReadRow(job, g, false);
+    FinishColours(job, grid);
     job.sourceSize = upright;
-    job.previewSize = CSize(pw, ph);
+    job.previewSize = CSize(grid.pw, grid.ph);
+    return Outcome::Done;
+}
+
+// An upright photograph, row by row: each band's rows are added into the
+// column sums, the full band becomes a preview row, and the rows up to the
+// next band are skipped.
+Outcome DecodeUpright(PreviewJob& job, int rowsFrom) {
+    SourcePhoto& src = *job.source;
+    const int32_t W = static_cast<int32_t>(src.RowWidth());
+    const int32_t H = static_cast<int32_t>(src.Height());
+    PreviewGrid grid;
+    const int32_t* windows = StartGrid(job, W, H, grid);
+    RowGatherer g;
+    if (!windows || !StartGatherer(job, g, grid.rowsPerBand, 0, windows[grid.pw])) return Outcome::Failed;
+    if (g.narrow) {
+        auto* reciprocals = Take<uint64_t>(job, job.reciprocals, static_cast<size_t>(grid.pw));
+        if (!reciprocals) return Outcome::Failed;
+        for (int32_t x = 0; x < grid.pw; ++x) {
+            const uint64_t n = static_cast<uint64_t>(windows[x + 1] - windows[x]) * grid.rowsPerBand;
+            // An empty window averages to black, as a zero sum gives.
+            reciprocals[x] = n ? Reciprocal(n) : 0;
+        }
+    }
+    const auto* reciprocals = reinterpret_cast<const uint64_t*>(job.reciprocals.Data());
+
+    int32_t consumed = 0;  // source rows accounted for
+    int32_t bandRows = 0;
+    int32_t outRow = 0;
+    float acc = 0.0f;
+    while (src.NextRow() < src.Height()) {
+        Tick(job, consumed, H, rowsFrom);
+        ReadRow(job, g, outRow < grid.ph);
+        if (outRow >= grid.ph) continue;
+        if (++bandRows < grid.rowsPerBand) {
+            ++consumed;
+            continue;
+        }
+        if (g.pending > 0) AddPending(g);
+        uint8_t* out = job.preview->Data() + static_cast<size_t>(outRow) * grid.pw * 3;
+        if (g.narrow)
+            AverageNarrowBand(g.sums16, windows, reciprocals, grid.pw, out);
+        else
+            AverageWideBand(g.sums32, windows, grid.pw, grid.rowsPerBand, out);
+        ClearSums(g);
+
+        ++outRow;
+        acc += grid.step;
+        const int32_t skip = static_cast<int32_t>(acc) - consumed - 1;
+        if (skip > 0) {
+            src.SkipRows(static_cast<JDIMENSION>(skip));
+            consumed += skip;
+        }
+        bandRows = 0;
+        ++consumed;
+    }
+    FinishColours(job, grid);
+    // Every row has been read. What may still follow in the file is at most
+    // trailing markers or junk; jpeg_finish_decompress would turn some junk
+    // into a fatal error and cost the user a picture that decoded fine, so
+    // the decoder is simply released.
+    job.sourceSize = CSize(W, H);
+    job.previewSize = CSize(grid.pw, grid.ph);
     return Outcome::Done;
 }
 
@@ -391,181 +520,43 @@ Outcome DecodeTurned(PreviewJob& job, Orientation turn, SourceColour colour, int
 // library error leaves it through longjmp.
 Outcome Decode(PreviewJob& job) {
     if (setjmp(job.jump)) return Outcome::Failed;
-
-    jpeg_decompress_struct& cinfo = job.cinfo;
-    SourceColour colour = SourceColour::Rgb;
+    SourcePhoto& source = *job.source;
+    source.ReturnTo(&job.jump);
     job.monitor.pub.progress_monitor = OnScanProgress;
     job.monitor.progress = job.progress;
     job.monitor.lastPercent = &job.lastPercent;
-    if (!StartRgbDecoder(cinfo, job.trap, &job.jump, job.file, job.decoderCreated, colour, &job.monitor.pub))
-        return Outcome::Failed;
+    if (!source.Start(job.strict, false, &job.monitor.pub)) return Outcome::Failed;
     // From here on the rows report progress themselves.
-    cinfo.progress = nullptr;
-    const bool scansRead = jpeg_has_multiple_scans(&cinfo);
-    const int rowsFrom = scansRead ? SCAN_READING_PERCENT : 0;
-
-    const JDIMENSION width = cinfo.output_width;
-    const JDIMENSION height = cinfo.output_height;
-    if (width < MIN_WIDTH || height < MIN_HEIGHT) {
-        ShowMessageBox(L"Image must be lagrer then 800x600", L"Warning");
-        return Outcome::Refused;
-    }
-    // The size rule above is the stored size's; everything after is upright.
-    const OrientationTag tag = ReadOrientationTag(cinfo);
-    job.damagedOrientation = tag.damaged;
-    job.colour.Prepare(cinfo, colour);
-    if (!tag.orientation.IsUpright()) return DecodeTurned(job, tag.orientation, colour, rowsFrom);
-
-    const int32_t W = static_cast<int32_t>(width);
-    const int32_t H = static_cast<int32_t>(height);
-    PreviewGrid grid;
-    if (!FitPreview(job.box, W, H, grid)) return Outcome::Failed;
-    const int32_t pw = grid.pw, ph = grid.ph, rowsPerBand = grid.rowsPerBand;
-    const float step = grid.step;
-
-    // Rows that never get a complete band stay black, whatever the buffer
-    // held before.
-    PreviewBuffer& preview = *job.preview;
-    preview.Resize(0);
-    preview.Resize(static_cast<size_t>(pw) * ph * 3);
-    // Sixteen bits hold the sum of up to 257 bytes: every band of a
-    // photograph less than 257 times as wide as its preview.
-    const bool narrowSums = rowsPerBand <= 257;
-    const size_t sumSize = narrowSums ? sizeof(uint16_t) : sizeof(uint32_t);
-    job.columnSums.Resize(static_cast<size_t>(W) * 3 * sumSize);
-    auto* sums16 = reinterpret_cast<uint16_t*>(job.columnSums.Data());
-    auto* sums32 = reinterpret_cast<uint32_t*>(job.columnSums.Data());
-
-    const int32_t* windows = FillWindows(job.windows, grid, W);
-    const int32_t usedColumns = windows[pw];
-    if (narrowSums) {
-        job.reciprocals.Resize(static_cast<size_t>(pw) * sizeof(uint64_t));
-        auto* reciprocals = reinterpret_cast<uint64_t*>(job.reciprocals.Data());
-        for (int32_t x = 0; x < pw; ++x) {
-            const uint64_t n = static_cast<uint64_t>(windows[x + 1] - windows[x]) * rowsPerBand;
-            // An empty window averages to black, as a zero sum gives.
-            reciprocals[x] = n ? Reciprocal(n) : 0;
-        }
-    }
-    const auto* reciprocals = reinterpret_cast<const uint64_t*>(job.reciprocals.Data());
-    const size_t usedBytes = static_cast<size_t>(usedColumns) * 3;
-
-    const int components = cinfo.output_components;
-    const j_common_ptr common = reinterpret_cast<j_common_ptr>(&cinfo);
-    JSAMPARRAY decoded = (*cinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, width * components, ROWS_PER_ADD);
-    JSAMPARRAY rgb = decoded;
-    if (colour != SourceColour::Rgb)
-        rgb = (*cinfo.mem->alloc_sarray)(common, JPOOL_IMAGE, width * 3, ROWS_PER_ADD);
-    int pending = 0;  // rows read into decoded[0 .. pending - 1], not yet added
-    auto addPending = [&] {
-        if (narrowSums)
-            AddRows(sums16, rgb, pending, usedBytes);
-        else
-            AddRows(sums32, rgb, pending, usedBytes);
-        pending = 0;
-    };
-
-    int32_t consumed = 0;
-    int32_t bandRows = 0;
-    int32_t outRow = 0;
-    float acc = 0.0f;
-    int& lastPercent = job.lastPercent;
-
-    while (cinfo.output_scanline < height) {
-        job.progress->PumpOneMessage();
-        const int percent = rowsFrom + static_cast<int>(int64_t(consumed) * (100 - rowsFrom) / H);
-        if (percent != lastPercent) {
-            job.progress->DrawProgress(percent);
-            lastPercent = percent;
-        }
-        JSAMPROW row = decoded[pending];
-        jpeg_read_scanlines(&cinfo, &row, 1);
-        if (outRow >= ph) continue;
-
-        if (colour != SourceColour::Rgb) job.colour.ToSrgb(row, rgb[pending], usedColumns);
-        ++pending;
-        ++bandRows;
-        if (bandRows < rowsPerBand) {
-            if (pending == ROWS_PER_ADD) addPending();
-            ++consumed;
-            continue;
-        }
-        addPending();
-
-        uint8_t* out = preview.Data() + static_cast<size_t>(outRow) * pw * 3;
-        if (narrowSums)
-            AverageNarrowBand(sums16, windows, reciprocals, pw, out);
-        else
-            AverageWideBand(sums32, windows, pw, rowsPerBand, out);
-        std::memset(job.columnSums.Data(), 0, usedBytes * sumSize);
-
-        ++outRow;
-        acc += step;
-        const int32_t skip = static_cast<int32_t>(acc) - consumed - 1;
-        if (skip > 0) {
-            // Skipped, the rows between bands cost no colour conversion.
-            jpeg_skip_scanlines(&cinfo, static_cast<JDIMENSION>(skip));
-            consumed += skip;
-        }
-        bandRows = 0;
-        ++consumed;
-    }
-
-    // Averages of three-byte pixels are converted afterwards, a few hundred
-    // thousand pixels instead of every decoded one.
-    if (job.colour.Converts() && job.colour.ThreeBytesIn())
-        job.colour.ToSrgb(preview.Data(), preview.Data(), static_cast<size_t>(pw) * ph, true);
-
-    // Every row has been read. What may still follow in the file is at most
-    // trailing markers or junk; jpeg_finish_decompress would turn some junk
-    // into a fatal error and cost the user a picture that decoded fine, so
-    // the decoder is simply released.
-    job.sourceSize = CSize(W, H);
-    job.previewSize = CSize(pw, ph);
-    return Outcome::Done;
+    const int rowsFrom = source.MultiScan() ? SCAN_READING_PERCENT : 0;
+    // The size rule is the stored size's; everything after is upright.
+    if (source.Facts().TooSmall()) return Outcome::Refused;
+    const Orientation& turn = source.Facts().turn;
+    return turn.IsUpright() ? DecodeUpright(job, rowsFrom) : DecodeTurned(job, turn, rowsFrom);
 }
 
 }  // namespace
 
-int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, PreviewBuffer& preview,
-                ProgressSink& progress, PhotoReport* report) {
-    CWaitCursor wait;
+int DecodePreview(SourcePhoto& source, CSize& box, CSize& sourceSize, PreviewBuffer& preview, ProgressSink& progress,
+                  PhotoReport& report) {
     if (box.cx < 1 || box.cx > 800 || box.cy < 1 || box.cy > 600) return 0;
-
     PreviewJob job;
-    const char* kind = nullptr;
-    job.file = devfs::OpenRegularFile(path, &kind);
-    if (!job.file) {
-        if (report) {
-            report->failure = kind ? PhotoReport::Failure::SourceNotRegular : PhotoReport::Failure::SourceUnreadable;
-            report->error = errno;
-            report->detail = kind ? kind : "";
-        }
-        return 0;
-    }
-    // The library asks for 4 KiB at a time; unbuffered, that is one system
-    // call per 4 KiB of the file, which costs more than it seems on a small
-    // photograph.
-    alignas(64) char readBuffer[READ_BUFFER_SIZE];
-    std::setvbuf(job.file, readBuffer, _IOFBF, sizeof readBuffer);
+    job.source = &source;
     job.box = box;
     job.progress = &progress;
     job.preview = &preview;
-    job.trap.strict = report && report->strict;
+    job.strict = report.strict;
 
     const Outcome outcome = Decode(job);
 
-    if (report) {
-        if (outcome == Outcome::Failed)
-            ReportDecoderFailure(job.trap, job.cinfo, *report);
-        else
-            ReportDamage(job.trap, *report);
-        report->damagedOrientation = job.damagedOrientation;
-        report->profileProblem = job.colour.Problem();
-        if (outcome == Outcome::Refused) report->failure = PhotoReport::Failure::SourceTooSmall;
-    }
-    if (job.decoderCreated) jpeg_destroy_decompress(&job.cinfo);
-    std::fclose(job.file);
+    if (outcome == Outcome::Failed && job.outOfMemory)
+        report.failure = PhotoReport::Failure::OutOfMemory;
+    else if (outcome == Outcome::Failed)
+        source.ReportFailure(report);
+    else
+        source.ReportDamage(report);
+    report.damagedOrientation = source.Facts().damagedOrientation;
+    report.profileProblem = source.Colour().Problem();
+    if (outcome == Outcome::Refused) report.failure = PhotoReport::Failure::SourceTooSmall;
 
     if (outcome != Outcome::Done) {
         // A refused photograph leaves the buffer as it was; a failed decode
@@ -576,4 +567,37 @@ int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, Preview
     sourceSize = job.sourceSize;
     box = job.previewSize;
     return 1;
+}
+
+int DecodePreview(const std::wstring& path, CSize& box, CSize& sourceSize, PreviewBuffer& preview,
+                  ProgressSink& progress, PhotoReport& report) {
+    if (box.cx < 1 || box.cx > 800 || box.cy < 1 || box.cy > 600) return 0;
+    SourcePhoto source;
+    if (!source.Open(path, report)) return 0;
+    return DecodePreview(source, box, sourceSize, preview, progress, report);
+}
+
+namespace {
+
+bool StartForSizeRule(SourcePhoto& source, std::jmp_buf& jump, bool strict) {
+    if (setjmp(jump)) return false;
+    source.ReturnTo(&jump);
+    return source.Start(strict, false);
+}
+
+}  // namespace
+
+int CheckSizeRule(SourcePhoto& source, PhotoReport& report) {
+    if (!source.Facts().TooSmall()) return 1;
+    // A small photograph is refused for its size only once its decoder has
+    // started, as a preview would refuse it: one that cannot be decoded
+    // says so instead.
+    std::jmp_buf jump;
+    if (!StartForSizeRule(source, jump, report.strict)) {
+        source.ReportFailure(report);
+        return 0;
+    }
+    source.ReportDamage(report);
+    report.failure = PhotoReport::Failure::SourceTooSmall;
+    return 0;
 }

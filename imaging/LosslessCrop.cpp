@@ -11,8 +11,6 @@
 // upright one. Such a strip (less than one iMCU) is kept out of the cut: a
 // frame reaching into it moves inward past it (right or down, by less than
 // one iMCU) and keeps its size where the picture has room.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -27,6 +25,7 @@
 #include "imaging/JpegSource.h"
 #include "imaging/Metadata.h"
 #include "imaging/Orientation.h"
+#include "imaging/SourcePhoto.h"
 #include "imaging/TempFile.h"
 #include "platform/DeviceFs.h"
 
@@ -84,24 +83,6 @@ bool ReadLayout(Layout& l, const std::vector<unsigned char>& file) {
     return true;
 }
 
-bool ReadWhole(const std::wstring& path, std::vector<unsigned char>& bytes, std::string& error) {
-    const char* kind = nullptr;
-    FILE* f = devfs::OpenRegularFile(path, &kind);
-    if (!f) {
-        error = kind ? std::string(kind) + ", not a photograph" : std::string("cannot open it: ") + std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(::fileno(f), &st) == 0 && st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
-    unsigned char chunk[65536];
-    size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    const bool ok = !std::ferror(f);
-    if (!ok) error = std::string("cannot read it: ") + std::strerror(errno);
-    std::fclose(f);
-    return ok;
-}
-
 // Whether the transformer's output is a whole JPEG file of width x height.
 // After a warning (damaged data copied over) the library also reports a
 // later fatal error as a warning, with a buffer it never finished.
@@ -147,28 +128,22 @@ CutAxis PlaceCut(int from, int to, int size, int grid, int strip) {
     return a;
 }
 
-}  // namespace
+// Where the cut lies in the upright picture and in the turned one the
+// transform works on.
+struct CutPlan {
+    Orientation turn;
+    int x = 0, y = 0, w = 0, h = 0;  // upright
+    int stripX = 0, stripY = 0;      // the partial iMCUs a mirroring turn leaves
+};
 
-int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
-                   const ExportExtras& extras, LosslessCut& cut, std::string& error) {
-    cut = LosslessCut();
-    std::vector<unsigned char> source;
-    if (!ReadWhole(sourcePath, source, error)) return 0;
-    Layout layout;
-    const bool readable = ReadLayout(layout, source);
-    if (layout.created) jpeg_destroy_decompress(&layout.dinfo);
-    if (!readable) {
-        error = "not a JPEG file that can be cut losslessly";
-        return 0;
-    }
-    const Orientation turn = layout.orientation.orientation;
+bool PlanCut(const Layout& layout, const Orientation& turn, const CRect& crop, CutPlan& plan, LosslessCut& cut,
+             std::string& error) {
     const CSize upright = turn.UprightSize(CSize(layout.width, layout.height));
     if (crop.left < 0 || crop.top < 0 || crop.right > upright.cx || crop.bottom > upright.cy ||
         crop.left >= crop.right || crop.top >= crop.bottom) {
         error = "the frame lies outside the photograph";
-        return 0;
+        return false;
     }
-
     // The turned picture's iMCU; the library checks the offset against the
     // source's, so the grid is the coarser of the two.
     const int turnedMcuWidth = turn.Transposed() ? layout.mcuHeight : layout.mcuWidth;
@@ -177,87 +152,94 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
     const int gridY = std::max(turnedMcuHeight, layout.mcuHeight);
     const bool mirroredX = turn.Transposed() ? turn.MirrorY() : turn.MirrorX();
     const bool mirroredY = turn.Transposed() ? turn.MirrorX() : turn.MirrorY();
-    const int stripX = mirroredX ? upright.cx % turnedMcuWidth : 0;
-    const int stripY = mirroredY ? upright.cy % turnedMcuHeight : 0;
+    plan.turn = turn;
+    plan.stripX = mirroredX ? upright.cx % turnedMcuWidth : 0;
+    plan.stripY = mirroredY ? upright.cy % turnedMcuHeight : 0;
     // Moving left and top down keeps the frame inside; the clip only guards
     // a frame that was not, or one that reaches into a strip.
-    const CutAxis across = PlaceCut(crop.left, crop.right, upright.cx, gridX, stripX);
-    const CutAxis down = PlaceCut(crop.top, crop.bottom, upright.cy, gridY, stripY);
-    const int x = across.start, y = down.start, w = across.length, h = down.length;
-    if (w <= 0 || h <= 0) {
+    const CutAxis across = PlaceCut(crop.left, crop.right, upright.cx, gridX, plan.stripX);
+    const CutAxis down = PlaceCut(crop.top, crop.bottom, upright.cy, gridY, plan.stripY);
+    plan.x = across.start;
+    plan.y = down.start;
+    plan.w = across.length;
+    plan.h = down.length;
+    if (plan.w <= 0 || plan.h <= 0) {
         error = "the frame lies in the photograph's edge, which cannot be turned losslessly";
-        return 0;
+        return false;
     }
-    cut.written = CRect(x, y, x + w, y + h);
-    cut.shiftX = crop.left - x;
-    cut.shiftY = crop.top - y;
-    cut.clipped = w != crop.Width() || h != crop.Height();
+    cut.written = CRect(plan.x, plan.y, plan.x + plan.w, plan.y + plan.h);
+    cut.shiftX = crop.left - plan.x;
+    cut.shiftY = crop.top - plan.y;
+    cut.clipped = plan.w != crop.Width() || plan.h != crop.Height();
     // The transform holds every coefficient of the source, and for a frame
     // off the origin a second set for the frame's blocks.
     unsigned long long workspace = 0;
-    if (x != 0 || y != 0 || !turn.IsUpright()) {
-        const unsigned long long across = (w + turnedMcuWidth - 1) / turnedMcuWidth;
-        const unsigned long long down = (h + turnedMcuHeight - 1) / turnedMcuHeight;
+    if (plan.x != 0 || plan.y != 0 || !turn.IsUpright()) {
+        const unsigned long long mcusAcross = (plan.w + turnedMcuWidth - 1) / turnedMcuWidth;
+        const unsigned long long mcusDown = (plan.h + turnedMcuHeight - 1) / turnedMcuHeight;
         for (size_t c = 0; c < layout.h.size(); ++c)
-            workspace += across * layout.h[c] * down * layout.v[c] * sizeof(JBLOCK);
+            workspace += mcusAcross * layout.h[c] * mcusDown * layout.v[c] * sizeof(JBLOCK);
     }
     const unsigned long long coefficients = layout.sourceCoefficients + workspace;
     cut.coefficientBytes = static_cast<unsigned long>(coefficients);
     if (coefficients > static_cast<unsigned long long>(MAX_DECODER_MEMORY)) {
         error = "too large to cut losslessly";
-        return 0;
+        return false;
     }
+    return true;
+}
 
+// The cut as a whole JPEG file in out (the library's memory, for tjFree).
+bool Transform(const std::vector<unsigned char>& source, const CutPlan& plan, const ExportExtras& extras,
+               unsigned char*& out, unsigned long& outSize, std::string& error) {
     tjhandle transformer = tjInitTransform();
     if (!transformer) {
         error = "out of memory";
-        return 0;
+        return false;
     }
     tjtransform t;
     std::memset(&t, 0, sizeof t);
     // The transform's crop is in the turned picture's coordinates.
-    t.r.x = x - stripX;
-    t.r.y = y - stripY;
-    t.r.w = w;
-    t.r.h = h;
-    t.op = TurnFor(turn);
+    t.r.x = plan.x - plan.stripX;
+    t.r.y = plan.y - plan.stripY;
+    t.r.w = plan.w;
+    t.r.h = plan.h;
+    t.op = TurnFor(plan.turn);
     t.options = TJXOPT_CROP | TJXOPT_COPYNONE;
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
     const int status = tjTransform(transformer, source.data(), static_cast<unsigned long>(source.size()), 1, &out,
                                    &outSize, &t, extras.strict ? TJFLAG_STOPONWARNING : 0);
     const bool failed = status != 0 && (extras.strict || tjGetErrorCode(transformer) == TJERR_FATAL ||
-                                        !CompleteCut(out, outSize, w, h));
+                                        !CompleteCut(out, outSize, plan.w, plan.h));
     if (failed || !out || outSize == 0) {
         error = std::string("cannot cut it losslessly: ") + tjGetErrorStr2(transformer);
         tjFree(out);
+        out = nullptr;
         tjDestroy(transformer);
-        return 0;
+        return false;
     }
     if (status != 0 && extras.warnings)
         extras.warnings->push_back(std::string("damaged data copied as it is: ") + tjGetErrorStr2(transformer));
     tjDestroy(transformer);
-    source = std::vector<unsigned char>();
+    return true;
+}
 
-    std::vector<unsigned char> edited;
-    const unsigned char* bytes = out;
-    size_t size = outSize;
+// The cut with what goes along (the source's markers as asked, the
+// resolution) in edited; edited stays empty when nothing does.
+bool AddMarkers(const SourcePhoto& source, const Layout& layout, const CutPlan& plan, const ExportExtras& extras,
+                const unsigned char* out, unsigned long outSize, std::vector<unsigned char>& edited,
+                std::string& error) {
     SourceMetadata metadata;
     // The cut keeps the source's colour space: a CMYK cut stays CMYK.
     WrittenImage image;
-    image.width = static_cast<uint32_t>(w);
-    image.height = static_cast<uint32_t>(h);
+    image.width = static_cast<uint32_t>(plan.w);
+    image.height = static_cast<uint32_t>(plan.h);
     image.components = layout.components;
     image.dpi = extras.recordDpi;
     image.codedRgb = layout.colour == JCS_RGB;
     image.otherProfile = layout.look.Converts();
     if (extras.keepProfile || extras.keepMetadata) {
         std::vector<std::string> dropped;
-        if (!ReadSourceMetadata(sourcePath, extras.keepProfile, extras.keepMetadata, image, metadata, dropped)) {
-            error = "cannot read the file";
-            tjFree(out);
-            return 0;
-        }
+        KeepSourceMetadata(source.Facts(), extras.keepProfile, extras.keepMetadata, image, metadata, dropped);
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
     }
     // Nothing is decoded here, so nothing can be converted: a cut whose
@@ -274,24 +256,24 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
     // resolution in EXIF, which print dialogs and lab software read as well.
     const bool jfif = outSize >= 11 && out[2] == 0xFF && out[3] == 0xE0 && std::memcmp(out + 6, "JFIF", 5) == 0;
     if (extras.recordDpi > 0 && !jfif && metadata.exif.empty()) metadata.exif = ResolutionExif(image);
-    if (extras.recordDpi > 0 || !metadata.Empty()) {
-        bool densitySet = false;
-        edited = WithMetadata(out, outSize, metadata, extras.recordDpi, densitySet);
-        if (extras.recordDpi > 0 && !densitySet && metadata.exif.empty() && extras.warnings)
-            extras.warnings->push_back(layout.colour == JCS_RGB
-                                           ? "its cut has no JFIF header (a photograph coded in RGB, not YCbCr); the "
-                                             "resolution is not recorded"
-                                           : "its cut has no JFIF header (a CMYK photograph); the resolution is not "
-                                             "recorded");
-        if (edited.empty()) {
-            error = "cannot add the markers to the cut";
-            tjFree(out);
-            return 0;
-        }
-        bytes = edited.data();
-        size = edited.size();
+    if (extras.recordDpi <= 0 && metadata.Empty()) return true;
+    bool densitySet = false;
+    edited = WithMetadata(out, outSize, metadata, extras.recordDpi, densitySet);
+    if (extras.recordDpi > 0 && !densitySet && metadata.exif.empty() && extras.warnings)
+        extras.warnings->push_back(layout.colour == JCS_RGB
+                                       ? "its cut has no JFIF header (a photograph coded in RGB, not YCbCr); the "
+                                         "resolution is not recorded"
+                                       : "its cut has no JFIF header (a CMYK photograph); the resolution is not "
+                                         "recorded");
+    if (edited.empty()) {
+        error = "cannot add the markers to the cut";
+        return false;
     }
+    return true;
+}
 
+bool WriteCut(const std::wstring& destinationPath, const unsigned char* bytes, size_t size,
+              const ExportExtras& extras, std::string& error) {
     TempFile file;
     const std::string target = devfs::ToHostPath(destinationPath);
     bool ok = file.Create(target);
@@ -299,13 +281,60 @@ int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinati
         file.SetError(errno);
         ok = false;
     }
-    tjFree(out);
     if (ok) ok = file.Commit();
     file.Discard();
     if (!file.LeftBehind().empty() && extras.warnings) extras.warnings->push_back(LeftBehindText(file));
-    if (!ok) {
-        error = "Cannot create file " + target + ": " + std::strerror(file.Error() ? file.Error() : EIO);
+    if (!ok) error = "Cannot create file " + target + ": " + std::strerror(file.Error() ? file.Error() : EIO);
+    return ok;
+}
+
+}  // namespace
+
+int ExportLossless(SourcePhoto& source, const std::wstring& destinationPath, const CRect& crop,
+                   const ExportExtras& extras, LosslessCut& cut, std::string& error) {
+    cut = LosslessCut();
+    std::vector<unsigned char> bytes;
+    int readError = 0;
+    if (!source.ReadAll(bytes, readError)) {
+        error = std::string("cannot read it: ") + std::strerror(readError);
         return 0;
     }
-    return 1;
+    Layout layout;
+    const bool readable = ReadLayout(layout, bytes);
+    if (layout.created) jpeg_destroy_decompress(&layout.dinfo);
+    CutPlan plan;
+    if (!readable) {
+        error = "not a JPEG file that can be cut losslessly";
+        return 0;
+    }
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    if (!PlanCut(layout, layout.orientation.orientation, crop, plan, cut, error) ||
+        !Transform(bytes, plan, extras, out, outSize, error))
+        return 0;
+    bytes = std::vector<unsigned char>();
+    std::vector<unsigned char> edited;
+    bool ok = AddMarkers(source, layout, plan, extras, out, outSize, edited, error);
+    if (ok)
+        ok = edited.empty() ? WriteCut(destinationPath, out, outSize, extras, error)
+                            : WriteCut(destinationPath, edited.data(), edited.size(), extras, error);
+    tjFree(out);
+    return ok ? 1 : 0;
+}
+
+int ExportLossless(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
+                   const ExportExtras& extras, LosslessCut& cut, std::string& error) {
+    cut = LosslessCut();
+    SourcePhoto source;
+    PhotoReport report;
+    if (!source.Open(sourcePath, report)) {
+        if (report.failure == PhotoReport::Failure::SourceNotRegular)
+            error = report.detail + ", not a photograph";
+        else if (report.failure == PhotoReport::Failure::SourceUnreadable)
+            error = std::string("cannot open it: ") + std::strerror(report.error);
+        else
+            error = "not a JPEG file that can be cut losslessly";
+        return 0;
+    }
+    return ExportLossless(source, destinationPath, crop, extras, cut, error);
 }

@@ -1,7 +1,6 @@
 #include "imaging/Metadata.h"
 
 #include <algorithm>
-#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -9,8 +8,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include "imaging/ColourProfile.h"
-#include "imaging/JpegSource.h"
-#include "platform/DeviceFs.h"
+#include "imaging/SourcePhoto.h"
 
 namespace {
 
@@ -181,62 +179,6 @@ bool Update(Exiv2::XmpData& xmp, const char* key, const std::string& value) {
     return true;
 }
 
-// ----- Reading the source's markers through the library.
-
-struct MarkerReader {
-    jpeg_decompress_struct dinfo{};
-    JpegErrorTrap trap;
-    std::jmp_buf jump;
-    bool created = false;
-    FILE* file = nullptr;
-    JOCTET* icc = nullptr;
-    unsigned int iccSize = 0;
-    bool iccDamaged = false;
-    bool extendedXmp = false;
-};
-
-// Holds nothing with a destructor: a fatal library error leaves it through
-// longjmp.
-bool ReadMarkers(MarkerReader& r, SourceMetadata& m, bool profile, bool all) {
-    if (setjmp(r.jump)) return false;
-    r.dinfo.err = InitErrorTrap(r.trap, &r.jump);
-    jpeg_create_decompress(&r.dinfo);
-    r.created = true;
-    jpeg_save_markers(&r.dinfo, JPEG_APP0 + 1, 0xFFFF);
-    jpeg_save_markers(&r.dinfo, JPEG_APP0 + 2, 0xFFFF);
-    jpeg_stdio_src(&r.dinfo, r.file);
-    jpeg_read_header(&r.dinfo, TRUE);
-    if (profile || all) {
-        bool any = false;
-        for (jpeg_saved_marker_ptr p = r.dinfo.marker_list; p; p = p->next)
-            any = any || (p->marker == JPEG_APP0 + 2 && StartsWith(p->data, p->data_length, "ICC_PROFILE", 12));
-        if (any && !jpeg_read_icc_profile(&r.dinfo, &r.icc, &r.iccSize)) r.iccDamaged = true;
-    }
-    if (all) {
-        // A record too large for one marker goes on in the markers right
-        // after it, each with its own "Exif\0\0" (exiftool writes these).
-        bool continued = false;
-        for (jpeg_saved_marker_ptr p = r.dinfo.marker_list; p; p = p->next) {
-            const bool exif = p->marker == JPEG_APP0 + 1 && StartsWith(p->data, p->data_length, EXIF_ID, EXIF_ID_SIZE);
-            if (exif && continued) {
-                m.exif.insert(m.exif.end(), p->data + EXIF_ID_SIZE, p->data + p->data_length);
-                continued = p->data_length == MAX_MARKER_DATA;
-                continue;
-            }
-            continued = false;
-            if (p->marker != JPEG_APP0 + 1) continue;
-            if (m.exif.empty() && exif) {
-                m.exif.assign(p->data, p->data + p->data_length);
-                continued = p->data_length == MAX_MARKER_DATA;
-            } else if (m.xmp.empty() && StartsWith(p->data, p->data_length, XMP_ID, XMP_ID_SIZE))
-                m.xmp.assign(p->data, p->data + p->data_length);
-            else if (StartsWith(p->data, p->data_length, "http://ns.adobe.com/xmp/extension/", 35))
-                r.extendedXmp = true;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 std::mutex& ExivMutex() {
@@ -374,32 +316,28 @@ std::string SpaceName(const std::string& code) {
 // stored: a CMYK profile on RGB pixels makes readers show them wrongly or
 // refuse the file.
 std::string ProfileMismatch(const std::vector<JOCTET>& icc, int components) {
-    constexpr size_t HEADER_SIZE = 128;
-    if (icc.size() < HEADER_SIZE) return "its colour profile is damaged; left out";
-    const std::string code(reinterpret_cast<const char*>(icc.data()) + 16, 4);
-    const std::string wanted = components == 1 ? "GRAY" : components == 4 ? "CMYK" : "RGB ";
-    if (code == wanted) return "";
-    return "its colour profile is for " + SpaceName(code) + ", the new file's pixels are " + SpaceName(wanted) +
+    const std::string code = ProfileSpaceCode(icc);
+    if (code.empty()) return "its colour profile is damaged; left out";
+    const ProfileSpace wanted = components == 1 ? ProfileSpace::Grey
+                                : components == 4 ? ProfileSpace::Cmyk
+                                                  : ProfileSpace::Rgb;
+    if (SpaceOfProfile(icc) == wanted) return "";
+    const char* wantedCode = components == 1 ? "GRAY" : components == 4 ? "CMYK" : "RGB ";
+    return "its colour profile is for " + SpaceName(code) + ", the new file's pixels are " + SpaceName(wantedCode) +
            "; left out";
 }
 
 }  // namespace
 
-bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, const WrittenImage& image,
+void KeepSourceMetadata(const PhotoFacts& facts, bool profile, bool all, const WrittenImage& image,
                         SourceMetadata& metadata, std::vector<std::string>& warnings) {
     metadata = SourceMetadata();
-    MarkerReader r;
-    r.file = devfs::OpenRegularFile(sourcePath);
-    if (!r.file) return false;
-    const bool ok = ReadMarkers(r, metadata, profile, all);
-    if (r.created) jpeg_destroy_decompress(&r.dinfo);
-    std::fclose(r.file);
-    if (r.icc) {
-        if (ok) metadata.icc.assign(r.icc, r.icc + r.iccSize);
-        std::free(r.icc);
+    if (profile || all) metadata.icc = facts.markers.icc;
+    if (all) {
+        metadata.exif = facts.markers.exif;
+        metadata.xmp = facts.markers.xmp;
     }
-    if (!ok) return false;
-    if (r.iccDamaged) warnings.push_back("its colour profile is damaged; left out");
+    if ((profile || all) && facts.profileUnjoined) warnings.push_back("its colour profile is damaged; left out");
     if (!metadata.icc.empty() && !ProfileIsWhole(metadata.icc)) {
         metadata.icc.clear();
         warnings.push_back("its colour profile is damaged; left out");
@@ -411,7 +349,7 @@ bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, 
             warnings.push_back(mismatch);
         }
     }
-    if (r.extendedXmp) warnings.push_back("its extended XMP does not fit the new file; left out");
+    if (all && facts.extendedXmp) warnings.push_back("its extended XMP does not fit the new file; left out");
     std::string problem;
     if (!metadata.exif.empty() && !FixExifForOutput(metadata.exif, image, problem, &warnings)) {
         metadata.exif.clear();
@@ -421,6 +359,15 @@ bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, 
         metadata.xmp.clear();
         warnings.push_back(problem + "; left out");
     }
+}
+
+bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, const WrittenImage& image,
+                        SourceMetadata& metadata, std::vector<std::string>& warnings) {
+    metadata = SourceMetadata();
+    SourcePhoto source;
+    PhotoReport report;
+    if (!source.Open(sourcePath, report)) return false;
+    KeepSourceMetadata(source.Facts(), profile, all, image, metadata, warnings);
     return true;
 }
 

@@ -1,14 +1,15 @@
 #pragma once
 // The two long operations on a photograph: decoding it into a small preview,
 // and writing its framed part as a new JPEG. Both stream rows; neither holds
-// the whole picture.
+// the whole picture. Neither says anything to the user: what happened is in
+// the PhotoReport, for the window and the command line to word.
 #include <string>
 
 #include "imaging/PreviewBuffer.h"
 #include "platform/ProgressSink.h"
 #include "platform/WinTypes.h"
 
-class ToneCurve;
+class SourcePhoto;
 
 // What a caller may learn beyond 1 or 0: why an operation failed, and what
 // damage the decoder patched up on the way. Passing none changes nothing.
@@ -25,7 +26,8 @@ struct PhotoReport {
         SourceUnsupported,  // a component layout that is not a photograph; detail says which
         SourceTooLarge,     // needs more memory than the decoder may take
         SourceDamaged,      // damaged data under strict; detail is the damage
-        SourceTooSmall,     // below 800 x 600 (its message box has been shown)
+        SourceTooSmall,     // below 800 x 600
+        OutOfMemory,        // the preview's buffers could not be had
         FrameOutside,       // the crop does not lie inside the photograph
         Destination,        // cannot create or write the new file; error says why
     };
@@ -50,13 +52,17 @@ struct PhotoReport {
 
 // box: in, the largest preview the caller can show (1..800 x 1..600); out, the
 // preview's size. sourceSize: out, the photograph's size. Both, and the
-// preview, are upright (turned as its EXIF Orientation says). Returns 1 or 0.
-int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, PreviewBuffer& preview,
-                ProgressSink& progress, PhotoReport* report = nullptr);
+// preview, are upright (turned as its EXIF Orientation says). A photograph
+// below 800 x 600 is refused (SourceTooSmall), leaving all three as they
+// were. Returns 1 or 0; report says why not, and what damage was met.
+int DecodePreview(SourcePhoto& source, CSize& box, CSize& sourceSize, PreviewBuffer& preview,
+                  ProgressSink& progress, PhotoReport& report);
+// The same for the photograph at path, opened for it.
+int DecodePreview(const std::wstring& path, CSize& box, CSize& sourceSize, PreviewBuffer& preview,
+                  ProgressSink& progress, PhotoReport& report);
 
-// crop: upright source pixels, right and bottom exclusive, inside the
-// photograph; the new file holds them upright and needs no orientation tag.
-// Returns 1 when the destination was written completely.
-int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath,
-                      const CRect& crop, ProgressSink& progress, ToneCurve& curve, int quality,
-                      PhotoReport* report = nullptr);
+// The size rule alone, as DecodePreview applies it, without decoding the
+// pixels: 1 when the photograph is large enough; else 0, with report saying
+// why (SourceTooSmall, or why it cannot be decoded at all). The source
+// cannot be decoded after a refusal.
+int CheckSizeRule(SourcePhoto& source, PhotoReport& report);

@@ -5,14 +5,9 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/MessageBox.h"
-
 namespace {
 
-void DefaultOutOfMemory() {
-    // An empty caption: the box carries no caption of its own.
-    ShowMessageBox(L"out of memory");
-}
+void DefaultOutOfMemory() {}
 
 OutOfMemoryHandler& Handler() {
     static OutOfMemoryHandler handler = DefaultOutOfMemory;
@@ -90,6 +85,10 @@ ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
 }
 
 void ByteBuffer::Resize(size_t size) {
+    if (!TryResize(size)) OutOfMemory();
+}
+
+bool ByteBuffer::TryResize(size_t size) {
     if (size > m_nCapacity && !m_pData) m_pData = static_cast<uint8_t*>(TakeKeptBlock(size, m_nCapacity));
     if (size > m_nCapacity) {
         // Grow geometrically so that a buffer filled bit by bit is not
@@ -102,12 +101,13 @@ void ByteBuffer::Resize(size_t size) {
             want = size;
             p = std::realloc(m_pData, want);
         }
-        if (!p) OutOfMemory();
+        if (!p) return false;
         m_pData = static_cast<uint8_t*>(p);
         m_nCapacity = want;
     }
     if (size > m_nSize) std::memset(m_pData + m_nSize, 0, size - m_nSize);
     m_nSize = size;
+    return true;
 }
 
 void ByteBuffer::Clear() {

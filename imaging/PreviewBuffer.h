@@ -13,8 +13,11 @@ public:
     ByteBuffer(ByteBuffer&& other) noexcept;
     ByteBuffer& operator=(ByteBuffer&& other) noexcept;
 
-    // Sets the size; bytes that become new are 0.
+    // Sets the size; bytes that become new are 0. When memory cannot be had,
+    // the out-of-memory handler runs and the program ends.
     void Resize(size_t size);
+    // The same, but false, with nothing changed, when memory cannot be had.
+    bool TryResize(size_t size);
     void Clear();  // size 0, memory released
 
     uint8_t* Data() { return m_pData; }
@@ -33,7 +36,8 @@ private:
 // A preview: width x height x 3 bytes, R, G, B, top row first, no row gaps.
 using PreviewBuffer = ByteBuffer;
 
-// What happens when memory cannot be had: "out of memory" in a box without a
-// caption, then exit status 1. Replaceable so tests can observe it.
+// What Resize does when memory cannot be had, before the program ends with
+// exit status 1: nothing by default; the window says so in a box.
+// Replaceable so tests can observe it.
 using OutOfMemoryHandler = void (*)();
 OutOfMemoryHandler SetOutOfMemoryHandler(OutOfMemoryHandler handler);

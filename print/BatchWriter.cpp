@@ -5,6 +5,7 @@
 #include <map>
 
 #include "print/PhotoMessages.h"
+#include "imaging/SourcePhoto.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"
 
@@ -54,7 +55,7 @@ void BatchWriter::PlanNames() {
             entry.refusal = BatchRefusal::NoFormat;
             continue;
         }
-        entry.outputPath = MakeOutputPath(m_folder, item.source, *suffix);
+        entry.outputPath = item.output.empty() ? MakeOutputPath(m_folder, item.source, *suffix) : item.output;
         entry.outputHost = devfs::ToHostPath(entry.outputPath);
         const std::string id = FileIdentity(entry.outputHost);
         const auto same = outputs.find(id);
@@ -99,16 +100,26 @@ BatchRefusal BatchWriter::Prepare(size_t i, ExportPlan& plan) const {
     case ExportPlanResult::Ready:
         break;
     }
+    if (!item.output.empty()) {
+        plan.outputPath = item.output;
+        if (IsSourceFile(plan.outputPath, item.source)) return BatchRefusal::OverwritesSource;
+    }
     return BatchRefusal::None;
 }
 
 int BatchWriter::Write(size_t i, const ExportPlan& plan, ProgressSink& progress, int quality,
                        const ExportExtras& extras, PhotoReport& report) const {
-    // The export rebuilds the table of the curve it is given; the item's
-    // own stays as it was kept.
+    SourcePhoto source;
+    if (!source.Open(m_items[i].source, report)) return 0;
+    return Write(i, source, plan, progress, quality, extras, report);
+}
+
+int BatchWriter::Write(size_t i, SourcePhoto& source, const ExportPlan& plan, ProgressSink& progress, int quality,
+                       const ExportExtras& extras, PhotoReport& report) const {
+    // Rebuilding the table changes the curve; the item's own stays as kept.
     ToneCurve curve = m_items[i].settings.curve;
-    return ExportFramedImageWith(m_items[i].source, plan.outputPath, plan.rcExport, progress, curve, quality, extras,
-                                 &report);
+    const ToneLevels tone = ExportLevels(curve);
+    return ExportFrame(source, plan.outputPath, plan.rcExport, progress, tone.Table(), quality, extras, report);
 }
 
 std::string BatchWriter::RefusalText(size_t i, BatchRefusal refusal) const {

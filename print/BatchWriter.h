@@ -19,6 +19,9 @@ struct BatchItem {
     std::wstring source;
     std::string display;  // the photograph as the user knows it, for messages
     PhotoSettings settings;
+    // The file's own device path, when it is not named after the photograph
+    // in the folder (a card's DCF names); empty otherwise.
+    std::wstring output;
 };
 
 enum class BatchRefusal {
@@ -63,6 +66,9 @@ public:
     // quality. Returns 1 when the file was written completely.
     int Write(size_t i, const ExportPlan& plan, ProgressSink& progress, int quality, const ExportExtras& extras,
               PhotoReport& report) const;
+    // The same from its photograph opened already (source: item i's).
+    int Write(size_t i, SourcePhoto& source, const ExportPlan& plan, ProgressSink& progress, int quality,
+              const ExportExtras& extras, PhotoReport& report) const;
 
     // Why item i is refused, in the words of both front ends.
     std::string RefusalText(size_t i, BatchRefusal refusal) const;

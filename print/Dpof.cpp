@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -208,14 +209,19 @@ bool ReadDpofMarks(const std::wstring& marksPath, DpofMarks& marks, std::wstring
         }
         if (job.quantity < 1) {
             marks.notes += label + L"its quantity is not a number from 1 to 999, skipped";
+            marks.lost += std::max<size_t>(job.sources.size(), 1);
             continue;
         }
-        if (job.sources.empty()) marks.notes += label + L"names no photograph, skipped";
+        if (job.sources.empty()) {
+            marks.notes += label + L"names no photograph, skipped";
+            ++marks.lost;
+        }
         for (const std::string& source : job.sources) {
             std::wstring relative, path;
             const std::wstring shown = L"\"" + FromUtf8(source) + L"\"";
             if (!FromUtf8(source, relative) || !ResolveRelativePath(folder, relative, card, path)) {
                 marks.notes += label + shown + L" is not a path on the card, skipped";
+                ++marks.lost;
                 continue;
             }
             const HostPhoto located = IsRegularFile(path)
@@ -223,6 +229,7 @@ bool ReadDpofMarks(const std::wstring& marksPath, DpofMarks& marks, std::wstring
                                           : HostPhoto{{}, {}, "missing"};
             if (!located.error.empty()) {
                 marks.notes += label + shown + L" is missing, skipped";
+                ++marks.lost;
                 continue;
             }
             AddPrint(marks.prints, located.devicePath, job.quantity);

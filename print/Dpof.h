@@ -48,6 +48,9 @@ bool ParseDpof(std::string_view text, std::vector<DpofJob>& jobs, std::wstring& 
 struct DpofMarks {
     std::vector<DpofPrint> prints;
     std::wstring notes;  // one line per job skipped, and why; empty when none was
+    // Photographs of standard jobs that cannot be printed (missing, off the
+    // card, a wrong quantity): unlike an index print, a part of the order lost.
+    size_t lost = 0;
 };
 
 // Reads marksPath (a device path, normally <card>\MISC\AUTPRINT.MRK). Each

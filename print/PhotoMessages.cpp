@@ -34,7 +34,9 @@ Words WordsFor(const PhotoReport& report, const std::string& destination) {
     case Failure::SourceDamaged:
         return {"refused (--strict): the photograph is damaged: " + report.detail, "damaged"};
     case Failure::SourceTooSmall:
-        return {{}, "smaller than 800x600"};
+        return {"Image must be lagrer then 800x600", "smaller than 800x600"};
+    case Failure::OutOfMemory:
+        return {"out of memory", "out of memory"};
     case Failure::FrameOutside:
         return {EmptyFrameText(), "the photograph has changed since it was framed"};
     case Failure::Destination:

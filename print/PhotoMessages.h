@@ -9,7 +9,6 @@
 #include "imaging/Pipeline.h"
 
 // Why the operation failed, naming the destination when that is what failed.
-// Empty for a failure whose message has already been shown (the size rule).
 std::string FailureText(const PhotoReport& report, const std::string& destination);
 
 // The same in a few words, for the window's one-line notice.

@@ -158,3 +158,12 @@ void ToneCurve::UpdateLut() {
 void MapThroughLut(const ToneLut& lut, const uint8_t* src, uint8_t* dst, size_t count) {
     for (size_t j = 0; j < count; ++j) dst[j] = static_cast<uint8_t>(lut[src[j]]);
 }
+
+ToneLevels ExportLevels(ToneCurve& curve) {
+    curve.UpdateLut();
+    ToneLevels tone;
+    tone.identity = curve.m_nPoints <= 2;
+    if (!tone.identity)
+        for (int v = 0; v < 256; ++v) tone.levels[v] = static_cast<uint8_t>(curve.m_lut[v]);
+    return tone;
+}

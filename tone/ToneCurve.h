@@ -58,3 +58,12 @@ int32_t TruncateLevel(double v);
 
 // Maps count samples through the table; src and dst may be the same memory.
 void MapThroughLut(const ToneLut& lut, const uint8_t* src, uint8_t* dst, size_t count);
+
+// The curve as an export applies it: its table rebuilt, then its 256 levels
+// as bytes, or none while it has only its two end points (the identity).
+struct ToneLevels {
+    uint8_t levels[256] = {};
+    bool identity = true;
+    const uint8_t* Table() const { return identity ? nullptr : levels; }
+};
+ToneLevels ExportLevels(ToneCurve& curve);

@@ -16,6 +16,7 @@
 #include "cli/Commands.h"
 #include "cli/Result.h"
 #include "imaging/TestJpeg.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Pipeline.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/PipelineWrappers.h"
 #include "imaging/PreviewBuffer.h"
 #include "platform/MessageBox.h"
 
@@ -67,6 +68,7 @@ TEST(ByteBufferDeathTest, RunningOutOfMemorySaysSoAndEndsWithStatus1) {
                 std::fprintf(stderr, "box[%ls|%ls]", m.text.c_str(), m.caption.c_str());
                 return 1;
             });
+            SetOutOfMemoryHandler(ShowOutOfMemory);
             ByteBuffer b;
             b.Resize(SIZE_MAX / 2);
         },

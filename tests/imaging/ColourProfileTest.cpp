@@ -13,6 +13,7 @@
 #include "TurnedJpeg.h"
 #include "imaging/ColourProfile.h"
 #include "imaging/Export.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Pipeline.h"
 #include "tests/platform/TempFolder.h"
 #include "tone/Presets.h"
@@ -214,7 +215,7 @@ protected:
     std::string Export(const std::string& icc, ToneCurve& curve, const ExportExtras& extras = ExportExtras(),
                        PhotoReport* report = nullptr, const std::string& jpeg = "") {
         WriteFile(Host("src.jpg"), WithIccProfile(jpeg.empty() ? photo : jpeg, icc));
-        EXPECT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, curve, 95, extras, report), 1);
+        EXPECT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, ExportLevels(curve).Table(), 95, extras, report), 1);
         return ReadFile(Host("out/a.jpg"));
     }
 
@@ -318,7 +319,7 @@ TEST_F(ColourTest, TurnedWideGamutPhotographIsConvertedUpright) {
         const ExportExtras* runs[] = {&threads, &one};
         for (const ExportExtras* extras : runs) {
             WriteFile(Host("src.jpg"), WithIccProfile(turned, icc));
-            ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", frame, quiet, identity, 95, *extras), 1);
+            ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", frame, quiet, ExportLevels(identity).Table(), 95, *extras), 1);
             EXPECT_TRUE(ReadFile(Host("out/a.jpg")) == plain);
         }
         WriteFile(Host("turned.jpg"), turned);
@@ -422,7 +423,7 @@ TEST_F(ColourTest, DamagedOrUnfitProfilesCountAsNoneAndSaySo) {
         const std::string jpeg = c.jpeg.empty() ? WithIccProfile(photo, c.icc) : c.jpeg;
         WriteFile(Host("src.jpg"), jpeg);
         PhotoReport report;
-        ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, identity, 95, ExportExtras(),
+        ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, ExportLevels(identity).Table(), 95, ExportExtras(),
                                         &report),
                   1);
         EXPECT_TRUE(ReadFile(Host("out/a.jpg")) == plainExport);

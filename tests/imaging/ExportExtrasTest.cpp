@@ -18,6 +18,7 @@
 #include <jpeglib.h>
 
 #include "TestJpeg.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Export.h"
 #include "imaging/Metadata.h"
 #include "tests/platform/TempFolder.h"
@@ -249,7 +250,7 @@ protected:
         LosslessCut cut;
         std::string error;
         EXPECT_EQ(lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
-                           : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, curve, 95, extras),
+                           : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, ExportLevels(curve).Table(), 95, extras),
                   1)
             << error;
         return warnings;
@@ -278,7 +279,7 @@ TEST_F(ExportExtrasTest, EncoderOnItsOwnThreadWritesTheSameBytes) {
                     Cores cores(from);
                     ExportExtras extras;
                     extras.cores = &cores;
-                    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\two.jpg", crop, quiet, c, 95, extras), 1);
+                    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\two.jpg", crop, quiet, ExportLevels(c).Table(), 95, extras), 1);
                     EXPECT_TRUE(ReadFile(Out("out/one.jpg")) == ReadFile(Out("out/two.jpg")));
                     EXPECT_EQ(cores.claimed, cores.released);
                     EXPECT_EQ(cores.claimed > 0, crop.Height() > 16 * (from + 1));
@@ -302,7 +303,7 @@ TEST_F(ExportExtrasTest, EncoderThreadFailingHalfWayLeavesTheOldFile) {
             ExportExtras extras;
             extras.cores = &cores;
             NullProgressSink sink;
-            const int ok = ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 1600, 1200), sink, curve,
+            const int ok = ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 1600, 1200), sink, ExportLevels(curve).Table(),
                                                  95, extras);
             // 700 bytes fail before the encoder has moved, the others after.
             _exit(ok == 0 && cores.claimed == (limit > 700) && cores.released == cores.claimed ? 42 : 1);
@@ -366,7 +367,7 @@ TEST_F(ExportExtrasTest, MetadataAndDensityReachTheNewFile) {
     // The profile alone.
     ExportExtras profile;
     profile.keepProfile = true;
-    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, curve, 95, profile), 1);
+    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, ExportLevels(curve).Table(), 95, profile), 1);
     const auto list = HeaderSegments(ReadFile(Out()));
     EXPECT_TRUE(IccOf(list) == icc);
     EXPECT_EQ(Find(list, 0xE1, ""), "");
@@ -421,7 +422,7 @@ TEST_F(ExportExtrasTest, ExifIsRepairedOrDroppedNeverTrusted) {
     ExportExtras extras;
     extras.keepMetadata = true;
     extras.warnings = &warnings;
-    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, curve, 95, extras), 1);
+    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, ExportLevels(curve).Table(), 95, extras), 1);
     EXPECT_EQ(warnings, std::vector<std::string>{"its EXIF record is damaged; left out"});
     const auto list = HeaderSegments(ReadFile(Out()));
     EXPECT_EQ(Find(list, 0xE1, "Exif"), "");
@@ -676,7 +677,7 @@ TEST_F(ExportExtrasTest, ProfileGoesOnlyOntoPixelsOfItsColourSpace) {
     ExportExtras extras;
     extras.keepMetadata = true;
     extras.warnings = &warnings;
-    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, curve, 95, extras), 1);
+    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 900, 600), quiet, ExportLevels(curve).Table(), 95, extras), 1);
     EXPECT_EQ(warnings, std::vector<std::string>{"its XMP packet cannot be read; left out"});
     const auto list = HeaderSegments(ReadFile(Out()));
     EXPECT_EQ(Find(list, 0xE1, "http://ns.adobe.com/xap/1.0/"), "");

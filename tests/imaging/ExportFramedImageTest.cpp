@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TestJpeg.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Pipeline.h"
 #include "platform/WaitCursor.h"
 #include "tests/platform/TempFolder.h"

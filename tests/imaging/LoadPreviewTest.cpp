@@ -6,6 +6,7 @@
 
 #include "TestJpeg.h"
 #include "TurnedJpeg.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Pipeline.h"
 #include "platform/MessageBox.h"
 #include "platform/WaitCursor.h"

@@ -16,6 +16,7 @@
 #include "imaging/Export.h"
 #include "imaging/Metadata.h"
 #include "imaging/Orientation.h"
+#include "app/PipelineWrappers.h"
 #include "imaging/Pipeline.h"
 #include "tests/platform/TempFolder.h"
 #include "tone/Presets.h"
@@ -123,7 +124,7 @@ TEST_F(TurnedExport, FileIsAPlainEncodeOfTheUprightCrop) {
         extras.cores = &cores;
         RecordingSink sink;
         const CRect c(11, 5, width - 20, height - 9);
-        ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\f.jpg", c, sink, curve, 95, extras), 1);
+        ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\f.jpg", c, sink, ExportLevels(curve).Table(), 95, extras), 1);
         EXPECT_EQ(ReadFile(storage.Host("out/f.jpg")), Expected(c));
         EXPECT_GT(cores.claimed.load(), 0);
         EXPECT_TRUE(std::is_sorted(sink.percents.begin(), sink.percents.end()));
@@ -138,7 +139,7 @@ TEST_F(TurnedExport, FrameIsUprightDamagedTagsAreStoredAndKeptExifSaysUpright) {
     EXPECT_EQ(report.failure, PhotoReport::Failure::FrameOutside);
     ExportExtras extras;
     extras.keepMetadata = true;
-    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\f.jpg", CRect(0, 0, 500, 600), quiet, curve, 95, extras), 1);
+    ASSERT_EQ(ExportFramedImageWith(L"\\src.jpg", L"\\out\\f.jpg", CRect(0, 0, 500, 600), quiet, ExportLevels(curve).Table(), 95, extras), 1);
     SourceMetadata kept;
     std::vector<std::string> dropped;
     WrittenImage written;

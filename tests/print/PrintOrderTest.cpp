@@ -10,6 +10,7 @@
 #include "print/OrderFile.h"
 #include "print/PhotoFolder.h"
 #include "print/PrintOrder.h"
+#include "app/PipelineWrappers.h"
 #include "tests/imaging/TestJpeg.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"

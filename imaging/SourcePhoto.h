@@ -1,0 +1,129 @@
+#pragma once
+// A photograph opened for one preview or one export. The file is opened and
+// its header read once; everything the steps after need to know before the
+// first pixel (the upright size, the orientation, the colour profile, the
+// EXIF and XMP a new file may carry) is read from that header, and the
+// pixels come from the same decoder. What a photograph tells before its
+// pixels (PhotoFacts) is the same for any kind of file; the JPEG decoder is
+// what stands behind it today. The steps of a preview or an export ask only
+// for the facts and for rows (read, skip, crop columns, working memory), so
+// another kind of file plugs in behind the same calls: a decoder that gives
+// upright 8-bit R, G, B rows fills the facts with an upright turn, its
+// profile and its EXIF and XMP, and reads as the Rgb layout.
+#include <csetjmp>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "imaging/ColourProfile.h"
+#include "imaging/JpegSource.h"
+#include "imaging/Metadata.h"
+#include "imaging/Orientation.h"
+#include "imaging/Pipeline.h"
+
+// What a photograph says about itself before its pixels.
+struct PhotoFacts {
+    CSize stored;  // as the decoder delivers rows, at full size
+    Orientation turn;
+    bool damagedOrientation = false;  // the tag could not be read: taken as stored
+    // The joined ICC profile and the EXIF and XMP payloads, as found.
+    SourceMetadata markers;
+    bool profileMarkers = false;   // profile markers are there...
+    bool profileUnjoined = false;  // ...but do not join into one profile
+    bool extendedXmp = false;      // XMP that needs more than one marker
+    bool grey = false;             // one component: rows arrive as R = G = B
+
+    CSize Upright() const { return turn.UprightSize(stored); }
+    // The program's size rule: 800 x 600, on the size as stored.
+    bool TooSmall() const { return stored.cx < 800 || stored.cy < 600; }
+};
+
+class SourcePhoto {
+public:
+    SourcePhoto();
+    ~SourcePhoto();
+    SourcePhoto(const SourcePhoto&) = delete;
+    SourcePhoto& operator=(const SourcePhoto&) = delete;
+
+    // Opens path and reads the header. With report.strict, damage met in the
+    // header refuses the photograph here already. False, with report's
+    // failure set, when it cannot be opened or is no JPEG.
+    bool Open(const std::wstring& path, PhotoReport& report);
+
+    const PhotoFacts& Facts() const { return m_facts; }
+
+    // ----- Decoding the pixels.
+
+    // Where a fatal decoder error returns to from now on: a jump target in
+    // the caller's frame, set with setjmp before the next library call.
+    void ReturnTo(std::jmp_buf* target) { m_trap.target = target; }
+
+    // Call under that target. Chooses the output that gives R, G, B, starts
+    // decompression (monitor hears the scans of a multi-scan file, which
+    // are all read there) and
+    // decides what the profile means for the pixels (keepRgb: an RGB profile
+    // goes along with unconverted pixels). strict: damage is fatal from here
+    // on, and damage the header already had refuses the photograph. False
+    // for a component layout that is not a photograph's, or refused damage.
+    bool Start(bool strict, bool keepRgb, jpeg_progress_mgr* monitor = nullptr);
+
+    // The rows, top first, as stored, once started: all the export's and the
+    // preview's steps ask of a decoder. Rows are RowWidth() pixels of
+    // Components() bytes (the decoder's colour space; Layout says how to
+    // read them).
+    JDIMENSION RowWidth() const { return m_dinfo.output_width; }
+    JDIMENSION Height() const { return m_dinfo.output_height; }
+    int Components() const { return m_dinfo.output_components; }
+    JDIMENSION NextRow() const { return m_dinfo.output_scanline; }
+    bool MultiScan() { return jpeg_has_multiple_scans(&m_dinfo); }
+    void ReadRow(JSAMPROW row) { jpeg_read_scanlines(&m_dinfo, &row, 1); }
+    JDIMENSION SkipRows(JDIMENSION count) { return jpeg_skip_scanlines(&m_dinfo, count); }
+    // Narrows the rows to at least width pixels from left; both may widen
+    // to the decoder's block grid.
+    void CropColumns(JDIMENSION& left, JDIMENSION& width) { jpeg_crop_scanline(&m_dinfo, &left, &width); }
+    // No more rows are wanted: what follows in the file is not even read.
+    void StopReading() { jpeg_abort_decompress(&m_dinfo); }
+    // Working memory that lives as long as the decoding: count rows of
+    // bytes each, or a block.
+    JSAMPARRAY Rows(JDIMENSION bytes, JDIMENSION count) {
+        return (*m_dinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&m_dinfo), JPOOL_IMAGE, bytes, count);
+    }
+    void* Memory(size_t bytes) {
+        return (*m_dinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&m_dinfo), JPOOL_IMAGE, bytes);
+    }
+    // How the decoder's rows are to be read, and the way to sRGB.
+    SourceColour Layout() const { return m_layout; }
+    const PhotoColour& Colour() const { return m_colour; }
+    bool Failed() const { return m_trap.failed; }
+    int WriteErrno() const { return m_trap.savedErrno; }
+
+    // Why decoding stopped, or the damage it got through, into report.
+    void ReportFailure(PhotoReport& report) const { ReportDecoderFailure(m_trap, m_dinfo, report); }
+    void ReportDamage(PhotoReport& report) const { ::ReportDamage(m_trap, report); }
+
+    // The whole file, for a cut that works on its bytes. False with errno's
+    // value in error when it cannot be read.
+    bool ReadAll(std::vector<unsigned char>& bytes, int& error);
+
+private:
+    void Close();
+    void GatherFacts();
+
+    FILE* m_file = nullptr;
+    std::vector<char> m_readBuffer;
+    jpeg_decompress_struct m_dinfo{};
+    JpegErrorTrap m_trap;
+    std::jmp_buf m_jump;
+    bool m_created = false;
+    PhotoFacts m_facts;
+    SourceColour m_layout = SourceColour::Rgb;
+    PhotoColour m_colour;
+};
+
+// Keeps what the source carries and a new file may take: the profile
+// (profile or all), EXIF and XMP (all), made to describe image as in
+// ReadSourceMetadata. Whatever is dropped is said in warnings.
+void KeepSourceMetadata(const PhotoFacts& facts, bool profile, bool all, const WrittenImage& image,
+                        SourceMetadata& metadata, std::vector<std::string>& warnings);
