@@ -2,6 +2,7 @@
 // one or from a card's print marks, copies per photograph, and the question
 // before an unsaved order is closed.
 #include "app/MainDialog.h"
+#include "app/PipelineWrappers.h"
 
 #include "browse/BrowseDialog.h"
 #include "print/Dpof.h"
