@@ -78,7 +78,10 @@ int ParseCommandLine(int argc, char** argv, StartOptions& options, FILE* out, FI
         if (!q.help) o.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(o);
     }
-    parser.addPositionalArgument("PHOTO", "A JPEG photograph to open at start.", "[PHOTO]");
+    parser.addPositionalArgument("PHOTO",
+                                 "A JPEG photograph to open at start, or an order: an order file (.trimora) or a "
+                                 "card's MISC/AUTPRINT.MRK.",
+                                 "[PHOTO]");
 
     auto usageError = [&](const QString& what) {
         std::fprintf(err, "trimora: %s\nTry 'trimora --help'.\n", qPrintable(what));

@@ -8,7 +8,9 @@
 #include <QPainter>
 #include <QScreen>
 
+#include "print/Dpof.h"
 #include "print/ExportPlan.h"
+#include "print/OrderFile.h"
 #include "print/PhotoFolder.h"
 #include "print/WholePrint.h"
 #include "browse/BrowseDialog.h"
@@ -94,6 +96,10 @@ CMainDialog::CMainDialog() : CDialog(MainTemplate(), nullptr) {
     MapCommand(IDC_NEXT, [this] { OnNextPhotograph(); });
     MapCommand(IDC_PREVIOUS, [this] { OnPreviousPhotograph(); });
     MapCommand(IDC_GO_ALL, [this] { OnGoAll(); });
+    MapCommand(ID_SAVE_ORDER, [this] { OnSaveOrder(); });
+    MapCommand(ID_MORE_COPIES, [this] { OnChangeCopies(1); });
+    MapCommand(ID_FEWER_COPIES, [this] { OnChangeCopies(-1); });
+    MapCommand(ID_LIST_ORDER, [this] { OnListOrder(); });
 }
 
 CMainDialog::~CMainDialog() { DeleteBitmaps(); }
@@ -141,6 +147,12 @@ BOOL CMainDialog::OnInitDialog() {
                      // Window-wide, so the format list no longer takes them.
                      {Qt::Key_PageDown, IDC_NEXT},
                      {Qt::Key_PageUp, IDC_PREVIOUS},
+                     {Qt::Key_S, ID_SAVE_ORDER, Qt::ControlModifier},
+                     {Qt::Key_L, ID_LIST_ORDER, Qt::ControlModifier},
+                     // The keypad's keys come without Shift, the main keyboard's + with it.
+                     {Qt::Key_Plus, ID_MORE_COPIES},
+                     {Qt::Key_Plus, ID_MORE_COPIES, Qt::ShiftModifier},
+                     {Qt::Key_Minus, ID_FEWER_COPIES},
                      {Qt::Key_Q, IDCANCEL, Qt::ControlModifier}});
     m_hAccel = TRUE;
     AcceptDroppedPhotographs();
@@ -177,6 +189,7 @@ void CMainDialog::OnOK() {}
 
 void CMainDialog::OnCancel() {
     if (m_bBusy) return;
+    if (!OfferToSaveOrder()) return;
     EndDialog(IDCANCEL);
 }
 
@@ -431,6 +444,12 @@ void CMainDialog::ShowResolution() {
         low = dpi < LOW_PRINT_DPI;
         text = low ? QStringLiteral("%1 dpi low").arg(dpi) : QStringLiteral("%1 dpi").arg(dpi);
     }
+    if (m_bLoaded) {
+        // One print is what everyone expects; any other count is said.
+        const size_t i = CurrentOrderIndex();
+        const int copies = IsTakenOut(m_strSourcePath) ? 0 : i < m_order.GetCount() ? m_order.GetCopies(i) : 1;
+        if (copies != 1) text += (text.isEmpty() ? QString() : QStringLiteral(" ")) + QStringLiteral("\u00d7%1").arg(copies);
+    }
     if (label->text() == text) return;
     label->setText(text);
     // Red alone marks it: a style sheet would give the label a font of its
@@ -557,7 +576,7 @@ CSize CMainDialog::PreviewBox() const {
 }
 
 void CMainDialog::KeepCurrentPhotograph() {
-    if (!m_bLoaded || m_strSourcePath.empty()) return;
+    if (!m_bLoaded || m_strSourcePath.empty() || IsTakenOut(m_strSourcePath)) return;
     m_order.Keep(m_strSourcePath, PhotoSettings{m_choice, m_sizeSource, m_rcSource, m_frame.m_rect, GetImageRect()});
 }
 
@@ -596,6 +615,11 @@ void CMainDialog::ShowOpenedPhotograph(const std::wstring& path) {
 
 void CMainDialog::OpenPhotograph(const std::wstring& path) {
     if (m_bBusy) return;
+    // The browser, the command line and a drop hand orders over the same way.
+    if (IsOrderFilePath(path) || IsPrintMarksPath(path)) {
+        OpenOrder(path);
+        return;
+    }
     KeepCurrentPhotograph();
     m_strNotice.clear();
     m_bLoaded = FALSE;

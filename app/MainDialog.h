@@ -3,6 +3,7 @@
 // owns the loaded photograph's preview, the format choice, the crop frame
 // and the tone curve, and it is the progress sink of the long operations.
 #include <QIcon>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,17 @@ public:
     void OnPreviousPhotograph();
     // Writes every photograph of the sitting, each as it was framed.
     void OnGoAll();
+    // Saves the sitting as an order file in the folder the user picks; false
+    // when nothing was saved.
+    bool OnSaveOrder();
+    // The current photograph's prints: one more or one fewer; none takes it
+    // out of the order.
+    void OnChangeCopies(int delta);
+    // The order at a glance (OrderList.cpp).
+    void OnListOrder();
+    // Replaces the sitting with an order file or a card's print marks (a
+    // device path) and shows its first photograph.
+    void OpenOrder(const std::wstring& path);
 
     // The frame's source rectangle, and with it the print's resolution.
     void UpdateSourceRect(const CRect& r) override;
@@ -85,6 +97,10 @@ public:
     PrintOrder m_order;
     // The one-line notice beside the status line ("" when there is none).
     std::wstring m_strNotice;
+    // The order file the sitting was saved as or opened from last ("" when
+    // none), and its text then: a sitting that reads the same is saved.
+    std::wstring m_strOrderPath;
+    std::string m_strSavedOrder;
 
 protected:
     BOOL OnInitDialog() override;
@@ -116,6 +132,11 @@ protected:
     void ShowOpenedPhotograph(const std::wstring& path);
     void ApplySettings(const PhotoSettings& settings);
     void KeepCurrentPhotograph();
+    // Before the sitting is closed or replaced: an unsaved order of two or
+    // more photographs is offered for saving. False when the user stays.
+    bool OfferToSaveOrder();
+    // The current photograph's place in the order; GetCount() when it is not in it.
+    size_t CurrentOrderIndex() const;
     void StepPhotograph(int direction);
     void ShowPlace();
     void ShowResolution();
@@ -135,6 +156,11 @@ protected:
 
 private:
     bool m_bLayingOut = false;
+    // Photographs taken out of the order (no copies), by their lower-cased
+    // paths: walking over them again does not put them back; + does.
+    std::set<std::wstring> m_takenOut;
+    bool IsTakenOut(const std::wstring& path) const;
+    void SetTakenOut(const std::wstring& path, bool out);
     // Too narrow for one row: the status text goes a row up and the rest
     // takes the row below it. Decided by the window's width alone, so that
     // the preview area never changes under a photograph.

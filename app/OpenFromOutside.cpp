@@ -7,20 +7,24 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "print/Dpof.h"
 #include "print/HostPhoto.h"
+#include "print/OrderFile.h"
 #include "app/MainDialog.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
 
 namespace {
 
-// The one local JPEG file a drag carries, or an empty string.
+// The one local JPEG file or order a drag carries, or an empty string.
 QString DraggedPhotograph(const QMimeData* data) {
     if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
     const QUrl url = data->urls().first();
     if (!url.isLocalFile()) return {};
     const QString path = url.toLocalFile();
     const QString lower = path.toLower();
+    // An order is dropped as its photographs would be.
+    if (IsOrderFilePath(path.toStdWString()) || IsPrintMarksPath(path.toStdWString())) return path;
     return lower.endsWith(".jpg") || lower.endsWith(".jpeg") ? path : QString();
 }
 

@@ -99,7 +99,7 @@ void CBrowseDialog::OnSelChangedTree(const NMTREEVIEW* pNMTreeView, LRESULT* pRe
 void CBrowseDialog::OnDblClkTree() {
     HTREEITEM item = m_tree.GetSelectedItem();
     if (!item) return;
-    if (m_tree.GetItemData(item) == ITEM_JPEG) {
+    if (m_tree.GetItemData(item) == ITEM_JPEG || m_tree.GetItemData(item) == ITEM_ORDER) {
         OnOK();
         return;
     }

@@ -1,5 +1,7 @@
 #include "browse/BrowseTree.h"
 
+#include "print/Dpof.h"
+#include "print/OrderFile.h"
 #include "platform/MessageBox.h"
 
 namespace {
@@ -24,6 +26,7 @@ uint32_t ClassifyEntry(const devfs::FindData& entry, std::wstring& shown) {
         return ITEM_FOLDER;
     }
     shown = devfs::LowerName(entry.name);
+    if (IsOrderFilePath(shown) || IsPrintMarksPath(shown)) return ITEM_ORDER;
     // Anywhere in the name, not only as its extension: photo.jpg.txt is shown.
     return shown.find(L".jpg") == std::wstring::npos ? 0 : ITEM_JPEG;
 }
@@ -38,9 +41,9 @@ void FillFolder(TreeControl& tree, const std::wstring& folderPath, HTREEITEM par
         if (kind == ITEM_FOLDER) {
             HTREEITEM item = tree.InsertItem(name, IMAGE_FOLDER, IMAGE_FOLDER_OPEN, parent);
             tree.SetItemData(item, ITEM_FOLDER);
-        } else if (kind == ITEM_JPEG) {
+        } else if (kind == ITEM_JPEG || kind == ITEM_ORDER) {
             HTREEITEM item = tree.InsertItem(name, IMAGE_FILE, IMAGE_FILE, parent);
-            tree.SetItemData(item, ITEM_JPEG);
+            tree.SetItemData(item, kind);
         }
     }
 }
@@ -145,7 +148,7 @@ BOOL AcceptSelection(const TreeControl& tree, int nMode, std::wstring& strPath, 
         ShowWarning(L"You must select the folder", owner);
         return FALSE;
     }
-    if (nMode == BROWSE_FILE && kind != ITEM_JPEG) {
+    if (nMode == BROWSE_FILE && kind != ITEM_JPEG && kind != ITEM_ORDER) {
         ShowWarning(L"You must select the file", owner);
         return FALSE;
     }

@@ -16,6 +16,9 @@ constexpr int BROWSE_FILE = 1;
 // Item data: the kind of a tree item. The root counts as a folder.
 constexpr uint32_t ITEM_FOLDER = 1;
 constexpr uint32_t ITEM_JPEG = 3;
+// A print order: an order file, or a card's print marks. Picked to open, it
+// stands for its photographs.
+constexpr uint32_t ITEM_ORDER = 4;
 
 // Pictures of bitmap 136.
 constexpr int IMAGE_DEVICE = 0;
@@ -23,8 +26,8 @@ constexpr int IMAGE_FOLDER = 1;
 constexpr int IMAGE_FOLDER_OPEN = 2;
 constexpr int IMAGE_FILE = 3;
 
-// What the browser makes of one folder entry: ITEM_FOLDER, ITEM_JPEG, or 0
-// for an entry it leaves out. `shown` gets the item's text.
+// What the browser makes of one folder entry: ITEM_FOLDER, ITEM_JPEG,
+// ITEM_ORDER, or 0 for an entry it leaves out. `shown` gets the item's text.
 uint32_t ClassifyEntry(const devfs::FindData& entry, std::wstring& shown);
 
 // The JPEG files of a folder (path ends with a backslash) by the names and in

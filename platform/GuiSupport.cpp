@@ -115,6 +115,18 @@ void InstallGuiPlatformHooks() {
         box.exec();
         return IDOK;
     });
+    SetQuestionHandler([](const MessageRequest& request) {
+        QWidget* owner = request.owner ? request.owner->Widget() : nullptr;
+        if (!owner) owner = QApplication::activeModalWidget();
+        QMessageBox box(QMessageBox::Question, QString::fromStdWString(request.caption),
+                        QString::fromStdWString(request.text),
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, owner);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+        FitMessageToScreen(box, QString::fromStdWString(request.text), owner);
+        const int pressed = box.exec();
+        return pressed == QMessageBox::Yes ? Answer::Yes : pressed == QMessageBox::No ? Answer::No : Answer::Cancel;
+    });
     CWaitCursor::SetHooks([] { QApplication::setOverrideCursor(Qt::WaitCursor); },
                           [] { QApplication::restoreOverrideCursor(); });
 }

@@ -7,6 +7,10 @@ MessageBoxHandler& Handler() {
     static MessageBoxHandler handler;
     return handler;
 }
+QuestionHandler& Asker() {
+    static QuestionHandler handler;
+    return handler;
+}
 std::wstring& Title() {
     static std::wstring title = L"Trimora";
     return title;
@@ -21,6 +25,13 @@ int ShowMessageBox(const std::wstring& text, const std::wstring& caption, Messag
     MessageRequest request{text, caption.empty() ? Title() : caption, icon, owner};
     if (Handler()) return Handler()(request);
     return 1;
+}
+
+QuestionHandler SetQuestionHandler(QuestionHandler handler) { return std::exchange(Asker(), std::move(handler)); }
+
+Answer AskYesNoCancel(const std::wstring& text, const std::wstring& caption, CWnd* owner) {
+    MessageRequest request{text, caption.empty() ? Title() : caption, MessageIcon::None, owner};
+    return Asker() ? Asker()(request) : Answer::No;
 }
 
 const std::wstring& AppTitle() { return Title(); }

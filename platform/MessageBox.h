@@ -25,5 +25,12 @@ int ShowMessageBox(const std::wstring& text, const std::wstring& caption = {},
                    MessageIcon icon = MessageIcon::None, CWnd* owner = nullptr);
 
 // The title shown when a box has no caption of its own.
+// A question that may be put off: Yes, No, or Cancel (stay where you were).
+enum class Answer { Yes, No, Cancel };
+using QuestionHandler = std::function<Answer(const MessageRequest&)>;
+QuestionHandler SetQuestionHandler(QuestionHandler handler);
+// Without a handler nobody can answer, and nothing is done: No.
+Answer AskYesNoCancel(const std::wstring& text, const std::wstring& caption = {}, CWnd* owner = nullptr);
+
 const std::wstring& AppTitle();
 void SetAppTitle(std::wstring title);

@@ -125,15 +125,20 @@ public:
         return true;
     }
 
+    // An object of four sides, each from low to high.
+    bool Sides(const Json& value, int64_t low, int64_t high, int64_t (&side)[4]) const {
+        const char* keys[4] = {"left", "top", "right", "bottom"};
+        bool whole = value.is_object();
+        for (int k = 0; k < 4 && whole; ++k) whole = value.contains(keys[k]) && Integer(value[keys[k]], low, high, side[k]);
+        return whole;
+    }
+
     bool Frame(const CSize& size, CRect& frame) {
         const Json* value = Field("frame");
         if (!value) return false;
         int64_t side[4] = {};
-        const char* keys[4] = {"left", "top", "right", "bottom"};
-        bool whole = value->is_object();
-        for (int k = 0; k < 4 && whole; ++k)
-            whole = value->contains(keys[k]) && Integer((*value)[keys[k]], 0, MAX_SIDE, side[k]);
-        if (!whole) return Fail(L"\"frame\" must hold \"left\", \"top\", \"right\" and \"bottom\" in pixels");
+        if (!Sides(*value, 0, MAX_SIDE, side))
+            return Fail(L"\"frame\" must hold \"left\", \"top\", \"right\" and \"bottom\" in pixels");
         if (side[0] > side[2] || side[1] > side[3] || side[2] > size.cx || side[3] > size.cy)
             return Fail(FormatW(L"the frame %lld,%lld-%lld,%lld is not inside the photograph's %dx%d pixels",
                                 static_cast<long long>(side[0]), static_cast<long long>(side[1]),
@@ -194,6 +199,29 @@ public:
         return true;
     }
 
+    // Where the window last showed the frame, and the preview under it: only
+    // a hint that puts the frame back on the very same screen pixels. Absent
+    // or unusable, it is passed over and the frame is laid from its pixels.
+    void Screen(CRect& frame, CRect& preview) const {
+        const auto value = m_entry.find("screen");
+        if (value == m_entry.end() || !value->is_object()) return;
+        const auto f = value->find("frame"), p = value->find("preview");
+        int64_t a[4] = {}, b[4] = {};
+        constexpr int64_t SCREEN = 1 << 16;
+        if (f == value->end() || p == value->end() || !Sides(*f, -SCREEN, SCREEN, a) || !Sides(*p, -SCREEN, SCREEN, b))
+            return;
+        auto rect = [](const int64_t(&v)[4]) {
+            return CRect(static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1]), static_cast<int32_t>(v[2]),
+                         static_cast<int32_t>(v[3]));
+        };
+        const CRect fr = rect(a), pr = rect(b);
+        if (pr.IsRectEmpty() || fr.left < pr.left || fr.top < pr.top || fr.right > pr.right || fr.bottom > pr.bottom ||
+            fr.left > fr.right || fr.top > fr.bottom)
+            return;
+        frame = fr;
+        preview = pr;
+    }
+
 private:
     const Json& m_entry;
     std::wstring m_label;
@@ -240,6 +268,7 @@ bool ReadEntry(const Json& entry, size_t index, const std::wstring& folder, Prin
         error = read.Error();
         return false;
     }
+    read.Screen(s.rcFrame, s.rcImage);
     order.Keep(path, s);
     order.SetCopies(order.GetCount() - 1, copies);
     return true;
@@ -277,6 +306,12 @@ std::string OrderFileText(const PrintOrder& order, const std::wstring& orderPath
             {"copies", order.GetCopies(i)},
         });
         if (s.bWholePhoto) entry["wholePhotograph"] = true;
+        if (!s.rcImage.IsRectEmpty()) {
+            auto sides = [](const CRect& r) {
+                return Json{{"left", r.left}, {"top", r.top}, {"right", r.right}, {"bottom", r.bottom}};
+            };
+            entry["screen"] = {{"frame", sides(s.rcFrame)}, {"preview", sides(s.rcImage)}};
+        }
     }
     return root.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
@@ -356,4 +391,9 @@ std::wstring LeaveOutChangedPhotographs(PrintOrder& order, const PhotoSizeReader
     }
     if (lines.empty()) return {};
     return L"Left out of the order, as they are gone or have changed since it was saved:" + lines;
+}
+
+bool IsOrderFilePath(const std::wstring& path) {
+    const std::wstring ext = ORDER_FILE_EXTENSION;
+    return path.size() > ext.size() && devfs::LowerName(path.substr(path.size() - ext.size())) == ext;
 }

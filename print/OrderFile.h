@@ -17,6 +17,12 @@
 constexpr int ORDER_FILE_VERSION = 1;
 // An order of a few thousand photographs stays far below this.
 constexpr size_t MAX_ORDER_FILE_BYTES = 8u << 20;
+// What an order file's name ends with, and the name the window offers.
+constexpr wchar_t ORDER_FILE_EXTENSION[] = L".trimora";
+constexpr wchar_t DEFAULT_ORDER_FILE_NAME[] = L"order.trimora";
+
+// True for a path whose name ends with ORDER_FILE_EXTENSION, any case.
+bool IsOrderFilePath(const std::wstring& path);
 
 // The file's text for order saved as orderPath (a device path).
 std::string OrderFileText(const PrintOrder& order, const std::wstring& orderPath);

@@ -18,11 +18,16 @@ void PrintOrder::Keep(const std::wstring& path, const PhotoSettings& settings) {
     e.settings = settings;
 }
 
-const PhotoSettings* PrintOrder::Find(const std::wstring& path) const {
+size_t PrintOrder::IndexOf(const std::wstring& path) const {
     const std::wstring key = devfs::LowerName(path);
-    for (const Entry& e : m_entries)
-        if (e.key == key) return &e.settings;
-    return nullptr;
+    for (size_t i = 0; i < m_entries.size(); ++i)
+        if (m_entries[i].key == key) return i;
+    return m_entries.size();
+}
+
+const PhotoSettings* PrintOrder::Find(const std::wstring& path) const {
+    const size_t i = IndexOf(path);
+    return i < m_entries.size() ? &m_entries[i].settings : nullptr;
 }
 
 namespace {

@@ -24,6 +24,9 @@ public:
     // What was kept for a photograph, or null. Device paths match whatever
     // their case, as the device's names do.
     const PhotoSettings* Find(const std::wstring& path) const;
+    // The photograph's place in the order, matched as Find matches; GetCount()
+    // when it is not in it.
+    size_t IndexOf(const std::wstring& path) const;
 
     size_t GetCount() const { return m_entries.size(); }
     const std::wstring& GetPath(size_t i) const { return m_entries[i].path; }

@@ -45,5 +45,10 @@ constexpr int ID_MOVE_UP_FAR = 32782;
 constexpr int ID_MOVE_DOWN_FAR = 32783;
 // The whole photograph's check box from the keyboard.
 constexpr int ID_WHOLE_PHOTO = 32784;
+// Keys of the print order.
+constexpr int ID_SAVE_ORDER = 32785;
+constexpr int ID_MORE_COPIES = 32786;
+constexpr int ID_FEWER_COPIES = 32787;
+constexpr int ID_LIST_ORDER = 32788;
 
 const DialogTemplate& MainTemplate();

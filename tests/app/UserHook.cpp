@@ -10,7 +10,8 @@
 //   TRIMORA_HOOK_KEYS    keys pressed on the main window once it is idle,
 //                        before it is looked at: "PageDown,PageUp,..."
 //
-// Lines: "message <text>" per message box, then once the main window is idle
+// Lines: "message <text>" per message box, "question <text>" per question
+// (answered No), then once the main window is idle
 // "status <status line>", "title <window title>", "resolution <text beside
 // the status line>", "centre R G B" (the preview area's centre pixel) and,
 // with "point", "cross X Y".
@@ -65,6 +66,14 @@ private:
     void Look() {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            // A question (save the order before closing?) is answered No:
+            // the user plays through without keeping anything.
+            if (QAbstractButton* no = box->button(QMessageBox::No)) {
+                Report("question " + box->text());
+                QTest::mouseClick(no, Qt::LeftButton);
+                m_quiet = 0;
+                return;
+            }
             Report("message " + box->text());
             if (QAbstractButton* ok = box->button(QMessageBox::Ok)) QTest::mouseClick(ok, Qt::LeftButton);
             m_quiet = 0;
@@ -111,7 +120,9 @@ private:
             const QPoint p = cross->mapToGlobal(cross->rect().center());
             Report(QStringLiteral("cross %1 %2").arg(p.x()).arg(p.y()));
         } else {
-            QTest::mouseClick(cross, Qt::LeftButton);
+            // Out of this tick: a question on closing runs a loop of its own,
+            // and this timer must keep looking while it does.
+            QTimer::singleShot(0, cross, [cross] { QTest::mouseClick(cross, Qt::LeftButton); });
         }
     }
 

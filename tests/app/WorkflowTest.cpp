@@ -16,6 +16,8 @@
 
 #include "print/ExportPlan.h"
 #include "print/WholePrint.h"
+#include "print/CropFrame.h"
+#include "print/OrderFile.h"
 #include "app/MainDialog.h"
 #include "imaging/DibImage.h"
 #include "imaging/TestJpeg.h"
@@ -870,5 +872,202 @@ TEST_F(Workflow, TheWholePhotographOnWhiteAsTrimoraCliWritesIt) {
         EXPECT_EQ(dlg.m_rcSource, framed);
         QTest::keyClick(w, Qt::Key_Left);
         EXPECT_NE(dlg.m_rcSource, framed);
+    });
+}
+
+// A sitting saved with Ctrl+S and opened in a new window comes back as it was
+// left: the first photograph with its frame on the same pixels, the copies,
+// and Ctrl+Shift+G writes the very files the first sitting wrote. A
+// photograph gone since is named once and left out; - down to none takes one
+// out of the order.
+TEST_F(Workflow, AnOrderSavedAndOpenedInANewWindowWritesTheSameFiles) {
+    AddPhoto("img_0001.jpg", 3000, 2000);
+    AddPhoto("img_0002.jpg", 1200, 900, 11);
+    const std::string first = m_root + "/Storage Card/img_0001_10x15.jpg";
+    const std::string second = m_root + "/Storage Card/img_0002_A4.jpg";
+    auto writeAll = [&](CMainDialog& dlg, QWidget* w) {
+        WhenModal([&](QWidget* browser) { BrowseTo(browser, {"Storage Card"}); }, w);
+        QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
+        Pump();
+        EXPECT_TRUE(dlg.IsRunning());
+    };
+    MessageRecorder messages;
+    CRect placed, kept;
+    std::string firstBytes, secondBytes;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        // A smaller frame, dragged off the grid the preview maps to.
+        const CRect handle = dlg.m_frame.GetHandleRect(2);
+        const QPoint corner((handle.left + handle.right) / 2, (handle.top + handle.bottom) / 2);
+        QTest::mousePress(w, Qt::LeftButton, {}, corner);
+        QTest::mouseMove(w, corner - QPoint(dlg.m_frame.m_rect.Width() / 3, 0));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, corner - QPoint(dlg.m_frame.m_rect.Width() / 3, 0));
+        const CRect f = dlg.m_frame.m_rect;
+        const QPoint mid((f.left + f.right) / 2, (f.top + f.bottom) / 2);
+        QTest::mousePress(w, Qt::LeftButton, {}, mid);
+        QTest::mouseMove(w, mid + QPoint(29, 13));
+        QTest::mouseRelease(w, Qt::LeftButton, {}, mid + QPoint(29, 13));
+        placed = dlg.m_frame.m_rect;
+        kept = dlg.m_rcSource;
+
+        QTest::keyClick(w, Qt::Key_PageDown);
+        ASSERT_EQ(dlg.m_strSourcePath, L"\\DCIM\\img_0002.jpg");
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItemWidget(IDC_FORMAT));
+        combo->setCurrentIndex(13);
+        emit combo->activated(13);
+        auto* resolution = qobject_cast<QLabel*>(dlg.GetDlgItemWidget(IDC_RESOLUTION));
+        const QString dpi = resolution->text();
+        QTest::keyClick(w, Qt::Key_Plus, Qt::ShiftModifier);  // + on the main keyboard
+        QTest::keyClick(w, Qt::Key_Plus, Qt::KeypadModifier);
+        EXPECT_EQ(resolution->text(), dpi + QString::fromUtf8(" \u00d73"));
+        writeAll(dlg, w);
+        firstBytes = ReadFile(first);
+        secondBytes = ReadFile(second);
+        ASSERT_FALSE(firstBytes.empty());
+        ASSERT_FALSE(secondBytes.empty());
+
+        // Ctrl+S: the browser stands on the photograph's folder; Return saves.
+        WhenModal(
+            [&](QWidget* browser) {
+                auto* tree = browser->findChild<QTreeWidget*>();
+                ASSERT_NE(tree->currentItem(), nullptr);
+                EXPECT_EQ(tree->currentItem()->text(0), "DCIM");
+                QTest::keyClick(tree, Qt::Key_Return);
+            },
+            w);
+        QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
+        EXPECT_EQ(dlg.m_strNotice, L"Order of 2 saved as " + FromUtf8(m_root) + L"/DCIM/order.trimora");
+    });
+    // Saved: closing asks nothing.
+    EXPECT_TRUE(messages.questions.empty());
+    ASSERT_EQ(messages.messages.size(), 1u);  // the order's closing message
+    const std::string text = ReadFile(m_root + "/DCIM/order.trimora");
+    EXPECT_NE(text.find("\"copies\": 3"), std::string::npos) << text;
+    fs::remove(first);
+    fs::remove(second);
+
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        dlg.OpenHostPhotograph(m_root + "/DCIM/order.trimora");
+        Pump();
+        ASSERT_TRUE(dlg.m_bLoaded);
+        EXPECT_EQ(dlg.m_strSourcePath, L"\\DCIM\\img_0001.jpg");
+        EXPECT_EQ(dlg.m_frame.m_rect, placed);
+        EXPECT_EQ(dlg.m_rcSource, kept);
+        ASSERT_EQ(dlg.m_order.GetCount(), 2u);
+        EXPECT_EQ(dlg.m_order.GetCopies(1), 3);
+        writeAll(dlg, w);
+        EXPECT_TRUE(ReadFile(first) == firstBytes);
+        EXPECT_TRUE(ReadFile(second) == secondBytes);
+        fs::remove(first);
+        fs::remove(second);
+
+        // - once more than there are copies: the photograph leaves the
+        // order, and walking off it does not put it back.
+        QTest::keyClick(w, Qt::Key_Minus);
+        EXPECT_EQ(dlg.m_order.GetCount(), 1u);
+        QTest::keyClick(w, Qt::Key_PageDown);
+        QTest::keyClick(w, Qt::Key_PageUp);
+        EXPECT_EQ(dlg.m_order.GetCount(), 1u);
+        writeAll(dlg, w);
+        EXPECT_FALSE(fs::exists(first));
+        EXPECT_TRUE(ReadFile(second) == secondBytes);
+    });
+    // One photograph, unsaved: nothing to ask.
+    EXPECT_TRUE(messages.questions.empty());
+
+    fs::remove(m_root + "/DCIM/img_0001.jpg");
+    messages.messages.clear();
+    Run([&](CMainDialog& dlg, QWidget*) {
+        dlg.OpenHostPhotograph(m_root + "/DCIM/order.trimora");
+        Pump();
+        EXPECT_EQ(dlg.m_strSourcePath, L"\\DCIM\\img_0002.jpg");
+        EXPECT_EQ(dlg.m_order.GetCount(), 1u);
+    });
+    ASSERT_EQ(messages.messages.size(), 1u);
+    EXPECT_NE(messages.messages[0].text.find(L"img_0001.jpg"), std::wstring::npos) << messages.messages[0].text;
+}
+
+// Closing with an unsaved order of two photographs asks once: Cancel stays,
+// Yes saves through the same browser and then closes.
+TEST_F(Workflow, ClosingAnUnsavedOrderAsksWhetherToSaveIt) {
+    AddPhoto("img_0001.jpg", 1600, 1200);
+    AddPhoto("img_0002.jpg", 1200, 900, 11);
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        QTest::keyClick(w, Qt::Key_PageDown);
+        messages.answer = Answer::Cancel;
+        Tap(dlg.GetDlgItemWidget(IDCANCEL));
+        ASSERT_TRUE(dlg.IsRunning());
+        ASSERT_EQ(messages.questions.size(), 1u);
+        EXPECT_EQ(messages.questions[0].text, L"The order of 2 photographs is not saved. Save it?");
+
+        messages.answer = Answer::Yes;
+        WhenModal([&](QWidget* browser) { QTest::keyClick(browser->findChild<QTreeWidget*>(), Qt::Key_Return); }, w);
+        QTest::keyClick(w, Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_FALSE(dlg.IsRunning());
+        EXPECT_EQ(messages.questions.size(), 2u);
+    });
+    PrintOrder saved;
+    std::wstring error;
+    ASSERT_TRUE(LoadOrderFile(L"\\DCIM\\order.trimora", saved, error)) << ToUtf8(error);
+    EXPECT_EQ(saved.GetCount(), 2u);
+    EXPECT_TRUE(messages.messages.empty());
+}
+
+// Ctrl+L lists the order with the prints per format; a photograph taken out
+// there is out of what Ctrl+Shift+G writes. A camera's print marks open as an
+// order: its photographs with their quantities as copies, each framed as a
+// photograph opened for the first time is.
+TEST_F(Workflow, TheOrderListTakesOutAndACamerasMarksOpenAsAnOrder) {
+    AddPhoto("IMG_0001.JPG", 1600, 1200);
+    AddPhoto("IMG_0002.JPG", 1200, 900, 11);
+    fs::create_directories(m_root + "/MISC");
+    WriteFile(m_root + "/MISC/AUTPRINT.MRK",
+              "[HDR]\r\nGEN REV = 01.00\r\nGEN CRT = \"CAMERA\"\r\nGEN DTM = 2026:01:02:03:04:05\r\n"
+              "[JOB]\r\nPRT PID = 001\r\nPRT TYP = STD\r\nPRT QTY = 002\r\nIMG FMT = EXIF2 -J\r\n"
+              "<IMG SRC = \"../DCIM/IMG_0002.JPG\">\r\n"
+              "[JOB]\r\nPRT PID = 002\r\nPRT TYP = STD\r\nPRT QTY = 001\r\nIMG FMT = EXIF2 -J\r\n"
+              "<IMG SRC = \"../DCIM/IMG_0001.JPG\">\r\n");
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        auto* combo = qobject_cast<QComboBox*>(dlg.GetDlgItemWidget(IDC_FORMAT));
+        combo->setCurrentIndex(13);
+        emit combo->activated(13);
+        dlg.OpenHostPhotograph(m_root + "/MISC/AUTPRINT.MRK");
+        Pump();
+        ASSERT_EQ(dlg.m_order.GetCount(), 2u);
+        EXPECT_EQ(dlg.m_strSourcePath, dlg.m_order.GetPath(0));
+        EXPECT_NE(devfs::LowerName(dlg.m_strSourcePath).find(L"img_0002.jpg"), std::wstring::npos);
+        EXPECT_EQ(dlg.m_order.GetCopies(0), 2);
+        EXPECT_EQ(dlg.m_order.GetCopies(1), 1);
+        const PhotoSettings& second = dlg.m_order.GetSettings(1);
+        EXPECT_EQ(second.nFormat, 13);
+        EXPECT_EQ(second.rcSource, FitSourceRect(1600, 1200, dlg.GetFrameWidthCm(), dlg.GetFrameHeightCm()));
+        EXPECT_TRUE(messages.messages.empty());
+
+        WhenModal(
+            [&](QWidget* list) {
+                ASSERT_NE(list, nullptr);
+                auto* tree = list->findChild<QTreeWidget*>();
+                ASSERT_EQ(tree->topLevelItemCount(), 2);
+                EXPECT_EQ(tree->topLevelItem(0)->text(2), "2");
+                bool totals = false;
+                for (QLabel* label : list->findChildren<QLabel*>()) totals = totals || label->text() == "Prints A4: 3";
+                EXPECT_TRUE(totals);
+                tree->setCurrentItem(tree->topLevelItem(1));
+                for (QPushButton* b : list->findChildren<QPushButton*>())
+                    if (b->text() == "Take out") Tap(b);
+                EXPECT_EQ(tree->topLevelItemCount(), 1);
+                for (QPushButton* b : list->findChildren<QPushButton*>())
+                    if (b->text() == "Close") Tap(b);
+            },
+            w);
+        QTest::keyClick(w, Qt::Key_L, Qt::ControlModifier);
+        ASSERT_EQ(dlg.m_order.GetCount(), 1u);
+        // Walking onto the photograph taken out does not put it back.
+        QTest::keyClick(w, Qt::Key_PageUp);
+        QTest::keyClick(w, Qt::Key_PageDown);
+        EXPECT_EQ(dlg.m_order.GetCount(), 1u);
     });
 }

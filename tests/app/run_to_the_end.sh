@@ -117,6 +117,11 @@ expect_line "title img_0003.jpg (3 of 3)" "walked the folder"
 expect_line "resolution 167 dpi" "walked the folder"
 expect_line "status Selected format: 15.2x10.2 cm" "walked the folder"
 grep -q "^message" "$work/report" && fail "walking the folder showed a message: $(grep ^message "$work/report")"
+# The two photographs walked (the damaged one is passed over) are an order;
+# the cross offers once to save it, and No closes.
+if [ "$(grep -c "^question The order of 2 photographs is not saved. Save it?" "$work/report")" != 1 ]; then
+  fail "closing after the walk did not ask once to save the order:"; sed 's/^/  /' "$work/report"
+fi
 if ! grep -q "^centre [0-9]\{1,2\} [0-9]\{1,2\} 2[0-9][0-9]$" "$work/report"; then
   fail "the third photograph is not shown:"; sed 's/^/  /' "$work/report"
 fi

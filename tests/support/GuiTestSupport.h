@@ -66,8 +66,15 @@ public:
             if (onMessage) onMessage(r);
             return 1;
         });
+        m_previousAsker = SetQuestionHandler([this](const MessageRequest& r) {
+            questions.push_back(r);
+            return answer;
+        });
     }
-    ~MessageRecorder() { SetMessageBoxHandler(m_previous); }
+    ~MessageRecorder() {
+        SetMessageBoxHandler(m_previous);
+        SetQuestionHandler(m_previousAsker);
+    }
     std::vector<std::wstring> Texts() const {
         std::vector<std::wstring> t;
         for (const auto& m : messages) t.push_back(m.text);
@@ -75,9 +82,13 @@ public:
     }
     std::vector<MessageRequest> messages;
     std::function<void(const MessageRequest&)> onMessage;
+    // Questions are answered, not shown; by default with No.
+    std::vector<MessageRequest> questions;
+    Answer answer = Answer::No;
 
 private:
     MessageBoxHandler m_previous;
+    QuestionHandler m_previousAsker;
 };
 
 }  // namespace guitest
