@@ -1,0 +1,408 @@
+// HEIF photographs made on the spot, by libheif's encoder (for the
+// properties heif-enc cannot write: irot/imir, nclx, ICC, 10 bits, alpha)
+// and by heif-enc itself, each compared with the pixels it was made from.
+#include "imaging/HeifImage.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include <gtest/gtest.h>
+#include <lcms2.h>
+#include <libheif/heif.h>
+
+#include "TestJpeg.h"
+#include "TurnedJpeg.h"
+#include "platform/DeviceFs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct HeifSpec {
+    int width = 192, height = 128;  // as stored
+    uint32_t seed = 3;
+    heif_compression_format format = heif_compression_HEVC;
+    int bits = 8;
+    bool alpha = false;
+    heif_orientation orientation = heif_orientation_normal;
+    std::vector<uint8_t> icc;
+    int nclxPrimaries = 0;  // 0: no nclx written
+    int nclxTransfer = 13;
+    std::string exifTiff;
+    std::string xmp;
+};
+
+class HeifImageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = fs::temp_directory_path() / ("heif-test-" + std::to_string(::getpid()) + "-" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(m_dir);
+        devfs::SetStorageRoot(m_dir.string());
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
+
+    // Writes the stored pixels (8 bits, R, G, B; alpha made from x) with the
+    // spec's properties; false when the encoder for its format is missing.
+    bool Write(const HeifSpec& s, const std::vector<uint8_t>& rgb, const std::string& name) {
+        heif_context* ctx = heif_context_alloc();
+        heif_encoder* encoder = nullptr;
+        if (heif_context_get_encoder_for_format(ctx, s.format, &encoder).code != heif_error_Ok) {
+            heif_context_free(ctx);
+            return false;
+        }
+        heif_encoder_set_lossy_quality(encoder, 95);
+        heif_encoder_set_parameter_string(encoder, "chroma", "444");
+        const bool deep = s.bits > 8;
+        const heif_chroma chroma = deep ? (s.alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
+                                        : (s.alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
+        heif_image* image = nullptr;
+        heif_image_create(s.width, s.height, heif_colorspace_RGB, chroma, &image);
+        heif_image_add_plane(image, heif_channel_interleaved, s.width, s.height, s.bits);
+        int stride = 0;
+        uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+        const int channels = s.alpha ? 4 : 3;
+        const int max = (1 << s.bits) - 1;
+        for (int y = 0; y < s.height; ++y)
+            for (int x = 0; x < s.width; ++x) {
+                const uint8_t* p = &rgb[(size_t(y) * s.width + x) * 3];
+                const int values[4] = {p[0], p[1], p[2], 255 * x / (s.width - 1)};
+                for (int c = 0; c < channels; ++c) {
+                    const int v = (values[c] * max + 127) / 255;
+                    if (deep) {
+                        plane[size_t(y) * stride + (x * channels + c) * 2] = static_cast<uint8_t>(v);
+                        plane[size_t(y) * stride + (x * channels + c) * 2 + 1] = static_cast<uint8_t>(v >> 8);
+                    } else {
+                        plane[size_t(y) * stride + x * channels + c] = static_cast<uint8_t>(v);
+                    }
+                }
+            }
+        if (!s.icc.empty()) heif_image_set_raw_color_profile(image, "prof", s.icc.data(), s.icc.size());
+        heif_color_profile_nclx* nclx = nullptr;
+        if (s.nclxPrimaries) {
+            nclx = heif_nclx_color_profile_alloc();
+            heif_nclx_color_profile_set_color_primaries(nclx, static_cast<uint16_t>(s.nclxPrimaries));
+            heif_nclx_color_profile_set_transfer_characteristics(nclx, static_cast<uint16_t>(s.nclxTransfer));
+            heif_nclx_color_profile_set_matrix_coefficients(nclx, 6);
+            nclx->full_range_flag = 1;
+            heif_image_set_nclx_color_profile(image, nclx);
+        }
+        heif_encoding_options* options = heif_encoding_options_alloc();
+        options->image_orientation = s.orientation;
+        options->output_nclx_profile = nclx;
+        // Else libheif writes no nclx property at all.
+        options->macOS_compatibility_workaround_no_nclx_profile = 0;
+        heif_image_handle* handle = nullptr;
+        const heif_error e = heif_context_encode_image(ctx, image, encoder, options, &handle);
+        EXPECT_EQ(e.code, heif_error_Ok) << e.message;
+        if (!s.exifTiff.empty()) {
+            const std::string exif = std::string("Exif\0\0", 6) + s.exifTiff;
+            heif_context_add_exif_metadata(ctx, handle, exif.data(), static_cast<int>(exif.size()));
+        }
+        if (!s.xmp.empty()) heif_context_add_XMP_metadata(ctx, handle, s.xmp.data(), static_cast<int>(s.xmp.size()));
+        heif_context_write_to_file(ctx, Path(name).c_str());
+        if (handle) heif_image_handle_release(handle);
+        heif_encoding_options_free(options);
+        if (nclx) heif_nclx_color_profile_free(nclx);
+        heif_image_release(image);
+        heif_encoder_release(encoder);
+        heif_context_free(ctx);
+        return e.code == heif_error_Ok;
+    }
+
+    // Opens and decodes; every row, top to bottom.
+    std::vector<uint8_t> DecodeAll(const std::string& name, HeifImage& image) {
+        std::string reason;
+        EXPECT_TRUE(image.Open(Device(name), HeifLimits(), reason))
+            << reason;
+        EXPECT_TRUE(image.Decode(reason)) << reason;
+        std::vector<uint8_t> out;
+        while (const uint8_t* row = image.NextRow()) out.insert(out.end(), row, row + image.Width() * 3);
+        return out;
+    }
+
+    static std::wstring Device(const std::string& name) { return L"\\" + std::wstring(name.begin(), name.end()); }
+
+    std::string Refusal(const std::string& name, const HeifLimits& limits = HeifLimits()) {
+        HeifImage image;
+        std::string reason;
+        if (!image.Open(Device(name), limits, reason)) return reason;
+        if (!image.Decode(reason)) return reason;
+        return "";
+    }
+
+    fs::path m_dir;
+};
+
+double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) return 1e9;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) sum += std::abs(int(a[i]) - int(b[i]));
+    return sum / a.size();
+}
+
+// A matrix profile with Display P3's primaries and sRGB's curve, as phones
+// embed it.
+std::vector<uint8_t> DisplayP3Icc() {
+    cmsCIExyY white = {0.3127, 0.3290, 1.0};
+    cmsCIExyYTRIPLE primaries = {{0.680, 0.320, 1.0}, {0.265, 0.690, 1.0}, {0.150, 0.060, 1.0}};
+    const double params[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, params);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE p = cmsCreateRGBProfile(&white, &primaries, curves);
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(p, nullptr, &size);
+    std::vector<uint8_t> bytes(size);
+    cmsSaveProfileToMem(p, bytes.data(), &size);
+    cmsCloseProfile(p);
+    cmsFreeToneCurve(curve);
+    return bytes;
+}
+
+// The pixels taken as in the profile and converted to sRGB by Little CMS.
+std::vector<uint8_t> ToSrgbByLcms(const std::vector<uint8_t>& rgb, const std::vector<uint8_t>& icc) {
+    cmsHPROFILE from = cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
+    cmsHPROFILE to = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM t = cmsCreateTransform(from, TYPE_RGB_8, to, TYPE_RGB_8, INTENT_PERCEPTUAL, 0);
+    std::vector<uint8_t> out(rgb.size());
+    cmsDoTransform(t, rgb.data(), out.data(), static_cast<cmsUInt32Number>(rgb.size() / 3));
+    cmsDeleteTransform(t);
+    cmsCloseProfile(from);
+    cmsCloseProfile(to);
+    return out;
+}
+
+std::vector<uint8_t> OverWhite(const std::vector<uint8_t>& rgb, int width) {
+    std::vector<uint8_t> out(rgb.size());
+    for (size_t i = 0; i < rgb.size(); ++i) {
+        const int x = static_cast<int>((i / 3) % width);
+        const int a = 255 * x / (width - 1);
+        out[i] = static_cast<uint8_t>((rgb[i] * a + 255 * (255 - a) + 127) / 255);
+    }
+    return out;
+}
+
+// Lossy coding at 95 with 4:4:4 stays this close on average.
+constexpr double CLOSE = 3.0;
+
+TEST_F(HeifImageTest, HeicAvifAndDeepImagesDecodeToTheirPixels) {
+    const HeifSpec plain;
+    const std::vector<uint8_t> rgb = MakePhoto(plain.width, plain.height, plain.seed);
+    struct Case {
+        const char* name;
+        heif_compression_format format;
+        int bits;
+        bool alpha;
+    } cases[] = {{"plain.heic", heif_compression_HEVC, 8, false},
+                 {"plain.avif", heif_compression_AV1, 8, false},
+                 {"deep.heic", heif_compression_HEVC, 10, false},
+                 {"deep.avif", heif_compression_AV1, 12, false},
+                 {"alpha.avif", heif_compression_AV1, 8, true},
+                 {"deepalpha.heic", heif_compression_HEVC, 10, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HeifSpec s = plain;
+        s.format = c.format;
+        s.bits = c.bits;
+        s.alpha = c.alpha;
+        ASSERT_TRUE(Write(s, rgb, c.name));
+        HeifImage image;
+        const std::vector<uint8_t> got = DecodeAll(c.name, image);
+        EXPECT_EQ(image.Width(), 192u);
+        EXPECT_EQ(image.Height(), 128u);
+        EXPECT_EQ(image.BitDepth(), c.bits);
+        EXPECT_EQ(image.HasAlpha(), c.alpha);
+        EXPECT_FALSE(image.ConvertsColour());
+        EXPECT_LT(MeanDifference(got, c.alpha ? OverWhite(rgb, s.width) : rgb), CLOSE);
+        EXPECT_EQ(image.NextRow(), nullptr);
+    }
+    EXPECT_TRUE(IsHeifFile(L"\\plain.heic"));
+    EXPECT_FALSE(IsHeifFile(L"\\nothing.heic"));
+}
+
+TEST_F(HeifImageTest, TurnedImagesComeOutUprightAndStaleExifIsOnlyReported) {
+    HeifSpec s;
+    const std::vector<uint8_t> stored = MakePhoto(s.width, s.height, s.seed);
+    for (int tag : {3, 6, 8, 5}) {
+        SCOPED_TRACE(tag);
+        s.orientation = static_cast<heif_orientation>(tag);
+        ASSERT_TRUE(Write(s, stored, "turned.heic"));
+        HeifImage image;
+        const std::vector<uint8_t> got = DecodeAll("turned.heic", image);
+        const bool side = tag >= 5;
+        EXPECT_EQ(image.Width(), side ? 128u : 192u);
+        EXPECT_EQ(image.Height(), side ? 192u : 128u);
+        EXPECT_LT(MeanDifference(got, TurnUpright(stored, s.width, s.height, tag)), CLOSE);
+    }
+    // Upright pixels with an EXIF that still says 6: left as they are.
+    s.orientation = heif_orientation_normal;
+    s.exifTiff = OrientationTiff(6, true);
+    s.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+    ASSERT_TRUE(Write(s, stored, "stale.heic"));
+    HeifImage image;
+    const std::vector<uint8_t> got = DecodeAll("stale.heic", image);
+    EXPECT_EQ(image.Width(), 192u);
+    EXPECT_EQ(image.ExifOrientation(), 6);
+    EXPECT_LT(MeanDifference(got, stored), CLOSE);
+    // The blobs as the JPEG path's metadata code takes them.
+    ASSERT_GE(image.Exif().size(), 6u + s.exifTiff.size());
+    EXPECT_EQ(std::string(image.Exif().begin(), image.Exif().begin() + 6), std::string("Exif\0\0", 6));
+    EXPECT_EQ(std::string(image.Exif().begin() + 6, image.Exif().end()).substr(0, s.exifTiff.size()), s.exifTiff);
+    const std::string xmp(image.Xmp().begin(), image.Xmp().end());
+    EXPECT_EQ(xmp, std::string("http://ns.adobe.com/xap/1.0/\0", 29) + s.xmp);
+}
+
+TEST_F(HeifImageTest, WideGamutByIccOrNclxIsConvertedAndSrgbIsNot) {
+    HeifSpec s;
+    const std::vector<uint8_t> rgb = MakePhoto(s.width, s.height, s.seed);
+    const std::vector<uint8_t> p3 = DisplayP3Icc();
+    const std::vector<uint8_t> expected = ToSrgbByLcms(rgb, p3);
+    // The conversion moves the pixels well beyond what the coding does.
+    ASSERT_GT(MeanDifference(rgb, expected), 3 * CLOSE);
+    struct Case {
+        const char* name;
+        int bits;
+        bool icc;
+        heif_compression_format format;
+    } cases[] = {{"icc.heic", 8, true, heif_compression_HEVC},
+                 {"nclx.heic", 8, false, heif_compression_HEVC},
+                 {"icc10.heic", 10, true, heif_compression_HEVC},
+                 {"nclx10.heic", 10, false, heif_compression_HEVC}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HeifSpec p = s;
+        p.bits = c.bits;
+        p.format = c.format;
+        if (c.icc)
+            p.icc = p3;
+        else
+            p.nclxPrimaries = 12;  // SMPTE EG 432: Display P3
+        ASSERT_TRUE(Write(p, rgb, c.name));
+        HeifImage image;
+        const std::vector<uint8_t> got = DecodeAll(c.name, image);
+        EXPECT_TRUE(image.ConvertsColour());
+        EXPECT_EQ(image.ColourProblem(), "");
+        EXPECT_EQ(image.Icc().empty(), !c.icc);
+        EXPECT_LT(MeanDifference(got, expected), CLOSE);
+    }
+    // sRGB said either way converts nothing; PQ is taken as sRGB with a word why.
+    const std::vector<uint8_t> srgbIcc = [] {
+        cmsHPROFILE p = cmsCreate_sRGBProfile();
+        cmsUInt32Number size = 0;
+        cmsSaveProfileToMem(p, nullptr, &size);
+        std::vector<uint8_t> bytes(size);
+        cmsSaveProfileToMem(p, bytes.data(), &size);
+        cmsCloseProfile(p);
+        return bytes;
+    }();
+    for (int variant = 0; variant < 3; ++variant) {
+        SCOPED_TRACE(variant);
+        HeifSpec p = s;
+        if (variant == 0) p.icc = srgbIcc;
+        if (variant == 1) p.nclxPrimaries = 1;
+        if (variant == 2) p.nclxPrimaries = 9, p.nclxTransfer = 16;
+        ASSERT_TRUE(Write(p, rgb, "srgb.heic"));
+        HeifImage image;
+        const std::vector<uint8_t> got = DecodeAll("srgb.heic", image);
+        EXPECT_FALSE(image.ConvertsColour());
+        EXPECT_EQ(image.ColourProblem().find("high dynamic range (PQ)") != std::string::npos, variant == 2);
+        EXPECT_LT(MeanDifference(got, rgb), CLOSE);
+    }
+}
+
+TEST_F(HeifImageTest, HeifEncMadeFilesFromAJpegAreReadWithTheirExif) {
+    if (std::system("command -v heif-enc >/dev/null 2>&1") != 0) GTEST_SKIP() << "heif-enc is missing";
+    JpegSpec spec;
+    spec.width = 320;
+    spec.height = 240;
+    spec.quality = 95;
+    const std::string jpeg = WithExif(EncodeJpeg(spec), OrientationTiff(1, false));
+    WriteFile(Path("source.jpg"), jpeg);
+    const Decoded source = DecodeFully(Path("source.jpg"), false);
+    for (const char* name : {"made.heic", "made.avif"}) {
+        SCOPED_TRACE(name);
+        const std::string command = "heif-enc -q 90 " + Path("source.jpg") + " -o " + Path(name) + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        HeifImage image;
+        const std::vector<uint8_t> got = DecodeAll(name, image);
+        EXPECT_EQ(image.Codec(), std::string(name).find("avif") != std::string::npos ? "AV1" : "HEVC");
+        EXPECT_EQ(image.Width(), 320u);
+        EXPECT_LT(MeanDifference(got, source.pixels), 4.0);
+        EXPECT_EQ(std::string(image.Exif().begin(), image.Exif().begin() + 10), std::string("Exif\0\0II*\0", 10));
+    }
+}
+
+TEST_F(HeifImageTest, DamagedOrForeignFilesAreRefusedWithAReason) {
+    HeifSpec s;
+    ASSERT_TRUE(Write(s, MakePhoto(s.width, s.height, s.seed), "good.heic"));
+    const std::string good = ReadFile(Path("good.heic"));
+    // Cut at every few bytes: the structure, then the coded data.
+    for (size_t keep : {size_t{11}, size_t{40}, size_t{300}, good.size() / 2, good.size() - 10}) {
+        SCOPED_TRACE(keep);
+        WriteFile(Path("cut.heic"), good.substr(0, keep));
+        EXPECT_NE(Refusal("cut.heic"), "");
+    }
+    std::mt19937 random(7);
+    std::string noise(5000, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    WriteFile(Path("random.heic"), noise);
+    EXPECT_EQ(Refusal("random.heic"), "it is not a HEIF image");
+    // A HEIF head on random data.
+    WriteFile(Path("headed.heic"), good.substr(0, 32) + noise);
+    EXPECT_NE(Refusal("headed.heic"), "");
+    // Flipped bytes across the file: a reason or a picture, never a crash.
+    for (size_t at = 24; at < good.size(); at += good.size() / 50) {
+        std::string bent = good;
+        bent[at] = static_cast<char>(bent[at] ^ 0x5A);
+        WriteFile(Path("bent.heic"), bent);
+        Refusal("bent.heic");
+    }
+    HeifLimits small;
+    small.maxSide = 100;
+    EXPECT_EQ(Refusal("good.heic", small), "it is larger than this program opens (100 pixels a side, 200 megapixels)");
+    small.maxSide = 16384;
+    small.maxPixels = 20000;
+    EXPECT_EQ(Refusal("good.heic", small), "it is 192 x 128 pixels, larger than this program opens (16384 pixels a side, 0 megapixels)");
+}
+
+// The image spatial extents property (ispe) says 100000 x 100000 pixels.
+TEST_F(HeifImageTest, AHugeClaimedSizeIsRefusedBeforeDecoding) {
+    HeifSpec s;
+    ASSERT_TRUE(Write(s, MakePhoto(s.width, s.height, s.seed), "small.heic"));
+    std::string bytes = ReadFile(Path("small.heic"));
+    const size_t at = bytes.find("ispe");
+    ASSERT_NE(at, std::string::npos);
+    for (size_t i = 0; i < 2; ++i) {
+        const uint32_t v = 100000;
+        char* p = &bytes[at + 8 + i * 4];  // past the version and flags
+        p[0] = static_cast<char>(v >> 24), p[1] = static_cast<char>(v >> 16), p[2] = static_cast<char>(v >> 8),
+        p[3] = static_cast<char>(v);
+    }
+    WriteFile(Path("huge.heic"), bytes);
+    EXPECT_NE(Refusal("huge.heic").find("larger than this program opens"), std::string::npos);
+}
+
+TEST_F(HeifImageTest, OnlyHeifBrandsAreRecognised) {
+    auto head = [](const char* major, const char* compatible) {
+        std::string h("\0\0\0\x18" "ftyp", 8);
+        h += major;
+        h += std::string("\0\0\0\0", 4);
+        h += compatible;
+        h += "mp41";
+        return h;
+    };
+    auto looks = [](const std::string& h) { return LooksLikeHeif(reinterpret_cast<const uint8_t*>(h.data()), h.size()); };
+    EXPECT_TRUE(looks(head("heic", "mif1")));
+    EXPECT_TRUE(looks(head("avif", "mif1")));
+    EXPECT_TRUE(looks(head("msf1", "heic")));  // a sequence that holds a still image
+    EXPECT_FALSE(looks(head("isom", "mp42")));  // a video
+    EXPECT_FALSE(looks(head("heic", "mif1").substr(0, 11)));
+    EXPECT_FALSE(looks(std::string("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01\0", 16)));
+}
+
+}  // namespace
