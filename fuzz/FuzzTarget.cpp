@@ -23,6 +23,7 @@
 #include <jpeglib.h>
 
 #include "imaging/Export.h"
+#include "imaging/HeifImage.h"
 #include "imaging/JpegSource.h"
 #include "imaging/Metadata.h"
 #include "imaging/Orientation.h"
@@ -185,6 +186,37 @@ void CheckKeptMetadata(const std::wstring& path, int components, uint32_t width,
         Fail("written XMP does not describe the written file");
 }
 
+// A HEIF photograph: opened, decoded and handed on row by row, or refused
+// with a reason; its metadata made to agree with a new file.
+void CheckHeif(const uint8_t* data, size_t size) {
+    if (!LooksLikeHeif(data, size)) return;
+    HeifLimits limits;
+    limits.maxPixels = MAX_PIXELS;
+    limits.decodingThreads = 1;
+    HeifImage image;
+    std::string reason;
+    if (!image.Open(L"\\in.jpg", limits, reason)) {
+        if (reason.empty()) Fail("a HEIF file is refused without a reason");
+        return;
+    }
+    if (image.Width() == 0 || image.Height() == 0 || uint64_t{image.Width()} * image.Height() > MAX_PIXELS)
+        Fail("an opened HEIF image is empty or beyond its limits");
+    std::string problem;
+    std::vector<JOCTET> exif = image.Exif(), xmp = image.Xmp();
+    WrittenImage written;
+    written.width = image.Width();
+    written.height = image.Height();
+    if (!exif.empty()) FixExifForOutput(exif, written, problem);
+    if (!xmp.empty()) FixXmpForOutput(xmp, written, problem);
+    if (!image.Decode(reason)) {
+        if (reason.empty()) Fail("a HEIF image's decoding fails without a reason");
+        return;
+    }
+    uint32_t rows = 0;
+    while (image.NextRow()) ++rows;
+    if (rows != image.Height()) Fail("a decoded HEIF image hands on another number of rows than its height");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -199,6 +231,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FILE* f = std::fopen(source.c_str(), "wb");
         if (!f || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) Fail("cannot write the input");
     }
+
+    CheckHeif(data, size);
 
     uint32_t width = 0, height = 0;
     if (ReadWithLibjpeg(source, false, width, height) && static_cast<uint64_t>(width) * height > MAX_PIXELS) return 0;

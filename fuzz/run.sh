@@ -31,7 +31,7 @@ export ASAN_OPTIONS="detect_leaks=1${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 cd build-fuzz
 if [ "$seconds" = 0 ]; then
-  exec ./fuzz/trimora_fuzz -runs=0 "$@" fuzz/corpus
+  exec ./fuzz/trimora_fuzz -runs=0 "$@" fuzz/corpus ../fuzz/heif-seeds
 fi
 exec ./fuzz/trimora_fuzz -max_total_time="$seconds" -timeout=30 -rss_limit_mb=4096 \
-  -max_len=262144 -print_final_stats=1 -dict=../fuzz/jpeg.dict "$@" fuzz/found fuzz/corpus
+  -max_len=262144 -print_final_stats=1 -dict=../fuzz/jpeg.dict "$@" fuzz/found fuzz/corpus ../fuzz/heif-seeds

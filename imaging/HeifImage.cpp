@@ -461,26 +461,101 @@ void HeifImage::DecideColour() {
 
 bool HeifImage::ConvertsColour() const { return m_bitDepth > 8 ? m_deepTransform != nullptr : m_colour.Converts(); }
 
+namespace {
+
+// Kr and Kb of the matrix coefficients a YCbCr image is coded with; false
+// for the codings that are not a weighted sum (identity, YCgCo, ICtCp, ...),
+// which libheif converts itself.
+bool LumaWeights(int matrix, float& kr, float& kb) {
+    switch (matrix) {
+    case heif_matrix_coefficients_ITU_R_BT_709_5:
+        kr = 0.2126f, kb = 0.0722f;
+        return true;
+    case heif_matrix_coefficients_unspecified:  // libheif's default too
+    case heif_matrix_coefficients_ITU_R_BT_470_6_System_B_G:
+    case heif_matrix_coefficients_ITU_R_BT_601_6:
+        kr = 0.299f, kb = 0.114f;
+        return true;
+    case heif_matrix_coefficients_US_FCC_T47:
+        kr = 0.30f, kb = 0.11f;
+        return true;
+    case heif_matrix_coefficients_SMPTE_240M:
+        kr = 0.212f, kb = 0.087f;
+        return true;
+    case heif_matrix_coefficients_ITU_R_BT_2020_2_non_constant_luminance:
+        kr = 0.2627f, kb = 0.0593f;
+        return true;
+    default:
+        return false;
+    }
+}
+
+heif_error DecodeAs(const heif_image_handle* handle, heif_colorspace space, heif_chroma chroma, heif_image*& image) {
+    heif_decoding_options* options = heif_decoding_options_alloc();
+    if (options) {
+        options->ignore_transformations = 0;
+        options->convert_hdr_to_8bit = 0;
+    }
+    image = nullptr;
+    const heif_error e = heif_decode_image(handle, &image, space, chroma, options);
+    if (options) heif_decoding_options_free(options);
+    if (e.code != heif_error_Ok && image) {
+        heif_image_release(image);
+        image = nullptr;
+    }
+    return e;
+}
+
+// A row of chroma samples, each for two pixels across (and two rows down),
+// as libheif spreads them: scaled, offset and repeated for n pixels.
+template <typename In>
+void UpsampleChroma(const In* samples, size_t n, float scale, float offset, float* out) {
+    for (size_t x = 0; x < n; ++x) out[x] = samples[x >> 1] * scale + offset;
+}
+
+// One row of luma and upsampled chroma to R, G, B of 0..outMax. k: luma
+// scale and offset, (chroma's, spent already), then Cr to R, Cb and Cr to
+// G, Cb to B.
+template <typename In, typename Out>
+void YccRow(const In* y, const float* u, const float* v, size_t n, const float* k, float outMax, Out* out) {
+    for (size_t i = 0; i < n; ++i) {
+        const float l = y[i] * k[0] + k[1];
+        const float rgb[3] = {l + k[4] * v[i], l + k[5] * u[i] + k[6] * v[i], l + k[7] * u[i]};
+        for (int c = 0; c < 3; ++c)
+            out[i * 3 + c] = static_cast<Out>(std::min(std::max(rgb[c] * outMax + 0.5f, 0.0f), outMax + 0.49f));
+    }
+}
+
+}  // namespace
+
 bool HeifImage::Decode(std::string& reason) {
     ReleasePixels();
     if (!m_handle) {
         reason = "it is not open";
         return false;
     }
+    const auto* handle = static_cast<const heif_image_handle*>(m_handle);
+    heif_image* image = nullptr;
+    heif_error e{};
+    // Without alpha, the codec's YCbCr planes come as they are (4:2:0, as
+    // phones write them and JPEG keeps them) and are turned into RGB a row
+    // at a time here: libheif's own RGB conversion takes longer than the
+    // rest of the pipeline and holds a second copy of the picture.
+    if (!m_alpha) {
+        e = DecodeAs(handle, heif_colorspace_YCbCr, heif_chroma_420, image);
+        if (image && SetUpPlanes(image)) return true;
+        if (image) heif_image_release(image);
+        image = nullptr;
+        if (e.code != heif_error_Ok && e.code != heif_error_Unsupported_feature) {
+            reason = ReasonOf(e, m_codec, m_limits);
+            return false;
+        }
+    }
     const bool deep = m_bitDepth > 8;
     const heif_chroma chroma = deep ? (m_alpha ? heif_chroma_interleaved_RRGGBBAA_LE : heif_chroma_interleaved_RRGGBB_LE)
                                     : (m_alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
-    heif_decoding_options* options = heif_decoding_options_alloc();
-    if (options) {
-        options->ignore_transformations = 0;
-        options->convert_hdr_to_8bit = 0;
-    }
-    heif_image* image = nullptr;
-    const heif_error e = heif_decode_image(static_cast<const heif_image_handle*>(m_handle), &image,
-                                           heif_colorspace_RGB, chroma, options);
-    if (options) heif_decoding_options_free(options);
+    e = DecodeAs(handle, heif_colorspace_RGB, chroma, image);
     if (e.code != heif_error_Ok || !image) {
-        if (image) heif_image_release(image);
         reason = e.code == heif_error_Ok ? "it is damaged" : ReasonOf(e, m_codec, m_limits);
         return false;
     }
@@ -505,13 +580,63 @@ bool HeifImage::Decode(std::string& reason) {
     return true;
 }
 
+bool HeifImage::SetUpPlanes(void* decoded) {
+    auto* image = static_cast<heif_image*>(decoded);
+    if (heif_image_get_colorspace(image) != heif_colorspace_YCbCr || heif_image_get_chroma_format(image) != heif_chroma_420)
+        return false;
+    const heif_channel channels[3] = {heif_channel_Y, heif_channel_Cb, heif_channel_Cr};
+    const int bits = heif_image_get_bits_per_pixel_range(image, heif_channel_Y);
+    const bool deep = m_bitDepth > 8;
+    if (bits != (deep ? m_bitDepth : 8)) return false;
+    for (int c = 0; c < 3; ++c) {
+        const uint32_t w = c == 0 ? m_width : (m_width + 1) / 2, h = c == 0 ? m_height : (m_height + 1) / 2;
+        int stride = 0;
+        m_planes[c] = heif_image_get_plane_readonly(image, channels[c], &stride);
+        if (!m_planes[c] || stride <= 0 || heif_image_get_width(image, channels[c]) != static_cast<int>(w) ||
+            heif_image_get_height(image, channels[c]) != static_cast<int>(h) ||
+            heif_image_get_bits_per_pixel_range(image, channels[c]) != bits)
+            return false;
+        m_strides[c] = static_cast<size_t>(stride);
+    }
+    // The coding of the planes as libheif hands them on: the decoded image's
+    // nclx, or without one libheif's own YCbCr, BT.601 full range, into
+    // which it has converted any other (the file's nclx no longer applies).
+    int matrix = heif_matrix_coefficients_ITU_R_BT_601_6;
+    bool fullRange = true;
+    heif_color_profile_nclx* nclx = nullptr;
+    if (heif_image_get_nclx_color_profile(image, &nclx).code == heif_error_Ok && nclx) {
+        matrix = nclx->matrix_coefficients;
+        fullRange = nclx->full_range_flag != 0;
+        heif_nclx_color_profile_free(nclx);
+    }
+    float kr = 0, kb = 0;
+    if (!LumaWeights(matrix, kr, kb)) return false;
+    const float kg = 1 - kr - kb;
+    const float max = static_cast<float>((1 << bits) - 1), unit = static_cast<float>(1 << (bits - 8));
+    // To luma 0..1 and chroma -0.5..0.5.
+    const float yScale = fullRange ? 1 / max : 1 / (219 * unit), cScale = fullRange ? 1 / max : 1 / (224 * unit);
+    const float yZero = fullRange ? 0 : 16 * unit, cZero = fullRange ? static_cast<float>(1 << (bits - 1)) : 128 * unit;
+    const float k[8] = {yScale, -yZero * yScale, cScale, -cZero * cScale,
+                        2 * (1 - kr), -2 * kb * (1 - kb) / kg, -2 * kr * (1 - kr) / kg, 2 * (1 - kb)};
+    std::copy(k, k + 8, m_ycc);
+    m_image = image;
+    m_planar = true;
+    m_nextRow = 0;
+    m_row.resize(size_t{m_width} * 3);
+    m_chroma.resize(size_t{m_width} * 2);  // Cb, Cr
+    if (deep && m_deepTransform) m_deepRow.resize(size_t{m_width} * 3);
+    return true;
+}
+
 void HeifImage::ReleasePixels() {
     if (m_image) heif_image_release(static_cast<heif_image*>(m_image));
     m_image = nullptr;
     m_plane = nullptr;
+    m_planar = false;
     m_nextRow = 0;
     m_row = {};
     m_deepRow = {};
+    m_chroma = {};
 }
 
 void HeifImage::SkipRows(uint32_t n) { m_nextRow = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{m_nextRow} + n, m_height)); }
@@ -528,8 +653,44 @@ inline T OverWhite(uint32_t c, uint32_t a, uint32_t max, bool premultiplied) {
 
 }  // namespace
 
+template <typename In>
+void HeifImage::ChromaRows(uint32_t y) {
+    const size_t n = m_width;
+    for (int c = 1; c < 3; ++c) {
+        const auto* samples = reinterpret_cast<const In*>(m_planes[c] + m_strides[c] * (y / 2));
+        UpsampleChroma(samples, n, m_ycc[2], m_ycc[3], m_chroma.data() + (c - 1) * n);
+    }
+}
+
+const uint8_t* HeifImage::PlanarRow() {
+    const uint32_t y = m_nextRow++;
+    const size_t n = m_width;
+    const uint8_t* luma = m_planes[0] + m_strides[0] * y;
+    const float* u = m_chroma.data();
+    const float* v = u + n;
+    uint8_t* rgb = m_row.data();
+    if (m_bitDepth <= 8) {
+        ChromaRows<uint8_t>(y);
+        YccRow(luma, u, v, n, m_ycc, 255.0f, rgb);
+        if (m_colour.Converts()) m_colour.ToSrgb(rgb, rgb, n);
+        return rgb;
+    }
+    ChromaRows<uint16_t>(y);
+    const auto* y16 = reinterpret_cast<const uint16_t*>(luma);
+    if (!m_deepTransform) {
+        // Down to 8 bits in the one rounding of the conversion to RGB.
+        YccRow(y16, u, v, n, m_ycc, 255.0f, rgb);
+        return rgb;
+    }
+    uint16_t* deep = m_deepRow.data();
+    YccRow(y16, u, v, n, m_ycc, 65535.0f, deep);
+    cmsDoTransform(static_cast<cmsHTRANSFORM>(m_deepTransform), deep, rgb, static_cast<cmsUInt32Number>(n));
+    return rgb;
+}
+
 const uint8_t* HeifImage::NextRow() {
-    if (!m_plane || m_nextRow >= m_height) return nullptr;
+    if (!m_image || m_nextRow >= m_height) return nullptr;
+    if (m_planar) return PlanarRow();
     uint8_t* src = m_plane + m_stride * m_nextRow++;
     const size_t n = m_width;
     if (m_bitDepth <= 8) {

@@ -103,6 +103,10 @@ private:
     bool ReadFile(const HeifLimits& limits, std::string& reason);
     void ReadMetadata();
     void DecideColour();
+    bool SetUpPlanes(void* decoded);
+    const uint8_t* PlanarRow();
+    template <typename In>
+    void ChromaRows(uint32_t y);
     void Close();
 
     // libheif's objects; void so that its header stays in one file.
@@ -136,7 +140,13 @@ private:
     void* m_deepTransform = nullptr;
     std::string m_colourProblem;
 
-    // Reading the rows.
+    // Reading the rows: YCbCr 4:2:0 planes converted here (offsets, scales
+    // and matrix in m_ycc), or libheif's interleaved RGB (m_plane).
+    bool m_planar = false;
+    const uint8_t* m_planes[3] = {};
+    size_t m_strides[3] = {};
+    float m_ycc[8] = {};
+    std::vector<float> m_chroma;
     uint8_t* m_plane = nullptr;
     size_t m_stride = 0;
     uint32_t m_nextRow = 0;
