@@ -347,7 +347,9 @@ bool HeifImage::ReadFile(const HeifLimits& limits, std::string& reason) {
     m_context = ctx;
     // libheif refuses larger images before it allocates anything for them.
     heif_context_set_maximum_image_size_limit(ctx, static_cast<int>(std::min<uint32_t>(limits.maxSide, 1u << 20)) + 1);
-    if (limits.decodingThreads > 0) heif_context_set_max_decoding_threads(ctx, limits.decodingThreads);
+    // libheif's 0 is no thread of its own, 1 one thread beside the caller's.
+    if (limits.decodingThreads > 0)
+        heif_context_set_max_decoding_threads(ctx, limits.decodingThreads == 1 ? 0 : limits.decodingThreads);
     auto* reader = new FileReader{m_file, m_fileSize};
     m_reader = reader;
     fseeko(m_file, 0, SEEK_SET);

@@ -31,8 +31,9 @@ struct HeifLimits {
     // Larger photographs are refused before a byte of them is decoded.
     uint32_t maxSide = 16384;
     uint64_t maxPixels = 200'000'000;
-    // libheif's threads for the tiles of a grid image; 1 when several
-    // photographs are decoded at once already. 0: libheif's own choice.
+    // Threads for the tiles of a grid image (as phones write them): 0
+    // libheif's own choice; 1 the calling thread alone, for when several
+    // photographs are decoded at once already; more, that many.
     int decodingThreads = 0;
 };
 
