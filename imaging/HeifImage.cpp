@@ -1,6 +1,7 @@
 #include "imaging/HeifImage.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -296,7 +297,8 @@ bool HeifImage::Open(const std::wstring& devicePath, const HeifLimits& limits, s
     const char* kind = nullptr;
     FILE* file = devfs::OpenRegularFile(devicePath, &kind);
     if (!file) {
-        reason = kind ? std::string("it is ") + kind + ", not a photograph" : "it cannot be opened";
+        reason = kind ? std::string("it is ") + kind + ", not a photograph"
+                      : std::string("it cannot be opened: ") + std::strerror(errno);
         return false;
     }
     const bool ok = Open(file, limits, reason);
@@ -309,7 +311,6 @@ bool HeifImage::Open(FILE* file, const HeifLimits& limits, std::string& reason) 
     Close();
     m_file = file;
     if (!ReadFile(limits, reason)) {
-        m_ownFile = nullptr;  // the path form closes its own
         Close();
         return false;
     }

@@ -444,6 +444,7 @@ TEST_F(HeifImageTest, DamagedOrForeignFilesAreRefusedWithAReason) {
     for (char& c : noise) c = static_cast<char>(random());
     WriteFile(Path("random.heic"), noise);
     EXPECT_EQ(Refusal("random.heic"), "it is not a HEIF image");
+    EXPECT_EQ(Refusal("missing.heic"), "it cannot be opened: No such file or directory");
     // A HEIF head on random data.
     WriteFile(Path("headed.heic"), good.substr(0, 32) + noise);
     EXPECT_NE(Refusal("headed.heic"), "");
