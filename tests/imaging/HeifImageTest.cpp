@@ -495,7 +495,7 @@ TEST_F(HeifImageTest, OnlyHeifBrandsAreRecognised) {
     EXPECT_TRUE(looks(head("msf1", "heic")));  // a sequence that holds a still image
     EXPECT_FALSE(looks(head("isom", "mp42")));  // a video
     EXPECT_FALSE(looks(head("heic", "mif1").substr(0, 11)));
-    EXPECT_FALSE(looks(std::string("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01\0", 16)));
+    EXPECT_FALSE(looks(std::string("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01\x01\0\0\x01", 16)));
 }
 
 }  // namespace
