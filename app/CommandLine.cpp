@@ -78,7 +78,7 @@ int ParseCommandLine(int argc, char** argv, StartOptions& options, FILE* out, FI
         if (!q.help) o.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(o);
     }
-    parser.addPositionalArgument("PHOTO", "A JPEG photograph to open at start.", "[PHOTO]");
+    parser.addPositionalArgument("PHOTO", "A photograph (JPEG, HEIC, AVIF) to open at start.", "[PHOTO]");
 
     auto usageError = [&](const QString& what) {
         std::fprintf(err, "trimora: %s\nTry 'trimora --help'.\n", qPrintable(what));

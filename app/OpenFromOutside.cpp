@@ -9,19 +9,21 @@
 
 #include "print/HostPhoto.h"
 #include "app/MainDialog.h"
+#include "imaging/PhotoNames.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
 
 namespace {
 
-// The one local JPEG file a drag carries, or an empty string.
+// The one local photograph (JPEG or HEIF) a drag carries, or an empty string.
 QString DraggedPhotograph(const QMimeData* data) {
     if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
     const QUrl url = data->urls().first();
     if (!url.isLocalFile()) return {};
     const QString path = url.toLocalFile();
     const QString lower = path.toLower();
-    return lower.endsWith(".jpg") || lower.endsWith(".jpeg") ? path : QString();
+    return lower.endsWith(".jpg") || lower.endsWith(".jpeg") || HasHeifExtension(lower.toStdWString()) ? path
+                                                                                                      : QString();
 }
 
 class PhotoDropFilter : public QObject {

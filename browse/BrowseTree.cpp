@@ -1,5 +1,6 @@
 #include "browse/BrowseTree.h"
 
+#include "imaging/PhotoNames.h"
 #include "platform/MessageBox.h"
 
 namespace {
@@ -24,8 +25,9 @@ uint32_t ClassifyEntry(const devfs::FindData& entry, std::wstring& shown) {
         return ITEM_FOLDER;
     }
     shown = devfs::LowerName(entry.name);
-    // Anywhere in the name, not only as its extension: photo.jpg.txt is shown.
-    return shown.find(L".jpg") == std::wstring::npos ? 0 : ITEM_JPEG;
+    // Anywhere in the name, not only as its extension: photo.jpg.txt is
+    // shown. Phone photographs by their extension.
+    return shown.find(L".jpg") == std::wstring::npos && !HasHeifExtension(shown) ? 0 : ITEM_JPEG;
 }
 
 void FillFolder(TreeControl& tree, const std::wstring& folderPath, HTREEITEM parent) {

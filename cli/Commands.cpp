@@ -410,6 +410,8 @@ int RunExport(const CliOptions& o, const CliStreams& s) {
 
     unsigned threads = o.jobs > 0 ? static_cast<unsigned>(o.jobs) : std::thread::hardware_concurrency();
     if (threads == 0) threads = 1;
+    // Photographs decoded side by side keep the cores busy already.
+    if (threads > 1 && run.jobs.size() > 1) SourcePhoto::SetHeifThreads(1);
 
     // exiv2 sets itself up on first use, which is not safe on several threads.
     if (o.keepMetadata || o.recordDpi) PrepareMetadataLibrary();

@@ -470,7 +470,7 @@ void ChooseMetadata(ExportJob& job, SourceMetadata& metadata, PhotoReport& resul
         KeepSourceMetadata(job.source->Facts(), extras.keepProfile, extras.keepMetadata, image, metadata, dropped);
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
     }
-    result.profileProblem = colour.Problem();
+    result.profileProblem = job.source->ProfileProblem();
     // A profile of another colour space than the new file's RGB was left
     // out above.
     if (colour.Use() == ProfileUse::Convert) metadata.icc.clear();
