@@ -466,7 +466,7 @@ void ChooseMetadata(ExportJob& job, SourceMetadata& metadata, PhotoReport& resul
         image.width = static_cast<uint32_t>(job.crop.Width());
         image.height = static_cast<uint32_t>(job.crop.Height());
         image.dpi = extras.recordDpi;
-        image.srgb = colour.Use() == ProfileUse::Convert;
+        image.srgb = job.source->ConvertsToSrgb();
         KeepSourceMetadata(job.source->Facts(), extras.keepProfile, extras.keepMetadata, image, metadata, dropped);
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
     }

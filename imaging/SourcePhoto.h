@@ -99,6 +99,8 @@ public:
     const PhotoColour& Colour() const { return m_colour; }
     // Why the photograph's colour description could not be used, else empty.
     std::string ProfileProblem() const { return m_heif ? m_heif->ColourProblem() : m_colour.Problem(); }
+    // The pixels reach sRGB from another colour space on their way out.
+    bool ConvertsToSrgb() const { return m_heif ? m_heif->ConvertsColour() : m_colour.Converts(); }
     bool Failed() const { return m_heif ? m_heifFailed : m_trap.failed; }
     int WriteErrno() const { return m_trap.savedErrno; }
     // A HEIF photograph (HEIC, AVIF): no JPEG data behind its rows.

@@ -462,6 +462,16 @@ TEST(CliProcess, PhonePhotographsExportAsTheirJpegTwin) {
         const std::string tags = Slurp(out);
         EXPECT_TRUE(tags == "Phonemaker\n" || tags == "Phonemaker\n1\n") << tags;
     }
+    // A frame away from the left edge, through a tone curve: the same.
+    const std::string framed = " --frame 100,200,700,1100 --preset 3";
+    ASSERT_EQ(exportTo("p.jpg", "framed-jpeg", framed), 0) << Slurp(err);
+    ASSERT_EQ(exportTo("turned.HEIC", "framed-heic", framed), 0) << Slurp(err);
+    DecodedJpeg framedJpeg, framedHeic;
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("framed-jpeg/p_10x15.jpg"), framedJpeg));
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("framed-heic/turned_10x15.jpg"), framedHeic));
+    EXPECT_EQ(framedHeic.width, framedJpeg.width);
+    EXPECT_LT(MeanDifference(framedHeic.rgb, framedJpeg.rgb), 2.5);
+
     ASSERT_EQ(RunCliProcess("preview " + Quoted(storage.Host("turned.HEIC")) + " --box 800x600 --out " +
                                 Quoted(storage.Host("p.ppm")),
                             out, err),
