@@ -13,6 +13,7 @@
 #include "imaging/DibBitmap.h"
 #include "imaging/DibImage.h"
 #include "app/PipelineWrappers.h"
+#include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
 #include "platform/Resources.h"
 #include "platform/Strings.h"
@@ -21,6 +22,7 @@
 #include "resources/MainTemplate.h"
 #include "tone/AdjustDialog.h"
 #include "tone/AdjustPreview.h"
+#include "tone/Presets.h"
 
 namespace {
 
@@ -43,6 +45,23 @@ public:
 private:
     MessageBoxHandler m_previous;
 };
+
+// What the curve in force is called: its preset's name while it is that
+// preset's curve, a word of its own once it is anything else, and nothing
+// for the identity, which changes no pixel.
+std::wstring CurveName(const ToneCurve& curve, int32_t presetIndex) {
+    auto same = [&](int n, const double* x, const double* y) {
+        if (curve.m_nPoints != n) return false;
+        for (int i = 0; i < n; ++i)
+            if (curve.m_x[i] != x[i] || curve.m_y[i] != y[i]) return false;
+        return true;
+    };
+    const double ends[2] = {0, 255};
+    if (same(2, ends, ends)) return {};
+    const TonePreset* preset = FindPresetByIndex(presetIndex);
+    if (preset && preset->nPoints > 0 && same(preset->nPoints, preset->x, preset->y)) return preset->text;
+    return L"own curve";
+}
 
 }  // namespace
 
@@ -123,9 +142,11 @@ BOOL CMainDialog::OnInitDialog() {
                                                 {IDC_GO_ALL, "Create the files of every photograph framed (Ctrl+Shift+G)"},
                                                 {IDC_PREVIOUS, "Previous photograph of the folder (Page Up)"},
                                                 {IDC_NEXT, "Next photograph of the folder (Page Down)"},
-                                                {IDC_RESOLUTION, "Print resolution of the frame; labs warn below 150 dpi"}};
+                                                {IDC_RESOLUTION, "Print resolution of the frame; labs warn below 150 dpi"},
+                                                {IDC_CURVE, "Tone curve applied to every file written, this photograph's and the next ones'"}};
     for (const auto& [id, tip] : tips)
         if (QWidget* picture = GetDlgItemWidget(id)) picture->setToolTip(QString::fromUtf8(tip));
+    ShowCurve();
     LayoutStatusRow();
     return TRUE;
 }
@@ -188,10 +209,16 @@ void CMainDialog::OnShowLayout() {
     const CRect step = MapDialogRect({0, 0, 9, 9});
     const int needed = fm.horizontalAdvance(QStringLiteral("Selected format: 59.4x21.0 cm")) +
                        fm.horizontalAdvance(QStringLiteral("9999 dpi low")) +
+                       fm.horizontalAdvance(QStringLiteral("Tone: Little bright")) +
                        fm.horizontalAdvance(QStringLiteral("Skipped img_0000.jpg: damaged")) +
                        2 * step.Width() + 4 * BaseUnitX();
     m_bTwoRowStatus = width < needed;
     status->setGeometry(templ.left, m_bTwoRowStatus ? top - templ.Height() : top, width, templ.Height());
+    // The desktop's combo box is taller than the handheld's; it must not
+    // reach into the pictures' row below it.
+    QWidget* combo = GetDlgItemWidget(IDC_FORMAT);
+    QWidget* turn = GetDlgItemWidget(IDC_ROTATE);
+    if (combo && turn) combo->resize(combo->width(), std::min(combo->height(), turn->y() - 1 - combo->y()));
     LayoutStatusRow();
     w->update();
 }
@@ -199,11 +226,12 @@ void CMainDialog::OnShowLayout() {
 void CMainDialog::LayoutStatusRow() {
     QWidget* status = GetDlgItemWidget(IDC_STATUS);
     auto* resolution = qobject_cast<QLabel*>(GetDlgItemWidget(IDC_RESOLUTION));
+    auto* curve = qobject_cast<QLabel*>(GetDlgItemWidget(IDC_CURVE));
     auto* notice = qobject_cast<QLabel*>(GetDlgItemWidget(IDC_NOTICE));
     QWidget* previous = GetDlgItemWidget(IDC_PREVIOUS);
     QWidget* next = GetDlgItemWidget(IDC_NEXT);
     QDialog* w = DialogWidget();
-    if (!status || !resolution || !notice || !previous || !next || !w) return;
+    if (!status || !resolution || !curve || !notice || !previous || !next || !w) return;
     const int rowH = status->height();
     const int left = status->x();
     const int right = std::max(left, w->width() - left);
@@ -217,23 +245,30 @@ void CMainDialog::LayoutStatusRow() {
     const int textEnd = right - 2 * sw - 2 - gap;
 
     // The status text keeps its control; it is only as wide as its text, so
-    // that the resolution can stand right beside it.
+    // that the resolution and the curve can stand right beside it. On two
+    // rows, what does not fit after it starts the row below, in order.
     const int statusW = std::min(status->sizeHint().width(), right - left);
     status->resize(statusW, rowH);
-    const int resolutionW = resolution->text().isEmpty() ? 0 : resolution->sizeHint().width();
-    int x = left;
-    if (!m_bTwoRowStatus || left + statusW + gap + resolutionW <= right) {
-        resolution->setGeometry(left + statusW + gap, status->y(), resolutionW, rowH);
-        if (!m_bTwoRowStatus) x = left + statusW + gap + resolutionW;
-    } else {
-        resolution->setGeometry(left, lowerTop, resolutionW, rowH);
-        x = left + resolutionW;
+    int upper = left + statusW;  // the end of what stands on the status text's row
+    int lower = left;            // the same on the row below
+    bool below = false;
+    for (QLabel* label : {resolution, curve}) {
+        const int width = label->text().isEmpty() ? 0 : label->sizeHint().width();
+        below = below || (m_bTwoRowStatus && upper + gap + width > right);
+        if (below) {
+            label->setGeometry(lower, lowerTop, width, rowH);
+            if (width > 0) lower += width + gap;
+        } else {
+            label->setGeometry(upper + gap, status->y(), width, rowH);
+            if (width > 0) upper += gap + width;
+        }
     }
-    if (x > left) x += gap;
+    const int x = m_bTwoRowStatus ? lower : upper + gap;
     const int noticeW = std::max(0, textEnd - x);
     notice->setGeometry(x, lowerTop, noticeW, rowH);
     const QString full = QString::fromStdWString(m_strNotice);
-    notice->setText(notice->fontMetrics().elidedText(full, Qt::ElideRight, noticeW));
+    // The middle goes first: the start says what happened, the end names the file.
+    notice->setText(notice->fontMetrics().elidedText(full, Qt::ElideMiddle, noticeW));
     notice->setToolTip(full);
 }
 
@@ -360,7 +395,21 @@ void CMainDialog::ShowResolution() {
     }
     if (label->text() == text) return;
     label->setText(text);
-    label->setStyleSheet(low ? QStringLiteral("color: rgb(200, 0, 0); font-weight: bold;") : QString());
+    // Red alone marks it: a style sheet would give the label a font of its
+    // own, unlike the status line's beside it.
+    QPalette palette = DialogWidget()->palette();
+    if (low) palette.setColor(QPalette::WindowText, QColor(200, 0, 0));
+    label->setPalette(palette);
+    LayoutStatusRow();
+}
+
+void CMainDialog::ShowCurve() {
+    auto* label = qobject_cast<QLabel*>(GetDlgItemWidget(IDC_CURVE));
+    if (!label) return;
+    const std::wstring name = CurveName(m_curve, m_nPreset);
+    const QString text = name.empty() ? QString() : QStringLiteral("Tone: ") + QString::fromStdWString(name);
+    if (label->text() == text) return;
+    label->setText(text);
     LayoutStatusRow();
 }
 
@@ -454,25 +503,14 @@ CSize CMainDialog::PreviewBox() const {
 
 void CMainDialog::KeepCurrentPhotograph() {
     if (!m_bLoaded || m_strSourcePath.empty()) return;
-    PhotoSettings s;
-    s.nFormat = m_nFormat;
-    s.bRotated = m_bRotated;
-    s.bCorrectLab = m_bCorrectLab;
-    s.sizeSource = m_sizeSource;
-    s.rcSource = m_rcSource;
-    s.curve.Assign(m_curve);
-    s.nPreset = m_nPreset;
-    m_order.Keep(m_strSourcePath, s);
+    m_order.Keep(m_strSourcePath, PhotoSettings{m_choice, m_sizeSource, m_rcSource, m_frame.m_rect, GetImageRect()});
 }
 
 void CMainDialog::ApplySettings(const PhotoSettings& s) {
-    m_nFormat = s.nFormat;
-    m_cbFormat.SetCurSel(s.nFormat);  // the list holds the formats in index order
-    m_bRotated = s.bRotated;
-    m_bCorrectLab = s.bCorrectLab;
-    CheckDlgButton(IDC_CORRECT_LAB, s.bCorrectLab ? 1 : 0);
-    m_curve.Assign(s.curve);
-    m_nPreset = s.nPreset;
+    m_choice = s;  // the frame is laid once the photograph's size is known
+    m_cbFormat.SetCurSel(m_nFormat);  // the list holds the formats in index order
+    CheckDlgButton(IDC_CORRECT_LAB, m_bCorrectLab ? 1 : 0);
+    ShowCurve();
     UpdateFormatStatus();
 }
 
@@ -489,7 +527,10 @@ void CMainDialog::ShowOpenedPhotograph(const std::wstring& path) {
     // frame laid on other pixels would be meaningless there.
     if (kept && kept->sizeSource == m_sizeSource) {
         m_rcSource = kept->rcSource;
-        UpdateFrameRect();
+        if (kept->rcImage == GetImageRect())
+            m_frame.m_rect = kept->rcFrame;
+        else
+            UpdateFrameRect();
     } else {
         FitFrameToImage();
     }
@@ -551,14 +592,18 @@ void CMainDialog::OnAdjust() {
     dlg.m_nWidth = m_sizePreview.cx;
     dlg.m_nHeight = m_sizePreview.cy;
     dlg.DoModal();
+    ShowCurve();
 }
 
 bool CMainDialog::PickDestination(const wchar_t* title, std::wstring& folder) {
     CBrowseDialog browser(this);
     browser.m_nMode = BROWSE_FOLDER;
     browser.m_strTitle = title;
-    // Return alone writes where the last file went.
+    // Return alone writes where the last file went; before the first file,
+    // beside the photograph.
     browser.m_strStartPath = m_order.m_strLastFolder;
+    if (browser.m_strStartPath.empty() && !m_strSourcePath.empty())
+        browser.m_strStartPath = FolderOfPath(m_strSourcePath);
     if (browser.DoModal() != IDOK) return false;
     folder = m_order.m_strLastFolder = browser.m_strPath;
     return true;
@@ -586,14 +631,36 @@ void CMainDialog::OnGo() {
     }
     if (result == ExportPlanResult::EmptyRect) return;
 
+    // Only what the export may have to say is asked for; the file is the
+    // plain export's.
+    std::vector<std::string> warnings;
+    PhotoReport report;
     m_bBusy = TRUE;
-    const int ok = ExportFramedImage(m_strSourcePath, plan.outputPath, plan.rcExport, *this, m_curve, 95);
+    const int ok = ExportFramedImage(m_strSourcePath, plan.outputPath, plan.rcExport, *this, m_curve, 95, &report,
+                                     &warnings);
     m_bBusy = FALSE;
+    ShowNotice(ExportNotice(ok != 0, plan.outputPath, report, warnings));
     if (ok)
         ShowMessageBox(FormatW(L"File \"%ls\" was created.", plan.outputPath.c_str()), {}, MessageIcon::None, this);
     else
         ShowMessageBox(L"Cannot create file", {}, MessageIcon::None, this);
     Invalidate();
+}
+
+std::wstring CMainDialog::ExportNotice(bool ok, const std::wstring& outputPath, const PhotoReport& report,
+                                       const std::vector<std::string>& warnings) const {
+    // The device path the message names means little on a desktop; the
+    // notice says where the file is on this computer, or why it is not.
+    const std::wstring host = FromUtf8(devfs::ToHostPath(outputPath));
+    std::wstring text;
+    if (ok)
+        text = L"Created " + host;
+    else if (report.failure == PhotoReport::Failure::Destination)
+        text = host + L": " + PhotoFailureText(report);
+    else
+        text = NameOfPath(m_strSourcePath) + L": " + PhotoFailureText(report);
+    for (const std::string& warning : warnings) text += L"; " + FromUtf8(warning);
+    return text;
 }
 
 void CMainDialog::OnNextPhotograph() { StepPhotograph(1); }
@@ -667,9 +734,10 @@ void CMainDialog::OnGoAll() {
         m_bBusy = FALSE;
     }
     ShowNotice({});
-    bool failed = false;
-    for (const OrderResult& r : results) failed = failed || !r.ok;
-    ShowMessageBox(OrderMessage(results, folder), {}, failed ? MessageIcon::Information : MessageIcon::None,
+    // A print the lab may refuse is as worth a look as a file not written.
+    bool telling = false;
+    for (const OrderResult& r : results) telling = telling || !r.ok || !r.notes.empty();
+    ShowMessageBox(OrderMessage(results, folder), {}, telling ? MessageIcon::Information : MessageIcon::None,
                    this);
     Invalidate();
 }

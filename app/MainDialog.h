@@ -4,6 +4,7 @@
 // and the tone curve, and it is the progress sink of the long operations.
 #include <QIcon>
 #include <string>
+#include <vector>
 
 #include "print/CropFrame.h"
 #include "print/PrintFormatTable.h"
@@ -56,9 +57,12 @@ public:
     // (OpenFromOutside.cpp).
     void OpenHostPhotograph(const std::string& hostPath);
 
-    // The state, as the window keeps it.
+    // The state, as the window keeps it. First what the user chose for the
+    // photograph on the screen: kept into the order and given back whole.
+    // The members named after its parts below are those parts.
+    PrintChoice m_choice;
     CComboBox m_cbFormat;
-    BOOL m_bCorrectLab = TRUE;
+    BOOL& m_bCorrectLab = m_choice.bCorrectLab;
     std::wstring m_strStatus;
     QIcon m_hIcon;
     PreviewBuffer m_preview;
@@ -66,11 +70,11 @@ public:
     HBITMAP m_hbmAdjusted = nullptr;
     BOOL m_bShowAdjusted = TRUE;
     std::wstring m_strSourcePath;
-    ToneCurve m_curve;
-    int32_t m_nPreset = -2;
+    ToneCurve& m_curve = m_choice.curve;
+    int32_t& m_nPreset = m_choice.nPreset;
     BOOL m_bBusy = FALSE;
-    int32_t m_nFormat = 0;
-    BOOL m_bRotated = FALSE;
+    int32_t& m_nFormat = m_choice.nFormat;
+    BOOL& m_bRotated = m_choice.bRotated;
     PrintFormatTable m_formats;
     BOOL m_hAccel = FALSE;
     // The photographs of this sitting, and where their files went last.
@@ -112,6 +116,12 @@ protected:
     void ShowPlace();
     void ShowResolution();
     void ShowNotice(const std::wstring& text);
+    // The curve in force, named beside the resolution.
+    void ShowCurve();
+    // What the notice says after GO!: the written file's host path, or why
+    // nothing was written, and whatever the export left behind.
+    std::wstring ExportNotice(bool ok, const std::wstring& outputPath, const PhotoReport& report,
+                              const std::vector<std::string>& warnings) const;
     // The status line's row: the status text, the resolution beside it, the
     // notice, and the two step pictures at its end.
     void LayoutStatusRow();

@@ -28,9 +28,11 @@ int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, Preview
 }
 
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
-                      ProgressSink& progress, ToneCurve& curve, int quality, PhotoReport* report) {
+                      ProgressSink& progress, ToneCurve& curve, int quality, PhotoReport* report,
+                      std::vector<std::string>* warnings) {
     CWaitCursor wait;
     const ToneLevels tone = ExportLevels(curve);
-    return ExportFramedImageWith(sourcePath, destinationPath, crop, progress, tone.Table(), quality, ExportExtras(),
-                                 report);
+    ExportExtras extras;
+    extras.warnings = warnings;
+    return ExportFramedImageWith(sourcePath, destinationPath, crop, progress, tone.Table(), quality, extras, report);
 }

@@ -3,6 +3,7 @@
 // operations, with the wait cursor held around them and the engine's
 // reasons turned into the window's message boxes.
 #include <string>
+#include <vector>
 
 #include "imaging/Pipeline.h"
 
@@ -20,9 +21,11 @@ int LoadPreview(const std::wstring& path, CSize& box, CSize& sourceSize, Preview
 // crop: upright source pixels, right and bottom exclusive, inside the
 // photograph; the new file holds them upright and needs no orientation tag.
 // The curve's table is rebuilt first. Returns 1 when the destination was
-// written completely.
+// written completely. warnings, when given, hears what went wrong beside
+// the file (a temporary that could not be removed).
 int ExportFramedImage(const std::wstring& sourcePath, const std::wstring& destinationPath, const CRect& crop,
-                      ProgressSink& progress, ToneCurve& curve, int quality, PhotoReport* report = nullptr);
+                      ProgressSink& progress, ToneCurve& curve, int quality, PhotoReport* report = nullptr,
+                      std::vector<std::string>* warnings = nullptr);
 
 // "out of memory" in a box without a caption: what the window shows before
 // the program ends when a buffer cannot be had (SetOutOfMemoryHandler).

@@ -1,6 +1,8 @@
 #include "browse/BrowseDialog.h"
 
 #include <QApplication>
+#include <QScreen>
+#include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
@@ -31,6 +33,7 @@ void CBrowseDialog::DoDataExchange(CDataExchange* pDX) {
 BOOL CBrowseDialog::OnInitDialog() {
     CDialog::OnInitDialog();
     SetWindowText(m_strTitle);
+    PlaceOnScreen();
 
     // A missing picture leaves the tree without pictures, nothing worse.
     m_imageList.Create(LoadBitmapResource(IDB_BROWSE_IMAGES).toImage(), 18, 6, QColor(255, 255, 255));
@@ -53,6 +56,22 @@ BOOL CBrowseDialog::OnInitDialog() {
         }
     }
     return TRUE;
+}
+
+void CBrowseDialog::PlaceOnScreen() {
+    // The toolkit would centre the dialog by its client area before the
+    // window manager has said how tall the caption is; on a small screen
+    // that puts the caption above the screen's top. Placed here, before it
+    // shows, the position is the frame's, and the frame is reckoned with.
+    QDialog* w = DialogWidget();
+    QScreen* screen = w ? w->screen() : nullptr;
+    if (!screen) return;
+    const QRect avail = screen->availableGeometry();
+    const int border = w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, w) + 2;
+    const int caption = w->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, w) + border;
+    const int frameW = w->width() + 2 * border;
+    const int frameH = w->height() + caption + border;
+    w->move(avail.x() + std::max(0, (avail.width() - frameW) / 2), avail.y() + std::max(0, (avail.height() - frameH) / 2));
 }
 
 void CBrowseDialog::FillFolder(const std::wstring& folderPath, HTREEITEM parent) {

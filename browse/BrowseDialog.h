@@ -41,6 +41,8 @@ protected:
     void OnSelChangedTree(const NMTREEVIEW* pNMTreeView, LRESULT* pResult);
     void OnDblClkTree();
     void OnShowLayout() override;
+    // Centred on the screen by its frame, caption included.
+    void PlaceOnScreen();
 
 private:
     HTREEITEM m_hLastSelected = nullptr;  // the notification's old item

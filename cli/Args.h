@@ -7,8 +7,9 @@
 #include "print/ExportPlan.h"
 #include "print/PrintFormatTable.h"
 #include "platform/WinTypes.h"
+#include "tone/Presets.h"
 
-enum class CliCommand { None, Formats, Export, Preview, Curve };
+enum class CliCommand { None, Formats, Export, Preview, Curve, Order };
 enum class FrameMode { Fit, Center, Given };
 
 struct CliOptions {
@@ -18,10 +19,13 @@ struct CliOptions {
 
     std::vector<std::string> photos;
     std::string toDir;
+    std::string cardDir;        // order: the card's root folder
+    bool replaceMarks = false;  // order: the card's print marks may be replaced
     int format = DEFAULT_PRINT_FORMAT;  // "10x15 cm", as the program starts
-    bool portrait = false;
+    bool portrait = false;      // every frame taller than wide
+    bool autoPortrait = false;  // each frame in its photograph's own orientation
     bool correctLab = true;
-    int preset = -1;  // a list index of the presets; -1: no curve
+    int preset = PRESET_INDEX_NONE;  // a list index of the presets, or none
     // Centred: a batch cannot drag each frame, and the middle is what one
     // expects. The program itself fits at the top-left corner.
     FrameMode frameMode = FrameMode::Center;
@@ -42,6 +46,18 @@ struct CliOptions {
 
 // False on a usage error, with error saying what is wrong.
 bool ParseArgs(const std::vector<std::string>& args, CliOptions& options, std::string& error);
+
+// The commands' names, in the order the help lists them.
+std::vector<std::string> CommandNames();
+
+// An option as the parser knows it, for what must agree with it (the bash
+// completion, the man page, the README).
+struct CliOptionInfo {
+    std::string name;   // "--format"
+    std::string value;  // what its value stands for, "" for a switch
+    std::string words;  // the words its value or switch may be, space-separated
+};
+std::vector<CliOptionInfo> CommandOptions(CliCommand command);
 
 // "trimora-cli VERSION", one line.
 std::string VersionText();

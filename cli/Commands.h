@@ -1,5 +1,5 @@
 #pragma once
-// The four commands of trimora-cli. Each returns the process's exit status:
+// The commands of trimora-cli. Each returns the process's exit status:
 // 0 success, 1 when any photograph failed, 2 for a usage error.
 #include <cstdio>
 
@@ -15,6 +15,7 @@ int RunFormats(const CliOptions& options, const CliStreams& streams);
 int RunExport(const CliOptions& options, const CliStreams& streams);
 int RunPreview(const CliOptions& options, const CliStreams& streams);
 int RunCurve(const CliOptions& options, const CliStreams& streams);
+int RunOrder(const CliOptions& options, const CliStreams& streams);
 
 // Parses and runs a whole command line (without the program name).
 int RunCli(int argc, const char* const* argv, const CliStreams& streams);

@@ -2,12 +2,18 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <cerrno>
 #include <filesystem>
+#include <set>
 
 #include "imaging/PhotoNames.h"
 #include "platform/Strings.h"
+#include "print/ExportPlan.h"
+#include "print/PrintFormatTable.h"
 
 bool HostToDevicePath(const std::string& hostPath, bool folder, std::wstring& devicePath, std::string& error) {
     namespace fs = std::filesystem;
@@ -69,4 +75,35 @@ bool ListJpegFiles(const std::string& hostFolder, std::vector<std::string>& file
     std::sort(names.begin(), names.end());
     files.insert(files.end(), names.begin(), names.end());
     return true;
+}
+
+size_t DropOwnExports(std::vector<std::string>& files, size_t from) {
+    // The names are compared as the export makes them, from the bare name.
+    auto bareName = [](const std::string& path) { return path.substr(path.rfind('/') + 1); };
+    std::set<std::string> exports;
+    for (size_t i = from; i < files.size(); ++i) {
+        std::wstring name;
+        if (!FromUtf8(bareName(files[i]), name)) continue;
+        for (const auto& [index, suffix] : PrintFormatSuffixes()) {
+            const std::wstring exported = MakeOutputPath(L"", name, suffix);
+            if (exported != name) exports.insert(ToUtf8(exported));
+        }
+    }
+    const auto kept = std::stable_partition(files.begin() + static_cast<long>(from), files.end(), [&](const std::string& f) {
+        return exports.count(bareName(f)) == 0;
+    });
+    const size_t dropped = static_cast<size_t>(files.end() - kept);
+    files.erase(kept, files.end());
+    return dropped;
+}
+
+int FolderRefusesFiles(const std::string& hostFolder) {
+    // Not named as an export's temporary: nothing that watches for those
+    // (or cleans them up) mistakes it for one, and it lives for two calls.
+    std::string name = hostFolder + "/.trimora-cli-XXXXXX";
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) return errno;
+    ::close(fd);
+    ::unlink(name.c_str());
+    return 0;
 }

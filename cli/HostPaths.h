@@ -15,3 +15,13 @@ bool HostToDevicePath(const std::string& hostPath, bool folder, std::wstring& de
 bool ListJpegFiles(const std::string& hostFolder, std::vector<std::string>& files);
 
 bool IsHostFolder(const std::string& hostPath);
+
+// Drops from files[from...] (one folder's listing) every file this program
+// could have written from another file of that listing: the name the export
+// gives that file, with any print format's suffix. Returns how many.
+size_t DropOwnExports(std::vector<std::string>& files, size_t from);
+
+// 0 when a new file can be made in the host folder, else why not (an errno
+// value). It makes and removes an empty file there, as the export would
+// make its temporary.
+int FolderRefusesFiles(const std::string& hostFolder);

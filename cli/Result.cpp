@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "print/PhotoMessages.h"
 
 namespace {
 
@@ -38,18 +44,51 @@ std::string Hex(std::string_view bytes) {
     return hex;
 }
 
-std::string Number(double value) {
+// A number as "%.6g" writes it (29.7, 21, 10.4775): the float's few
+// significant digits, not the double it widens to. Whole numbers stay
+// integers, as nlohmann would write 21.0 otherwise.
+nlohmann::ordered_json Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.6g", value);
+    if (std::strpbrk(text, ".eEinfINF") == nullptr) return std::strtoll(text, nullptr, 10);
+    return std::strtod(text, nullptr);
+}
+
+// bytes with each byte that is not part of a well-formed UTF-8 sequence
+// replaced by U+FFFD. nlohmann's own replacement takes a cut-short sequence
+// for one character; a name's every stray byte is shown here.
+std::string RepairedUtf8(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t n = Utf8Sequence(bytes.substr(i));
+        if (n == 0) {
+            text += "\xEF\xBF\xBD";  // U+FFFD
+            ++i;
+        } else {
+            text.append(bytes.substr(i, n));
+            i += n;
+        }
+    }
+    return text;
+}
+
+// The serialised form: DEL is escaped too, which JSON allows and a
+// terminal prefers. No 0x7F byte occurs in UTF-8 but as itself, so each one
+// in the text is inside a string.
+std::string Dump(const nlohmann::ordered_json& json) {
+    std::string text = json.dump();
+    for (size_t at = text.find('\x7F'); at != std::string::npos; at = text.find('\x7F', at))
+        text.replace(at, 1, "\\u007f");
     return text;
 }
 
 // "key":"value", and when the value is a file name that is no UTF-8 (a
 // Linux file name may hold any bytes), "key_hex" with its exact bytes, so
 // that a script can still find the file.
-void AddName(std::string& json, const char* key, const std::string& name) {
-    json += std::string("\"") + key + "\":" + JsonString(name);
-    if (!IsUtf8(name)) json += std::string(",\"") + key + "_hex\":\"" + Hex(name) + "\"";
+void AddName(nlohmann::ordered_json& json, const char* key, const std::string& name) {
+    json[key] = RepairedUtf8(name);
+    if (!IsUtf8(name)) json[std::string(key) + "_hex"] = Hex(name);
 }
 
 }  // namespace
@@ -63,50 +102,26 @@ bool IsUtf8(std::string_view bytes) {
     return true;
 }
 
-std::string JsonString(std::string_view bytes) {
-    std::string json = "\"";
-    json.reserve(bytes.size() + 2);
-    for (size_t i = 0; i < bytes.size();) {
-        const unsigned char c = static_cast<unsigned char>(bytes[i]);
-        if (c >= 0x80) {
-            const size_t n = Utf8Sequence(bytes.substr(i));
-            if (n == 0) {
-                json += "\xEF\xBF\xBD";  // U+FFFD
-                ++i;
-            } else {
-                json.append(bytes.substr(i, n));
-                i += n;
-            }
-            continue;
-        }
-        switch (c) {
-        case '"': json += "\\\""; break;
-        case '\\': json += "\\\\"; break;
-        case '\b': json += "\\b"; break;
-        case '\f': json += "\\f"; break;
-        case '\n': json += "\\n"; break;
-        case '\r': json += "\\r"; break;
-        case '\t': json += "\\t"; break;
-        default:
-            if (c < 0x20 || c == 0x7F) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                json += escape;
-            } else {
-                json += static_cast<char>(c);
-            }
-        }
-        ++i;
-    }
-    return json + "\"";
-}
+std::string JsonString(std::string_view bytes) { return Dump(RepairedUtf8(bytes)); }
 
 std::string WarnOfLowResolution(ExportRecord& record, const std::string& formatName, int minDpi) {
     if (!record.ok || record.dpi >= minDpi) return "";
-    const std::string text = "low resolution for " + formatName + ": " + std::to_string(record.dpi) +
-                             " dpi, below " + std::to_string(minDpi) + " dpi";
+    const std::string text = LowResolutionText(formatName, record.dpi, minDpi);
     record.warnings.push_back(text);
     return text;
+}
+
+std::string Moved(int pixels, const char* back, const char* forward) {
+    return std::to_string(pixels < 0 ? -pixels : pixels) + " px " + (pixels < 0 ? forward : back);
+}
+
+std::string MovedInwardText(const LosslessShift& shift) {
+    std::string moved;
+    if (shift.left < 0) moved = Moved(shift.left, "left", "right");
+    if (shift.up < 0) moved += (moved.empty() ? "" : " and ") + Moved(shift.up, "up", "down");
+    if (moved.empty()) return "";
+    return "the lossless cut was moved " + moved +
+           ", past the partial blocks at the photograph's edge that its turn cannot move";
 }
 
 std::string TabLine(const ExportRecord& r) {
@@ -115,34 +130,34 @@ std::string TabLine(const ExportRecord& r) {
                   static_cast<double>(r.widthCm), static_cast<double>(r.heightCm), r.dpi);
     std::string line = r.output + text;
     if (r.lossless)
-        line += "\tlossless, moved " + std::to_string(r.lossless->left) + " px left and " +
-                std::to_string(r.lossless->up) + " px up";
+        line += "\tlossless, moved " + Moved(r.lossless->left, "left", "right") + " and " +
+                Moved(r.lossless->up, "up", "down");
+    if (r.copies > 0) line += "\t" + std::to_string(r.copies) + (r.copies == 1 ? " copy" : " copies");
     return line;
 }
 
 std::string JsonLine(const ExportRecord& r) {
-    std::string json = "{";
+    nlohmann::ordered_json json;
     AddName(json, "source", r.source);
-    json += r.ok ? ",\"ok\":true" : ",\"ok\":false";
+    json["ok"] = r.ok;
     if (r.ok) {
-        json += ",";
         AddName(json, "output", r.output);
-        json += ",\"width_px\":" + std::to_string(r.pixels.cx) + ",\"height_px\":" + std::to_string(r.pixels.cy);
-        json += ",\"width_cm\":" + Number(r.widthCm) + ",\"height_cm\":" + Number(r.heightCm);
-        json += ",\"dpi\":" + std::to_string(r.dpi);
+        json["width_px"] = r.pixels.cx;
+        json["height_px"] = r.pixels.cy;
+        json["width_cm"] = Number(r.widthCm);
+        json["height_cm"] = Number(r.heightCm);
+        json["dpi"] = r.dpi;
     } else {
-        json += ",\"error\":" + JsonString(r.error);
+        json["error"] = RepairedUtf8(r.error);
     }
-    json += ",\"warnings\":[";
-    for (size_t i = 0; i < r.warnings.size(); ++i) json += (i ? "," : "") + JsonString(r.warnings[i]);
-    json += "]";
+    json["warnings"] = nlohmann::ordered_json::array();
+    for (const std::string& warning : r.warnings) json["warnings"].push_back(RepairedUtf8(warning));
     if (r.ok) {
+        json["lossless"] = nullptr;
         if (r.lossless)
-            json += ",\"lossless\":{\"left\":" + std::to_string(r.lossless->left) +
-                    ",\"up\":" + std::to_string(r.lossless->up) +
-                    ",\"clipped\":" + (r.lossless->clipped ? "true" : "false") + "}";
-        else
-            json += ",\"lossless\":null";
+            json["lossless"] = {{"left", r.lossless->left}, {"up", r.lossless->up}, {"clipped", r.lossless->clipped}};
     }
-    return json + "}";
+    // Last, so that an export's objects read as they always have.
+    if (r.copies > 0) json["copies"] = r.copies;
+    return Dump(json);
 }

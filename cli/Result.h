@@ -11,8 +11,8 @@
 
 // How far a lossless cut moved the frame onto the source's block grid.
 struct LosslessShift {
-    int left = 0;          // pixels the frame's left edge moved to the left
-    int up = 0;            // pixels its top edge moved up
+    int left = 0;          // pixels the frame's left edge moved to the left (negative: right)
+    int up = 0;            // pixels its top edge moved up (negative: down)
     bool clipped = false;  // its size had to shrink at the photograph's edge
 };
 
@@ -31,13 +31,24 @@ struct ExportRecord {
     // What the user should know about a file that was written anyway.
     std::vector<std::string> warnings;
     std::optional<LosslessShift> lossless;
+
+    // Prints wanted of a photograph of an order; 0 for one that is not.
+    int copies = 0;
 };
 
 // Adds the warning that labs give below minDpi (0: none) and returns its
 // text, or returns "" when the resolution is enough.
 std::string WarnOfLowResolution(ExportRecord& record, const std::string& formatName, int minDpi);
 
-// "output<TAB>WxH px<TAB>W.WxH.H cm<TAB>N dpi", then the lossless shift.
+// "12 px left" for 12, "12 px right" for -12 (back "left", forward "right").
+std::string Moved(int pixels, const char* back, const char* forward);
+
+// The warning for a lossless cut that moved right or down rather than left
+// and up; "" when it did not.
+std::string MovedInwardText(const LosslessShift& shift);
+
+// "output<TAB>WxH px<TAB>W.WxH.H cm<TAB>N dpi", then the lossless shift, then
+// an order's copies ("3 copies").
 std::string TabLine(const ExportRecord& record);
 
 // One JSON object on one line, no newline at its end.

@@ -306,6 +306,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!ReadWithLibjpeg(folder.out + "/cut.jpg", false, w, h)) Fail("a lossless cut has no readable header");
         if (w != static_cast<uint32_t>(cut.written.Width()) || h != static_cast<uint32_t>(cut.written.Height()))
             Fail("a lossless cut has another size than it reports");
+        if (cut.written.left != crop.left - cut.shiftX || cut.written.top != crop.top - cut.shiftY)
+            Fail("a lossless cut does not start where its shift says");
+        if (!cut.clipped && (cut.written.Width() != crop.Width() || cut.written.Height() != crop.Height()))
+            Fail("a lossless cut that is not clipped has another size than its frame");
         CheckKeptMetadata(L"\\out\\cut.jpg", Components(folder.out + "/cut.jpg"), w, h, extras.recordDpi);
     } else if (error.empty()) {
         Fail("a failed lossless cut does not say why");

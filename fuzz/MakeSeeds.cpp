@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <lcms2.h>
 
 namespace {
 
@@ -51,6 +52,9 @@ const Seed SEEDS[] = {
     {"orientation-3-tiny.jpg", 37, 23, JCS_RGB, JCS_YCbCr, 2, 2, false, 0, false, 3},
     {"orientation-8-progressive.jpg", 808, 608, JCS_RGB, JCS_YCbCr, 2, 2, true, 0, false, 8},
     {"orientation-7-cmyk-tiny.jpg", 17, 15, JCS_CMYK, JCS_CMYK, 1, 1, false, 0, false, 7},
+    // Mirrored, with partial blocks the turn cannot move at the left or top.
+    {"orientation-2-422-tiny.jpg", 41, 23, JCS_RGB, JCS_YCbCr, 2, 1, false, 0, false, 2},
+    {"orientation-7-420-tiny.jpg", 43, 29, JCS_RGB, JCS_YCbCr, 2, 2, false, 0, false, 7},
 };
 
 // Smooth gradients with a few hard edges: both kinds of block the coder sees.
@@ -192,16 +196,83 @@ Bytes Xmp(bool damaged) {
     return b;
 }
 
-// One ICC_PROFILE chunk holding a small profile of that colour space.
-Bytes Icc(const char* space) {
+// One ICC_PROFILE chunk holding the profile.
+Bytes IccChunk(const Bytes& profile) {
     Bytes b = Text("ICC_PROFILE", true);
     b.push_back(1), b.push_back(1);
-    Bytes profile(160, 0);
-    profile[3] = 160;
-    for (int i = 0; i < 4; ++i) profile[16 + i] = static_cast<uint8_t>(space[i]);
-    profile[36] = 'a', profile[37] = 'c', profile[38] = 's', profile[39] = 'p';
     b.insert(b.end(), profile.begin(), profile.end());
     return b;
+}
+
+// A small profile of that colour space, its header giving its length unless
+// told another.
+Bytes Icc(const char* space, uint32_t stated = 160) {
+    Bytes profile(160, 0);
+    for (int i = 0; i < 4; ++i) profile[i] = static_cast<uint8_t>(stated >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i) profile[16 + i] = static_cast<uint8_t>(space[i]);
+    profile[36] = 'a', profile[37] = 'c', profile[38] = 's', profile[39] = 'p';
+    return IccChunk(profile);
+}
+
+// Display P3 (a phone's colours) as Little CMS makes it; its header claims
+// another length when stated is set.
+Bytes DisplayP3(uint32_t stated = 0) {
+    const cmsCIExyY d65 = {0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries = {{0.680, 0.320, 1}, {0.265, 0.690, 1}, {0.150, 0.060, 1}};
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    cmsHPROFILE p = cmsCreateRGBProfile(&d65, &primaries, curves);
+    cmsFreeToneCurve(gamma);
+    cmsMLU* text = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(text, "en", "US", "Display P3");
+    cmsWriteTag(p, cmsSigProfileDescriptionTag, text);
+    cmsMLUfree(text);
+    cmsUInt32Number n = 0;
+    cmsSaveProfileToMem(p, nullptr, &n);
+    Bytes profile(n);
+    cmsSaveProfileToMem(p, profile.data(), &n);
+    cmsCloseProfile(p);
+    if (stated)
+        for (int i = 0; i < 4; ++i) profile[i] = static_cast<uint8_t>(stated >> (24 - 8 * i));
+    return IccChunk(profile);
+}
+
+// A little-endian record whose Exif directory holds these UNDEFINED tags
+// (ascending): large ones, which exiv2's encoder would drop without a word
+// once the record no longer fits one marker.
+Bytes LargeTagsExif(const std::vector<std::pair<uint16_t, size_t>>& tags) {
+    Bytes t = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    auto u16 = [&](uint32_t v) { t.push_back(static_cast<uint8_t>(v)), t.push_back(static_cast<uint8_t>(v >> 8)); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    u16(1);
+    u16(0x8769), u16(4), u32(1), u32(26);  // the Exif directory, right after IFD0
+    u32(0);
+    uint32_t data = 26 + 2 + 12 * static_cast<uint32_t>(tags.size()) + 4;
+    u16(static_cast<uint32_t>(tags.size()));
+    for (const auto& [tag, size] : tags) {
+        u16(tag), u16(7), u32(static_cast<uint32_t>(size)), u32(data);
+        data += static_cast<uint32_t>(size);
+    }
+    u32(0);
+    for (const auto& [tag, size] : tags) t.insert(t.end(), size, static_cast<uint8_t>(tag));
+    Bytes payload = {'E', 'x', 'i', 'f', 0, 0};
+    payload.insert(payload.end(), t.begin(), t.end());
+    return payload;
+}
+
+// A record too large for one marker in as many as it takes, each going on
+// where the one before stopped, as exiftool writes it.
+std::vector<std::pair<int, Bytes>> SplitExif(const Bytes& payload) {
+    std::vector<std::pair<int, Bytes>> list;
+    constexpr size_t ROOM = 65533 - 6;
+    for (size_t at = 6; at < payload.size(); at += ROOM) {
+        Bytes part(payload.begin(), payload.begin() + 6);
+        const size_t end = at + ROOM < payload.size() ? at + ROOM : payload.size();
+        part.insert(part.end(), payload.begin() + static_cast<std::ptrdiff_t>(at),
+                    payload.begin() + static_cast<std::ptrdiff_t>(end));
+        list.emplace_back(0xE1, part);
+    }
+    return list;
 }
 
 // The file with these APPn segments after its first marker segment (JFIF
@@ -261,6 +332,17 @@ int main(int argc, char** argv) {
     const std::pair<const char*, Bytes> tagged[] = {
         {"exif-turned-tiny.jpg", WithSegments(tiny, {{0xE1, ExifRecord(false, true)}, {0xE1, Xmp(false)},
                                                      {0xE2, Icc("RGB ")}})},
+        // A UserComment that alone fills the marker; one beside a maker note
+        // that must make room for it.
+        {"exif-user-comment-65400.jpg", WithSegments(tiny, {{0xE1, LargeTagsExif({{0x9286, 65400}})}})},
+        {"exif-user-comment-two-markers.jpg", WithSegments(tiny, SplitExif(LargeTagsExif({{0x9286, 65600}})))},
+        {"exif-maker-note-and-user-comment.jpg",
+         WithSegments(tiny, {{0xE1, LargeTagsExif({{0x927C, 25600}, {0x9286, 39850}})}})},
+        // Profiles: one the pixels are converted from, and damaged ones whose
+        // header claims 0xFFFFFFF0 bytes.
+        {"display-p3-tiny.jpg", WithSegments(tiny, {{0xE2, DisplayP3()}})},
+        {"display-p3-oversized-tiny.jpg", WithSegments(tiny, {{0xE2, DisplayP3(0xFFFFFFF0)}})},
+        {"profile-oversized-tiny.jpg", WithSegments(rgb, {{0xE2, Icc("RGB ", 0xFFFFFFF0)}})},
         {"exif-big-endian-no-exif-ifd-tiny.jpg", WithSegments(tiny, {{0xE1, ExifRecord(true, false)}})},
         {"xmp-damaged-tiny.jpg", WithSegments(tiny, {{0xE1, Xmp(true)}, {0xE2, Icc("CMYK")}})},
         {"cmyk-profile-tiny.jpg", WithSegments(cmyk, {{0xE1, ExifRecord(true, true)}, {0xE2, Icc("CMYK")}})},

@@ -284,7 +284,9 @@ void PhotoColour::Judge(const std::vector<JOCTET>& icc, bool grey, bool keepRgb)
     case ProfileSpace::Rgb:
         if (ProfileIsSrgb(ctx, p.h, srgb)) {
             m_use = ProfileUse::Srgb;
-        } else if (keepRgb) {
+        } else if (keepRgb && ProfileIsWhole(icc)) {
+            // Only a profile that goes into the new file keeps the pixels
+            // as they are; a damaged one is left out, so they are converted.
             m_use = ProfileUse::Kept;
         } else if (m_shaper.Build(p.h)) {
             m_use = ProfileUse::Convert;
@@ -326,6 +328,52 @@ void PhotoColour::Judge(const std::vector<JOCTET>& icc, bool grey, bool keepRgb)
     default:
         return;
     }
+}
+
+namespace {
+
+// A profile opened in a context of its own whose errors are silenced; h is
+// null when it cannot be opened.
+struct OpenedProfile {
+    cmsContext ctx = nullptr;
+    cmsHPROFILE h = nullptr;
+    explicit OpenedProfile(const std::vector<JOCTET>& icc) {
+        constexpr size_t HEADER_SIZE = 128;
+        if (icc.size() < HEADER_SIZE) return;
+        ctx = cmsCreateContext(nullptr, nullptr);
+        if (!ctx) return;
+        cmsSetLogErrorHandlerTHR(ctx, Silent);
+        h = cmsOpenProfileFromMemTHR(ctx, icc.data(), static_cast<cmsUInt32Number>(icc.size()));
+    }
+    ~OpenedProfile() {
+        if (h) cmsCloseProfile(h);
+        if (ctx) cmsDeleteContext(ctx);
+    }
+    OpenedProfile(const OpenedProfile&) = delete;
+    OpenedProfile& operator=(const OpenedProfile&) = delete;
+};
+
+}  // namespace
+
+bool ProfileIsWhole(const std::vector<JOCTET>& icc) {
+    // Little CMS reads a profile whose header claims more bytes than it has
+    // as far as it goes; exiv2 and others refuse it.
+    if (icc.size() < 4) return false;
+    const uint32_t stated = uint32_t(icc[0]) << 24 | uint32_t(icc[1]) << 16 | uint32_t(icc[2]) << 8 | icc[3];
+    if (stated != icc.size()) return false;
+    return OpenedProfile(icc).h != nullptr;
+}
+
+std::string ProfileDescription(const std::vector<JOCTET>& icc) {
+    const OpenedProfile p(icc);
+    if (!p.h) return "";
+    char text[128] = {};
+    if (cmsGetProfileInfoASCII(p.h, cmsInfoDescription, "en", "US", text, sizeof text) == 0) return "";
+    std::string name;
+    for (const char* c = text; *c && name.size() < 64; ++c)
+        if (*c >= 0x20 && *c <= 0x7E) name += *c;
+    while (!name.empty() && name.back() == ' ') name.pop_back();
+    return name;
 }
 
 std::string PhotoColour::Problem() const {

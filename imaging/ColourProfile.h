@@ -129,6 +129,15 @@ private:
     mutable std::vector<uint32_t> m_found, m_missAt;
 };
 
+// Whether a profile holds together: Little CMS opens it and its header gives
+// its own length. Readers such as exiv2 refuse a file whose profile does not,
+// so such a profile never goes into a new file.
+bool ProfileIsWhole(const std::vector<JOCTET>& icc);
+
+// The profile's description ("Display P3", "Adobe RGB (1998)"), printable
+// ASCII only; empty when it has none or cannot be read.
+std::string ProfileDescription(const std::vector<JOCTET>& icc);
+
 // Everything done to a decoded row before it is encoded: inks to light, the
 // photograph's colours to sRGB, then the tone curve (tone null: none). rgb
 // may be decoded itself for three-byte rows.

@@ -54,7 +54,9 @@ int ExportFramedImageWith(const std::wstring& sourcePath, const std::wstring& de
 // grid; its size stays, cut only where it would leave the photograph.
 struct LosslessCut {
     CRect written;                  // what the file holds, source pixels
-    int shiftX = 0, shiftY = 0;     // how far left and top moved (0..15)
+    // How far left and top moved left and up (to 15); negative: right and
+    // down, past the partial blocks a turn cannot move.
+    int shiftX = 0, shiftY = 0;
     bool clipped = false;           // the size had to shrink
     unsigned long coefficientBytes = 0;  // the transform's coefficient buffer
 };

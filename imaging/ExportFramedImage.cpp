@@ -454,6 +454,14 @@ bool StreamTurned(ExportJob& job) {
     return true;
 }
 
+// A profile kept metadata would have carried, left out because the pixels
+// were converted from it: said, since the photograph's look now rests on it.
+std::string ConvertedProfileText(const std::vector<JOCTET>& icc) {
+    const std::string name = ProfileDescription(icc);
+    return "its colour profile" + (name.empty() ? std::string() : " (" + name + ")") +
+           " is left out: the new file's pixels were converted from it to sRGB";
+}
+
 // What goes into the new file besides its pixels: what the caller asked to
 // keep, made to agree with the new file. Converted pixels are sRGB, which
 // needs no profile, and the source's would lie about them.
@@ -467,13 +475,17 @@ void ChooseMetadata(ExportJob& job, SourceMetadata& metadata, PhotoReport& resul
         image.height = static_cast<uint32_t>(job.crop.Height());
         image.dpi = extras.recordDpi;
         image.srgb = job.source->ConvertsToSrgb();
+        image.otherProfile = colour.Use() == ProfileUse::Kept;
         KeepSourceMetadata(job.source->Facts(), extras.keepProfile, extras.keepMetadata, image, metadata, dropped);
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
     }
     result.profileProblem = job.source->ProfileProblem();
     // A profile of another colour space than the new file's RGB was left
     // out above.
-    if (colour.Use() == ProfileUse::Convert) metadata.icc.clear();
+    if (colour.Use() == ProfileUse::Convert && !metadata.icc.empty()) {
+        if (extras.warnings) extras.warnings->push_back(ConvertedProfileText(metadata.icc));
+        metadata.icc.clear();
+    }
     if (!metadata.Empty()) job.metadata = &metadata;
 }
 

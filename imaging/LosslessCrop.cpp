@@ -9,7 +9,8 @@
 // those blocks where they were, unturned, at the far end of the turned
 // picture, and the good picture starts that many pixels earlier than the
 // upright one. Such a strip (less than one iMCU) is kept out of the cut: a
-// frame reaching into it is clipped there.
+// frame reaching into it moves inward past it (right or down, by less than
+// one iMCU) and keeps its size where the picture has room.
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
@@ -117,13 +118,13 @@ struct CutAxis {
 // size: the upright length; grid: the turned picture's iMCU along it (and
 // the library's own alignment check); strip: the partial iMCU a mirroring
 // turn leaves at the far end, which the upright picture has at its start.
+// The cut keeps the frame's length unless the picture ends first.
 CutAxis PlaceCut(int from, int to, int size, int grid, int strip) {
     CutAxis a;
     const int usable = from > strip ? from : strip;
     const int turned = usable - strip;
     a.start = turned - turned % grid + strip;
-    const int end = from >= strip ? a.start + (to - from) : to;
-    a.length = std::min(end, size) - a.start;
+    a.length = std::min(a.start + (to - from), size) - a.start;
     return a;
 }
 
@@ -167,8 +168,8 @@ bool PlanCut(const Layout& layout, const Orientation& turn, const CRect& crop, C
         return false;
     }
     cut.written = CRect(plan.x, plan.y, plan.x + plan.w, plan.y + plan.h);
-    cut.shiftX = std::max(crop.left - plan.x, 0);
-    cut.shiftY = std::max(crop.top - plan.y, 0);
+    cut.shiftX = crop.left - plan.x;
+    cut.shiftY = crop.top - plan.y;
     cut.clipped = plan.w != crop.Width() || plan.h != crop.Height();
     // The transform holds every coefficient of the source, and for a frame
     // off the origin a second set for the frame's blocks.
@@ -234,6 +235,8 @@ bool AddMarkers(const SourcePhoto& source, const Layout& layout, const CutPlan& 
     image.height = static_cast<uint32_t>(plan.h);
     image.components = layout.components;
     image.dpi = extras.recordDpi;
+    image.codedRgb = layout.colour == JCS_RGB;
+    image.otherProfile = layout.look.Converts();
     if (extras.keepProfile || extras.keepMetadata) {
         std::vector<std::string> dropped;
         KeepSourceMetadata(source.Facts(), extras.keepProfile, extras.keepMetadata, image, metadata, dropped);
@@ -241,7 +244,13 @@ bool AddMarkers(const SourcePhoto& source, const Layout& layout, const CutPlan& 
     }
     // Nothing is decoded here, so nothing can be converted: a cut whose
     // profile is not sRGB keeps it, or it would be shown in wrong colours.
-    if (layout.look.Converts() && metadata.icc.empty()) metadata.icc = layout.look.Profile();
+    // A damaged one stays out all the same (said when it was read, if asked).
+    if (layout.look.Converts() && metadata.icc.empty()) {
+        if (ProfileIsWhole(layout.look.Profile()))
+            metadata.icc = layout.look.Profile();
+        else if (!extras.keepProfile && !extras.keepMetadata && extras.warnings)
+            extras.warnings->push_back("its colour profile is damaged; left out");
+    }
     // JFIF is a header for YCbCr and greyscale files only; libjpeg writes
     // none for a photograph coded in RGB or CMYK. Such a file records the
     // resolution in EXIF, which print dialogs and lab software read as well.

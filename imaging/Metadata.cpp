@@ -33,6 +33,8 @@ bool Has(const Exiv2::ExifData& exif, const char* key) { return exif.findKey(Exi
 // The record as the written file needs it. Entries of a type TIFF does not
 // know would go out as they came in and make readers stumble; they go.
 void AgreeWith(Exiv2::ExifData& exif, const WrittenImage& image) {
+    bool exifIfd = false;
+    for (const Exiv2::Exifdatum& e : exif) exifIfd = exifIfd || e.groupName() == "Photo";
     for (auto i = exif.begin(); i != exif.end();) {
         const Exiv2::TypeId type = i->typeId();
         if (type < Exiv2::unsignedByte || type > Exiv2::tiffIfd)
@@ -63,15 +65,102 @@ void AgreeWith(Exiv2::ExifData& exif, const WrittenImage& image) {
         version.read(reinterpret_cast<const Exiv2::byte*>("0232"), 4);
         exif.add(Exiv2::ExifKey("Exif.Photo.ExifVersion"), &version);
     }
+    // A directory made here also holds the rest of what EXIF requires of a
+    // JPEG's, so that validators find nothing to say about it. A camera's own
+    // directory is left as it came.
+    if (!exifIfd) {
+        const bool rgb = image.codedRgb;
+        const Exiv2::byte components[4] = {Exiv2::byte(rgb ? 4 : 1), Exiv2::byte(rgb ? 5 : 2), Exiv2::byte(rgb ? 6 : 3), 0};
+        Exiv2::DataValue configuration(Exiv2::undefined);
+        configuration.read(components, 4);
+        exif.add(Exiv2::ExifKey("Exif.Photo.ComponentsConfiguration"), &configuration);
+        Exiv2::DataValue flashpix(Exiv2::undefined);
+        flashpix.read(reinterpret_cast<const Exiv2::byte*>("0100"), 4);
+        exif.add(Exiv2::ExifKey("Exif.Photo.FlashpixVersion"), &flashpix);
+        exif["Exif.Photo.ColorSpace"] = uint16_t(image.otherProfile ? 0xFFFF : 1);  // uncalibrated, or sRGB
+        // IFD0's one tag that validators ask of a JPEG: where chroma samples
+        // lie, centred as libjpeg places them.
+        if (!Has(exif, "Exif.Image.YCbCrPositioning")) exif["Exif.Image.YCbCrPositioning"] = uint16_t(1);
+    }
+}
+
+// The entries exiv2's encoder may leave out: when a record does not fit one
+// marker it drops its large entries (above 4 KiB at the least) and encodes
+// the rest, without a word.
+constexpr long LARGE_ENTRY = 4096;
+constexpr size_t MAX_TIFF_SIZE = 65527;  // a marker's data less "Exif\0\0"
+
+// The large entries of exif that blob has lost for want of room.
+std::vector<std::string> LeftOut(const Exiv2::ExifData& exif, const Exiv2::Blob& blob) {
+    std::vector<std::string> lost;
+    size_t lostBytes = 0;
+    Exiv2::ExifData back;
+    bool decoded = false;
+    for (const Exiv2::Exifdatum& e : exif) {
+        if (e.size() <= LARGE_ENTRY) continue;
+        if (!decoded) {
+            Exiv2::ExifParser::decode(back, blob.data(), static_cast<uint32_t>(blob.size()));
+            decoded = true;
+        }
+        if (back.findKey(Exiv2::ExifKey(e.key())) != back.end()) continue;
+        lost.push_back(e.key());
+        lostBytes += static_cast<size_t>(e.size());
+    }
+    // Entries the encoder drops whatever the size (those of IFDs a JPEG has
+    // no use for) are not lost for want of room.
+    if (blob.size() + lostBytes <= MAX_TIFF_SIZE) lost.clear();
+    return lost;
+}
+
+// The maker note: bulk that only its camera maker's software reads.
+bool IsMakerNote(const Exiv2::Exifdatum& e) {
+    const std::string group = e.groupName();
+    return e.key() == "Exif.Photo.MakerNote" || group == "MakerNote" || Exiv2::ExifTags::isMakerGroup(group);
+}
+
+// The warning for a large entry left out.
+std::string LeftOutText(const Exiv2::ExifData& exif, const std::string& key) {
+    const auto e = exif.findKey(Exiv2::ExifKey(key));
+    if (IsMakerNote(*e)) return "its EXIF maker note does not fit into one marker beside the rest; left out";
+    return "its EXIF tag " + e->tagName() + " (" + std::to_string(e->size()) +
+           " bytes) does not fit into one marker; left out";
+}
+
+// The record encoded; when it does not fit one marker, the maker note goes
+// first to make room for the rest. Whatever is still left out is named in
+// lost.
+void EncodeKeeping(const Exiv2::ExifData& exif, Exiv2::ByteOrder order, Exiv2::Blob& blob,
+                   std::vector<std::string>& lost) {
+    Exiv2::ExifParser::encode(blob, order, exif);
+    std::vector<std::string> keys = LeftOut(exif, blob);
+    if (!keys.empty()) {
+        Exiv2::ExifData lean = exif;
+        std::string makerNote;
+        for (auto i = lean.begin(); i != lean.end();) {
+            if (!IsMakerNote(*i)) {
+                ++i;
+                continue;
+            }
+            if (i->key() == "Exif.Photo.MakerNote" || makerNote.empty()) makerNote = i->key();
+            i = lean.erase(i);
+        }
+        Exiv2::Blob leanBlob;
+        if (!makerNote.empty()) Exiv2::ExifParser::encode(leanBlob, order, lean);
+        if (!makerNote.empty() && LeftOut(lean, leanBlob).empty() && leanBlob.size() <= MAX_TIFF_SIZE) {
+            blob.swap(leanBlob);
+            keys = {makerNote};
+        }
+    }
+    for (const std::string& key : keys) lost.push_back(LeftOutText(exif, key));
 }
 
 // Encodes without the source's bytes: the structure is laid out anew, so a
 // source whose directories overlap cannot have one of them overwritten by a
 // value patched into another.
 bool EncodeExif(const Exiv2::ExifData& exif, Exiv2::ByteOrder order, std::vector<JOCTET>& payload,
-                std::string& problem) {
+                std::string& problem, std::vector<std::string>& lost) {
     Exiv2::Blob blob;
-    Exiv2::ExifParser::encode(blob, order, exif);
+    EncodeKeeping(exif, order, blob, lost);
     if (blob.empty()) return false;
     if (EXIF_ID_SIZE + blob.size() > MAX_MARKER_DATA) {
         problem = "its EXIF record does not fit into one marker";
@@ -107,7 +196,8 @@ void PrepareMetadataLibrary() {
     });
 }
 
-bool FixExifForOutput(std::vector<JOCTET>& payload, const WrittenImage& image, std::string& problem) {
+bool FixExifForOutput(std::vector<JOCTET>& payload, const WrittenImage& image, std::string& problem,
+                      std::vector<std::string>* lost) {
     problem = "its EXIF record is damaged";
     if (!StartsWith(payload.data(), payload.size(), EXIF_ID, EXIF_ID_SIZE) || payload.size() < EXIF_ID_SIZE + 8)
         return false;
@@ -120,7 +210,9 @@ bool FixExifForOutput(std::vector<JOCTET>& payload, const WrittenImage& image, s
         // Nothing read: not even IFD0 held together.
         if (order == Exiv2::invalidByteOrder || exif.empty()) return false;
         AgreeWith(exif, image);
-        if (!EncodeExif(exif, order, payload, problem)) return false;
+        std::vector<std::string> left;
+        if (!EncodeExif(exif, order, payload, problem, left)) return false;
+        if (lost) lost->insert(lost->end(), left.begin(), left.end());
     } catch (...) {
         return false;
     }
@@ -143,7 +235,8 @@ std::vector<JOCTET> ResolutionExif(const WrittenImage& image) {
         Exiv2::ExifData exif;
         AgreeWith(exif, image);
         std::string problem;
-        if (!EncodeExif(exif, Exiv2::bigEndian, payload, problem)) payload.clear();
+        std::vector<std::string> lost;
+        if (!EncodeExif(exif, Exiv2::bigEndian, payload, problem, lost)) payload.clear();
     } catch (...) {
         payload.clear();
     }
@@ -245,6 +338,10 @@ void KeepSourceMetadata(const PhotoFacts& facts, bool profile, bool all, const W
         metadata.xmp = facts.markers.xmp;
     }
     if ((profile || all) && facts.profileUnjoined) warnings.push_back("its colour profile is damaged; left out");
+    if (!metadata.icc.empty() && !ProfileIsWhole(metadata.icc)) {
+        metadata.icc.clear();
+        warnings.push_back("its colour profile is damaged; left out");
+    }
     if (!metadata.icc.empty()) {
         const std::string mismatch = ProfileMismatch(metadata.icc, image.components);
         if (!mismatch.empty()) {
@@ -254,7 +351,7 @@ void KeepSourceMetadata(const PhotoFacts& facts, bool profile, bool all, const W
     }
     if (all && facts.extendedXmp) warnings.push_back("its extended XMP does not fit the new file; left out");
     std::string problem;
-    if (!metadata.exif.empty() && !FixExifForOutput(metadata.exif, image, problem)) {
+    if (!metadata.exif.empty() && !FixExifForOutput(metadata.exif, image, problem, &warnings)) {
         metadata.exif.clear();
         warnings.push_back(problem + "; left out");
     }

@@ -28,12 +28,19 @@ struct WrittenImage {
     // The pixels were converted to sRGB: a colour space the record names
     // (Adobe RGB's "uncalibrated", its interoperability index) says sRGB.
     bool srgb = false;
+    // The file codes R, G, B rather than YCbCr (a lossless cut of such a
+    // photograph): what a made Exif directory says of its components.
+    bool codedRgb = false;
+    // The file keeps a profile other than sRGB: a made Exif directory's
+    // ColorSpace then says uncalibrated.
+    bool otherProfile = false;
 };
 
 // Reads what the source carries and keeps what is asked: the profile
 // (profile or all), EXIF and XMP (all). EXIF and XMP are made to describe the
-// written image (size, upright, its resolution, no thumbnail); a profile of
-// another colour space is left out, as is a record that cannot be read.
+// written image (size, upright, its resolution, no thumbnail); a damaged
+// profile or one of another colour space is left out, as is a record that
+// cannot be read.
 // Whatever is dropped is said in warnings. False when the file's header
 // cannot be read.
 bool ReadSourceMetadata(const std::wstring& sourcePath, bool profile, bool all, const WrittenImage& image,
@@ -52,8 +59,10 @@ std::vector<unsigned char> WithMetadata(const unsigned char* jpeg, size_t size, 
 // pixel size, Orientation 1, the resolution when image.dpi is set, no
 // thumbnail. The record is built anew, never patched in place. False, with
 // problem set, when it cannot be read or does not fit a marker; payload is
-// then unspecified.
-bool FixExifForOutput(std::vector<JOCTET>& payload, const WrittenImage& image, std::string& problem);
+// then unspecified. A record too large for one marker loses its maker note
+// first, then its largest tags: each one left out gets a warning in lost.
+bool FixExifForOutput(std::vector<JOCTET>& payload, const WrittenImage& image, std::string& problem,
+                      std::vector<std::string>* lost = nullptr);
 bool FixExifForOutput(std::vector<JOCTET>& payload, uint32_t width, uint32_t height, std::string& problem);
 
 // The same for an XMP APP1 payload; a packet with nothing to change stays

@@ -24,6 +24,8 @@ std::atomic<int> heifThreads{0};
 constexpr char EXIF_ID[] = "Exif\0";  // 6 bytes with the terminator
 constexpr char XMP_ID[] = "http://ns.adobe.com/xap/1.0/";
 constexpr char EXTENDED_XMP_ID[] = "http://ns.adobe.com/xmp/extension/";
+// A marker's most data: 0xFFFF less its two length bytes.
+constexpr size_t MAX_MARKER_DATA = 65533;
 
 // Holds nothing with a destructor: a fatal library error leaves it through
 // longjmp.
@@ -97,17 +99,29 @@ void SourcePhoto::GatherFacts() {
     f.damagedOrientation = tag.damaged;
 
     bool profileMarkers = false;  // as a reader of the markers: the name is enough
+    bool exifContinues = false;   // the EXIF record filled its marker
     for (jpeg_saved_marker_ptr p = m_dinfo.marker_list; p; p = p->next) {
         if (p->marker == JPEG_APP0 + 2) {
+            exifContinues = false;
             profileMarkers = profileMarkers || StartsWith(p->data, p->data_length, "ICC_PROFILE", 12);
             // as the colour decision counts them: name, number and count
             f.profileMarkers = f.profileMarkers || (p->data_length >= 14 && StartsWith(p->data, 14, "ICC_PROFILE", 12));
             continue;
         }
+        // A record too large for one marker goes on in the markers right
+        // after it, each with its own "Exif\0\0" (exiftool writes these).
+        const bool exif = p->marker == JPEG_APP0 + 1 && StartsWith(p->data, p->data_length, EXIF_ID, sizeof EXIF_ID);
+        if (exif && exifContinues) {
+            f.markers.exif.insert(f.markers.exif.end(), p->data + sizeof EXIF_ID, p->data + p->data_length);
+            exifContinues = p->data_length == MAX_MARKER_DATA;
+            continue;
+        }
+        exifContinues = false;
         if (p->marker != JPEG_APP0 + 1) continue;
-        if (f.markers.exif.empty() && StartsWith(p->data, p->data_length, EXIF_ID, sizeof EXIF_ID))
+        if (f.markers.exif.empty() && exif) {
             f.markers.exif.assign(p->data, p->data + p->data_length);
-        else if (f.markers.xmp.empty() && StartsWith(p->data, p->data_length, XMP_ID, sizeof XMP_ID))
+            exifContinues = p->data_length == MAX_MARKER_DATA;
+        } else if (f.markers.xmp.empty() && StartsWith(p->data, p->data_length, XMP_ID, sizeof XMP_ID))
             f.markers.xmp.assign(p->data, p->data + p->data_length);
         else if (StartsWith(p->data, p->data_length, EXTENDED_XMP_ID, sizeof EXTENDED_XMP_ID))
             f.extendedXmp = true;

@@ -1,5 +1,6 @@
 #include "print/PrintFormatTable.h"
 
+#include <algorithm>
 #include <cwctype>
 
 namespace {
@@ -101,5 +102,12 @@ int FindPrintFormat(const std::wstring& nameOrSuffix) {
         if (Lower(kRows[i].name) == key) return i;
     for (int i = 0; i < PRINT_FORMAT_COUNT; ++i)
         if (Lower(kRows[i].suffix + 1) == key) return i;
+    // "10x15cm" and "10 x 15 cm" as typed for "10x15 cm".
+    auto spaceless = [](std::wstring s) {
+        s.erase(std::remove(s.begin(), s.end(), L' '), s.end());
+        return s;
+    };
+    for (int i = 0; i < PRINT_FORMAT_COUNT; ++i)
+        if (spaceless(Lower(kRows[i].name)) == spaceless(key)) return i;
     return -1;
 }

@@ -29,6 +29,7 @@ public:
 const wchar_t* PrintFormatName(int index);
 // The suffixes the export inserts into the file name, by format index.
 const std::map<int, std::wstring>& PrintFormatSuffixes();
-// Index of a format by its name (exact) or by its suffix without the
-// underscore, case-insensitively ("10x15", "A4"); -1 when there is none.
+// Index of a format by its name or by its suffix without the underscore,
+// case-insensitively ("10x15 cm", "10x15", "A4"), then by its name with
+// spaces ignored ("10x15cm"); -1 when there is none.
 int FindPrintFormat(const std::wstring& nameOrSuffix);

@@ -1,35 +1,21 @@
 #include "print/PrintOrder.h"
 
-#include <cstring>
-
-#include "imaging/Export.h"
+#include "print/BatchWriter.h"
 #include "print/ExportPlan.h"
-#include "print/PhotoFolder.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"
-
-void PhotoSettings::Assign(const PhotoSettings& other) {
-    if (&other == this) return;
-    nFormat = other.nFormat;
-    bRotated = other.bRotated;
-    bCorrectLab = other.bCorrectLab;
-    sizeSource = other.sizeSource;
-    rcSource = other.rcSource;
-    curve.Assign(other.curve);
-    nPreset = other.nPreset;
-}
 
 void PrintOrder::Keep(const std::wstring& path, const PhotoSettings& settings) {
     const std::wstring key = devfs::LowerName(path);
     for (Entry& e : m_entries)
         if (e.key == key) {
-            e.settings.Assign(settings);
+            e.settings = settings;
             return;
         }
     Entry& e = m_entries.emplace_back();
     e.path = path;
     e.key = key;
-    e.settings.Assign(settings);
+    e.settings = settings;
 }
 
 const PhotoSettings* PrintOrder::Find(const std::wstring& path) const {
@@ -63,83 +49,46 @@ private:
 
 }  // namespace
 
-std::wstring PhotoFailureText(const PhotoReport& report) {
-    using Failure = PhotoReport::Failure;
-    switch (report.failure) {
-    case Failure::SourceUnreadable:
-        return L"cannot be read (" + FromUtf8(std::strerror(report.error)) + L")";
-    case Failure::SourceNotRegular: return L"not a file";
-    case Failure::SourceUndecodable: return L"not a JPEG, or damaged";
-    case Failure::SourceUnsupported: return L"not a colour or greyscale photograph";
-    case Failure::SourceTooLarge: return L"too large to decode";
-    case Failure::SourceDamaged: return L"damaged";
-    case Failure::SourceTooSmall: return L"smaller than 800x600";
-    case Failure::OutOfMemory: return L"out of memory";
-    case Failure::FrameOutside: return L"the photograph has changed since it was framed";
-    case Failure::Destination:
-        return report.error ? L"cannot create the file (" + FromUtf8(std::strerror(report.error)) + L")"
-                            : L"cannot create the file";
-    case Failure::None: break;
-    }
-    return L"cannot create the file";
-}
-
 std::vector<OrderResult> WriteOrder(const PrintOrder& order, const std::wstring& folder,
                                     const PrintFormatTable& formats, ProgressSink& progress,
                                     const std::function<void(size_t, size_t)>& onPhotograph) {
     const size_t count = order.GetCount();
+    std::vector<BatchItem> items(count);
+    for (size_t i = 0; i < count; ++i) {
+        items[i].source = order.GetPath(i);
+        items[i].display = devfs::ToHostPath(items[i].source);
+        items[i].settings = order.GetSettings(i);
+    }
+    const BatchWriter batch(folder, std::move(items), formats);
     std::vector<OrderResult> results(count);
     for (size_t i = 0; i < count; ++i) {
         if (onPhotograph) onPhotograph(i, count);
+        const BatchItem& item = batch.GetItem(i);
         OrderResult& result = results[i];
-        result.sourcePath = order.GetPath(i);
-        const PhotoSettings& s = order.GetSettings(i);
-        const float widthCm = formats.FrameWidthCm(s.nFormat, s.bRotated, s.bCorrectLab);
-        const float heightCm = formats.FrameHeightCm(s.nFormat, s.bRotated, s.bCorrectLab);
-        const auto& suffixes = PrintFormatSuffixes();
-        const auto suffix = suffixes.find(s.nFormat);
-        if (suffix == suffixes.end()) {
-            result.why = L"no print format";
-            continue;
-        }
+        result.sourcePath = item.source;
+        result.display = FromUtf8(item.display);
+        result.outputPath = batch.GetEntry(i).outputPath;
         ExportPlan plan;
-        const ExportPlanResult planned = PlanExport(folder, result.sourcePath, suffix->second, s.rcSource,
-                                                    s.sizeSource, widthCm, heightCm, plan);
-        result.outputPath = plan.outputPath;
-        if (planned == ExportPlanResult::OverwritesSource) {
-            result.why = L"the new file would overwrite the photograph itself";
+        const BatchRefusal refusal = batch.Prepare(i, plan);
+        if (refusal != BatchRefusal::None) {
+            result.why = FromUtf8(batch.RefusalText(i, refusal));
             continue;
         }
-        if (planned == ExportPlanResult::EmptyRect) {
-            result.why = L"its frame is empty";
-            continue;
-        }
-        // Two photographs of one name from two folders would give one file
-        // name: the second must not silently replace the first's file. Nor
-        // may a file replace a photograph the order has yet to read.
-        bool clash = false;
-        for (size_t j = 0; j < i && !clash; ++j)
-            clash = results[j].ok && IsSourceFile(plan.outputPath, results[j].outputPath);
-        if (clash) {
-            result.why = L"another photograph of the order has the same file name";
-            continue;
-        }
-        for (size_t j = 0; j < count && !clash; ++j)
-            clash = j != i && IsSourceFile(plan.outputPath, order.GetPath(j));
-        if (clash) {
-            result.why = L"the new file would overwrite another photograph of the order";
-            continue;
-        }
-
         OrderProgress line(progress, i, count);
-        // Rebuilding the table changes the curve; the order's stays as kept.
-        ToneCurve curve;
-        curve.Assign(s.curve);
-        const ToneLevels tone = ExportLevels(curve);
         PhotoReport report;
-        result.ok = ExportFramedImageWith(result.sourcePath, plan.outputPath, plan.rcExport, line, tone.Table(), 95,
-                                          ExportExtras(), &report) != 0;
-        if (!result.ok) result.why = PhotoFailureText(report);
+        result.ok = batch.Write(i, plan, line, 95, ExportExtras(), report) != 0;
+        if (!result.ok) {
+            result.why = FromUtf8(FailureText(report, batch.GetEntry(i).outputHost));
+            continue;
+        }
+        // What trimora-cli would warn of, for a print the lab might refuse.
+        const float widthCm = batch.WidthCm(i), heightCm = batch.HeightCm(i);
+        const long dpi = DotsPerInch(CSize(plan.rcExport.Width(), plan.rcExport.Height()), widthCm, heightCm);
+        if (dpi < LOW_PRINT_DPI)
+            result.notes.push_back(
+                FromUtf8(LowResolutionText(ToUtf8(PrintFormatName(item.settings.nFormat)), dpi, LOW_PRINT_DPI)));
+        const std::string damage = DamageText(report);
+        if (!damage.empty()) result.notes.push_back(FromUtf8(damage));
     }
     return results;
 }
@@ -154,7 +103,11 @@ std::wstring OrderMessage(const std::vector<OrderResult>& results, const std::ws
         text = FormatW(L"1 file was created in \"%ls\".", folder.c_str());
     else
         text = FormatW(L"%zu files were created in \"%ls\".", created, folder.c_str());
+    // Each photograph by its path on this computer: two of one name from two
+    // folders are told apart, and the refused one's line names both.
     for (const OrderResult& r : results)
-        if (!r.ok) text += L"\n" + NameOfPath(r.sourcePath) + L": " + r.why;
+        if (!r.ok) text += L"\n" + r.display + L": " + r.why;
+    for (const OrderResult& r : results)
+        for (const std::wstring& note : r.notes) text += L"\n" + r.display + L": " + note;
     return text;
 }

@@ -8,30 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "print/PhotoMessages.h"
+#include "print/PhotoSettings.h"
 #include "print/PrintFormatTable.h"
-#include "imaging/Pipeline.h"
 #include "platform/ProgressSink.h"
-#include "platform/WinTypes.h"
-#include "tone/ToneCurve.h"
 
-// What one photograph holds when the user leaves it.
-struct PhotoSettings {
-    int32_t nFormat = DEFAULT_PRINT_FORMAT;
-    BOOL bRotated = FALSE;
-    BOOL bCorrectLab = TRUE;
-    CSize sizeSource;  // the photograph the frame was laid on
-    CRect rcSource;    // the frame, in source pixels
-    ToneCurve curve;
-    int32_t nPreset = -2;
-
-    PhotoSettings() = default;
-    PhotoSettings(const PhotoSettings& other) { Assign(other); }
-    PhotoSettings& operator=(const PhotoSettings& other) {
-        Assign(other);
-        return *this;
-    }
-    void Assign(const PhotoSettings& other);
-};
+// A kiosk's print order counts copies in three digits.
+constexpr int MAX_COPIES = 999;
 
 class PrintOrder {
 public:
@@ -45,6 +28,10 @@ public:
     size_t GetCount() const { return m_entries.size(); }
     const std::wstring& GetPath(size_t i) const { return m_entries[i].path; }
     const PhotoSettings& GetSettings(size_t i) const { return m_entries[i].settings; }
+    // Prints wanted of photograph i: copies, not files (1 when it joins).
+    int GetCopies(size_t i) const { return m_entries[i].copies; }
+    void SetCopies(size_t i, int copies) { m_entries[i].copies = copies; }
+    void Remove(size_t i) { m_entries.erase(m_entries.begin() + static_cast<std::ptrdiff_t>(i)); }
 
     // The folder picked last for the new files ("" before the first pick).
     std::wstring m_strLastFolder;
@@ -54,6 +41,7 @@ private:
         std::wstring path;
         std::wstring key;
         PhotoSettings settings;
+        int copies = 1;
     };
     std::vector<Entry> m_entries;
 };
@@ -61,22 +49,24 @@ private:
 // How one photograph of the order fared.
 struct OrderResult {
     std::wstring sourcePath;
+    std::wstring display;     // the photograph on this computer, as the message names it
     std::wstring outputPath;  // empty when no name could be formed
     bool ok = false;
-    std::wstring why;         // when !ok: short, for the closing message
+    std::wstring why;         // when !ok, in trimora-cli's words
+    // When ok: what the print's buyer should know (low resolution, damage).
+    std::vector<std::wstring> notes;
 };
 
 // Writes every photograph of the order into folder (a device folder path
 // ending with a backslash), each with its own format, frame and curve, as
-// GO! writes one. onPhotograph(i, n) runs before photograph i of n; progress
-// sees one line across the whole order. No two photographs of an order
-// write the same file, and none overwrites another one's source.
+// GO! writes one, through the batch writer that trimora-cli uses.
+// onPhotograph(i, n) runs before photograph i of n; progress sees one line
+// across the whole order. No two photographs of an order write the same
+// file, and none overwrites another one's source.
 std::vector<OrderResult> WriteOrder(const PrintOrder& order, const std::wstring& folder,
                                     const PrintFormatTable& formats, ProgressSink& progress,
                                     const std::function<void(size_t, size_t)>& onPhotograph = {});
 
-// The closing message of an order: how many files, where, and each failure.
+// The closing message of an order: how many files, where, each failure, and
+// each print written at low resolution or from a damaged photograph.
 std::wstring OrderMessage(const std::vector<OrderResult>& results, const std::wstring& folder);
-
-// Why a photograph could not be opened or written, in a few words.
-std::wstring PhotoFailureText(const PhotoReport& report);

@@ -21,6 +21,7 @@ const DialogTemplate& MainTemplate() {
             {IDC_GO, ControlKind::Picture, L"", IDB_GO, 120, 16, 19, 12, tap},
             // The status line's row is laid out at run time, by the window's width.
             {IDC_RESOLUTION, ControlKind::StaticText, L"", 0, 2, 164, 40, 9, WS_VISIBLE_ | WS_GROUP_},
+            {IDC_CURVE, ControlKind::StaticText, L"", 0, 44, 164, 40, 9, WS_VISIBLE_ | WS_GROUP_},
             {IDC_NOTICE, ControlKind::StaticText, L"", 0, 44, 164, 70, 9, WS_VISIBLE_ | WS_GROUP_},
             {IDC_GO_ALL, ControlKind::Picture, L"", IDB_GO_ALL, 71, 16, 15, 12, tap},
             {IDC_PREVIOUS, ControlKind::Picture, L"", IDB_PREVIOUS, 120, 164, 9, 9, tap},

@@ -29,6 +29,8 @@ constexpr int IDC_NOTICE = 1015;
 constexpr int IDC_GO_ALL = 1016;
 constexpr int IDC_PREVIOUS = 1017;
 constexpr int IDC_NEXT = 1018;
+// The tone curve in force, named beside the resolution.
+constexpr int IDC_CURVE = 1019;
 
 constexpr int ID_MOVE_LEFT = 32776;
 constexpr int ID_MOVE_RIGHT = 32777;

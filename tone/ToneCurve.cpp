@@ -18,14 +18,10 @@ int32_t TruncateLevel(double v) {
     return static_cast<int32_t>(v);
 }
 
-CubicSpline::~CubicSpline() { delete[] m_pM; }
-
 void CubicSpline::Reserve(int n) {
     if (n > 2 && n > m_nCapacity) {
-        delete[] m_pM;
-        m_pM = new double[3 * static_cast<size_t>(n)]();
-        m_pX = m_pM + n;
-        m_pY = m_pX + n;
+        // A new block, not a grown one: its parts start at other offsets.
+        m_block.assign(3 * static_cast<size_t>(n), 0.0);
         m_nCapacity = n;
     }
     m_nKnots = 0;
@@ -33,8 +29,8 @@ void CubicSpline::Reserve(int n) {
 
 void CubicSpline::AddKnot(double x, double y) {
     if (m_nKnots < m_nCapacity) {
-        m_pX[m_nKnots] = x;
-        m_pY[m_nKnots] = y;
+        Block(1)[m_nKnots] = x;
+        Block(2)[m_nKnots] = y;
         ++m_nKnots;
     }
 }
@@ -42,15 +38,16 @@ void CubicSpline::AddKnot(double x, double y) {
 void CubicSpline::Solve() {
     const int n = m_nKnots;
     if (n <= 2) return;
-    for (int k = 0; k < n; ++k) m_pM[k] = 0.0;
+    double* const m = Block(0);
+    for (int k = 0; k < n; ++k) m[k] = 0.0;
 
     std::unique_ptr<double[]> temp(new double[3 * static_cast<size_t>(n)]());
     double* mu = temp.get();
     double* lambda = mu + n;
     double* d = lambda + n;
 
-    const double* x = m_pX;
-    const double* y = m_pY;
+    const double* x = X();
+    const double* y = Y();
     double hPrev = x[1] - x[0];
     double sPrev = (y[1] - y[0]) / hPrev;
     for (int i = 1; i <= n - 2; ++i) {
@@ -71,9 +68,9 @@ void CubicSpline::Solve() {
         d[i] = (d[i] - d[i - 1] * lambda[i]) * f;
     }
 
-    m_pM[n - 1] = 0.0;
-    m_pM[n - 2] = d[n - 2];
-    for (int k = n - 3; k >= 0; --k) m_pM[k] = m_pM[k + 1] * mu[k] + d[k];
+    m[n - 1] = 0.0;
+    m[n - 2] = d[n - 2];
+    for (int k = n - 3; k >= 0; --k) m[k] = m[k + 1] * mu[k] + d[k];
 }
 
 void CubicSpline::SetKnots(int n, const double* xs, const double* ys) {
@@ -86,9 +83,10 @@ void CubicSpline::SetKnots(int n, const double* xs, const double* ys) {
 int CubicSpline::FindInterval(double x) const {
     int lo = 0;
     int hi = m_nKnots - 1;
+    const double* xs = X();
     while (hi - lo > 1) {
         const int mid = (lo + hi) / 2;
-        if (x < m_pX[mid])
+        if (x < xs[mid])
             hi = mid;
         else
             lo = mid;
@@ -99,9 +97,9 @@ int CubicSpline::FindInterval(double x) const {
 double CubicSpline::Evaluate(double x) const {
     const int n = m_nKnots;
     if (n < 3) return 0.0;
-    const double* X = m_pX;
-    const double* Y = m_pY;
-    const double* M = m_pM;
+    const double* X = this->X();
+    const double* Y = this->Y();
+    const double* M = this->M();
 
     // Beyond the end knots the curve continues as a straight line along the
     // end slope, so a level slightly outside 0..255 still maps sensibly.

@@ -3,16 +3,13 @@
 // into a 256-entry table so that mapping a sample is one look-up.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 constexpr int MAX_TONE_POINTS = 48;
 
+// Copies like a value: a curve kept for a photograph is a plain copy.
 class CubicSpline {
 public:
-    CubicSpline() = default;
-    ~CubicSpline();
-    CubicSpline(const CubicSpline&) = delete;
-    CubicSpline& operator=(const CubicSpline&) = delete;
-
     void Reserve(int n);
     void AddKnot(double x, double y);
     void Solve();
@@ -22,16 +19,21 @@ public:
 
     int Capacity() const { return m_nCapacity; }
     int KnotCount() const { return m_nKnots; }
-    const double* X() const { return m_pX; }
-    const double* Y() const { return m_pY; }
-    const double* M() const { return m_pM; }
+    const double* X() const { return Block(1); }
+    const double* Y() const { return Block(2); }
+    const double* M() const { return Block(0); }
 
 private:
+    // The three arrays of one block, M then x then y; none before the first
+    // spline of more than two knots.
+    const double* Block(int part) const {
+        return m_block.empty() ? nullptr : m_block.data() + static_cast<size_t>(part) * m_nCapacity;
+    }
+    double* Block(int part) { return m_block.empty() ? nullptr : m_block.data() + static_cast<size_t>(part) * m_nCapacity; }
+
     int32_t m_nCapacity = 0;
     int32_t m_nKnots = 0;
-    double* m_pX = nullptr;
-    double* m_pY = nullptr;
-    double* m_pM = nullptr;  // start of the one block: M, then x, then y
+    std::vector<double> m_block;
 };
 
 using ToneLut = int32_t[256];
@@ -39,8 +41,6 @@ using ToneLut = int32_t[256];
 class ToneCurve {
 public:
     ToneCurve();  // the identity: (0, 0) and (255, 255)
-    ToneCurve(const ToneCurve&) = delete;
-    ToneCurve& operator=(const ToneCurve&) = delete;
 
     void Assign(const ToneCurve& source);
     void UpdateSpline();

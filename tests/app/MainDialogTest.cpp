@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QScreen>
+#include <QStyle>
 #include <QTest>
 
 #include "app/MainDialog.h"
@@ -384,5 +385,40 @@ TEST(Handheld, TheStatusRowAndThePicturesFitTheSmallScreen) {
         EXPECT_EQ(a.bottom, dlg.GetDlgItemWidget(IDC_STATUS)->y() - 2);
         EXPECT_GT(a.Height(), 200);
         if (const char* dir = getenv("TRIMORA_SHOTS")) dlg.GrabClient().save(QString(dir) + "/handheld.png");
+    });
+}
+
+// On the small screen the format list stays above the pictures' row, and the
+// storage browser lies whole on the screen, its caption included.
+TEST(Handheld, TheFormatListAndTheBrowserFitTheSmallScreen) {
+    if (QApplication::primaryScreen()->size() != QSize(240, 320)) GTEST_SKIP() << "needs the 240 x 320 screen";
+    CMainDialog dlg;
+    MessageRecorder messages;
+    RunWith(dlg, [&](QWidget* w) {
+        const QRect combo = Combo(dlg)->geometry();
+        for (int id : {IDC_GO_ALL, IDC_ROTATE, IDC_ADJUST, IDC_GO, IDC_CORRECT_LAB})
+            EXPECT_FALSE(combo.intersects(dlg.GetDlgItemWidget(id)->geometry())) << id;
+        EXPECT_GE(combo.height(), Combo(dlg)->fontMetrics().height());
+        LoadFakePhotograph(dlg, 1600, 1200);
+        QRect frame, client;
+        WhenModal(
+            [&](QWidget* browser) {
+                ASSERT_NE(browser, nullptr);
+                Pump();
+                frame = browser->frameGeometry();
+                client = browser->geometry();
+                QDialog* b = qobject_cast<QDialog*>(browser);
+                if (const char* dir = getenv("TRIMORA_SHOTS")) browser->grab().save(QString(dir) + "/handheld_browser.png");
+                b->reject();
+            },
+            w);
+        dlg.SendCommand(IDC_GO);
+        const QRect screen = QApplication::primaryScreen()->availableGeometry();
+        EXPECT_TRUE(screen.contains(frame));
+        // Where no window manager has drawn a caption yet (X11 alone), there
+        // is room above the client area for one.
+        const int caption = w->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, w);
+        EXPECT_GE(client.top() - screen.top(), caption);
+        EXPECT_LE(client.bottom(), screen.bottom());
     });
 }

@@ -494,3 +494,67 @@ TEST(CliProcess, PhonePhotographsExportAsTheirJpegTwin) {
         EXPECT_TRUE(Entries(storage.Host(folder)).empty());
     }
 }
+
+namespace {
+
+// A mixed folder as a phone leaves it: a landscape, a portrait, and a
+// portrait stored on its side. With --portrait auto each is framed as it
+// stands; exported into its own folder twice, the first run's files are
+// not taken for photographs.
+TEST(CliProcess, MixedFolderTakesEachOrientationAndSkipsItsOwnExports) {
+    TempStorage storage;
+    storage.Folder("in");
+    const std::string in = storage.Host("in"), out = storage.Host("stdout"), err = storage.Host("stderr");
+    auto pixel = [](int x, int y) { return Rgb{uint8_t(x), uint8_t(y), 90}; };
+    ASSERT_TRUE(WriteTestJpeg(storage.Host("in/a_sunset.jpg"), 1024, 768, pixel));
+    ASSERT_TRUE(WriteTestJpeg(storage.Host("in/b_tower.jpg"), 900, 1200, pixel));
+    WriteFile(storage.Host("in/c_turned.jpg"), WithExif(EncodeJpeg({1200, 800, 2, 2}), OrientationTiff(6)));
+
+    const std::string args = "export " + Quoted(in) + " --to " + Quoted(in) + " --portrait auto --format 10x15cm --json";
+    ASSERT_EQ(RunCliProcess(args, out, err), 0) << Slurp(err);
+    EXPECT_EQ(Slurp(err), "");
+    const std::vector<std::string> sizes = {"\"width_px\":1024,\"height_px\":687", "\"width_px\":805,\"height_px\":1200",
+                                            "\"width_px\":800,\"height_px\":1192"};
+    for (const std::string& size : sizes) EXPECT_NE(Slurp(out).find(size), std::string::npos) << size << Slurp(out);
+
+    ASSERT_EQ(RunCliProcess(args, out, err), 0) << Slurp(err);
+    EXPECT_EQ(Slurp(err), "trimora-cli: " + in +
+                              ": skipped 3 files this program wrote (a photograph's name with a print format's "
+                              "suffix, beside it)\n");
+    EXPECT_EQ(Entries(in), (std::vector<std::string>{"a_sunset.jpg", "a_sunset_10x15.jpg", "b_tower.jpg",
+                                                     "b_tower_10x15.jpg", "c_turned.jpg", "c_turned_10x15.jpg"}));
+    // A photograph named like an export, with nothing it was made from
+    // beside it, is a photograph.
+    std::filesystem::remove(storage.Host("in/b_tower.jpg"));
+    ASSERT_EQ(RunCliProcess(args, out, err), 0) << Slurp(err);
+    EXPECT_NE(Slurp(out).find("b_tower_10x15_10x15.jpg"), std::string::npos) << Slurp(out);
+    EXPECT_NE(Slurp(err).find("skipped 2 files"), std::string::npos) << Slurp(err);
+}
+
+// A folder no file can be made in is refused before any photograph is
+// read, in one line, as a --to that is no folder is.
+TEST(CliProcess, UnwritableDestinationIsRefusedOnce) {
+    TempStorage storage;
+    storage.Folder("locked");
+    const std::string out = storage.Host("stdout"), err = storage.Host("stderr");
+    auto pixel = [](int x, int y) { return Rgb{uint8_t(x), uint8_t(y), 90}; };
+    ASSERT_TRUE(WriteTestJpeg(storage.Host("a.jpg"), 1024, 768, pixel));
+    ASSERT_TRUE(WriteTestJpeg(storage.Host("b.jpg"), 1024, 768, pixel));
+    // The superuser writes into a folder of mode 555; sysfs refuses even him.
+    std::string locked = storage.Host("locked");
+    ASSERT_EQ(chmod(locked.c_str(), 0555), 0);
+    if (geteuid() == 0) locked = "/sys";
+    if (!std::filesystem::is_directory(locked)) GTEST_SKIP() << locked;
+    for (const std::string json : {"", " --json"}) {
+        const std::string args = "export " + Quoted(storage.Host("a.jpg")) + " " + Quoted(storage.Host("b.jpg")) +
+                                 " --to " + Quoted(locked) + json;
+        EXPECT_EQ(RunCliProcess(args, out, err), 1);
+        EXPECT_EQ(Slurp(out), "");
+        const std::string head = "trimora-cli: " + locked + ": cannot write into this folder: ";
+        const std::string text = Slurp(err);
+        EXPECT_EQ(text.compare(0, head.size(), head), 0) << text;
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    }
+}
+
+}  // namespace

@@ -43,6 +43,13 @@ TEST(ExportRecord, TabAndJsonLinesSayTheSameOfAWrittenFile) {
               "\"height_px\":1042,\"width_cm\":24.13,\"height_cm\":10.4775,\"dpi\":253,"
               "\"warnings\":[\"low resolution for Envelope #10: 253 dpi, below 254 dpi\"],"
               "\"lossless\":{\"left\":5,\"up\":12,\"clipped\":false}}");
+    EXPECT_EQ(MovedInwardText(*r.lossless), "");
+    // A turned cut that went inward past blocks its turn cannot move.
+    r.lossless = LosslessShift{-9, 4, false};
+    EXPECT_NE(TabLine(r).find("\tlossless, moved 9 px right and 4 px up"), std::string::npos);
+    EXPECT_NE(JsonLine(r).find("\"lossless\":{\"left\":-9,\"up\":4,"), std::string::npos);
+    EXPECT_EQ(MovedInwardText(*r.lossless).rfind("the lossless cut was moved 9 px right, past", 0), 0u);
+    EXPECT_EQ(MovedInwardText(LosslessShift{-1, -2, false}).rfind("the lossless cut was moved 1 px right and 2 px down", 0), 0u);
 }
 
 }  // namespace

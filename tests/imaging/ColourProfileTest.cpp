@@ -80,13 +80,23 @@ std::string SrgbGamma22() { return RgbProfile(D65, {{0.64, 0.33, 1}, {0.30, 0.60
 
 std::string SrgbV4() { return Saved(cmsCreate_sRGBProfile()); }
 
+void Describe(cmsHPROFILE p, const char* name) {
+    cmsMLU* text = cmsMLUalloc(nullptr, 1);
+    cmsMLUsetASCII(text, "en", "US", name);
+    cmsWriteTag(p, cmsSigProfileDescriptionTag, text);
+    cmsMLUfree(text);
+}
+
 std::string SrgbV2Renamed() {
     cmsHPROFILE p = cmsCreate_sRGBProfile();
     cmsSetProfileVersion(p, 2.1);
-    cmsMLU* text = cmsMLUalloc(nullptr, 1);
-    cmsMLUsetASCII(text, "en", "US", "Camera colours");
-    cmsWriteTag(p, cmsSigProfileDescriptionTag, text);
-    cmsMLUfree(text);
+    Describe(p, "Camera colours");
+    return Saved(p);
+}
+
+std::string Described(const std::string& icc, const char* name) {
+    cmsHPROFILE p = cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size()));
+    Describe(p, name);
     return Saved(p);
 }
 
@@ -486,6 +496,63 @@ TEST_F(ColourTest, KeptProfilesTellTheTruthAboutThePixels) {
         std::string error;
         ASSERT_EQ(ExportLossless(L"\\src.jpg", L"\\out\\cut.jpg", crop, ExportExtras(), cut, error), 1) << error;
         EXPECT_TRUE(Carries(ReadFile(Host("out/cut.jpg")), icc == adobe ? adobe : ""));
+    }
+}
+
+// Kept metadata leaves out a profile the pixels were converted from, and
+// says which; a damaged profile (Little CMS cannot read it, or its header
+// gives another length) goes into no file, whichever way it is written, and
+// the pixels are then what they are without it.
+TEST_F(ColourTest, ProfilesLeftOutAreNamedAndDamagedOnesAreNeverWritten) {
+    const std::string p3 = Described(DisplayP3(), "Display P3");
+    std::vector<std::string> warnings;
+    ExportExtras metadata;
+    metadata.keepMetadata = true;
+    metadata.warnings = &warnings;
+    const std::string converted = Export(p3, identity);
+    EXPECT_TRUE(Export(p3, identity, metadata) == converted);
+    EXPECT_EQ(warnings, std::vector<std::string>{"its colour profile (Display P3) is left out: the new file's pixels "
+                                                 "were converted from it to sRGB"});
+    warnings.clear();
+    metadata.keepProfile = true;
+    EXPECT_TRUE(Carries(Export(p3, identity, metadata), p3));
+    EXPECT_TRUE(warnings.empty());
+
+    const std::string adobe = AdobeRgb();
+    std::string oversized = adobe;
+    oversized.replace(0, 4, "\xFF\xFF\xFF\xF0");
+    std::string unreadable(3000, 'x');
+    unreadable.replace(0, 4, std::string("\0\0\x0B\xB8", 4));  // its own length, and nothing else right
+    const std::string adobeExport = Export(adobe, identity);
+    for (const std::string& icc : {oversized, unreadable}) {
+        for (int way = 0; way < 6; ++way) {
+            SCOPED_TRACE(testing::Message() << icc.size() << " way " << way);
+            const bool lossless = way >= 3;
+            ExportExtras extras;
+            extras.keepProfile = way % 3 == 1;
+            extras.keepMetadata = way % 3 == 2;
+            extras.warnings = &warnings;
+            warnings.clear();
+            std::string file;
+            if (lossless) {
+                WriteFile(Host("src.jpg"), WithIccProfile(photo, icc));
+                LosslessCut cut;
+                std::string error;
+                ASSERT_EQ(ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error), 1) << error;
+                file = ReadFile(Host("out/a.jpg"));
+            } else {
+                file = Export(icc, identity, extras);
+                // Converted as without the option: a profile left out cannot
+                // describe pixels kept as they were.
+                EXPECT_TRUE(file == (icc == oversized ? adobeExport : plainExport));
+            }
+            EXPECT_TRUE(Carries(file, ""));
+            // Said once where the profile was asked for, or would have gone
+            // along with a cut's unconverted pixels.
+            const bool said = way % 3 != 0 || (lossless && icc == oversized);
+            EXPECT_EQ(warnings, said ? std::vector<std::string>{"its colour profile is damaged; left out"}
+                                     : std::vector<std::string>{});
+        }
     }
 }
 

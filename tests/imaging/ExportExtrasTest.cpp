@@ -191,11 +191,17 @@ std::string XmpPacket(const std::string& properties) {
 
 const std::string XMP = XmpPacket("dc:format='image/jpeg'");
 
-// A profile's bytes, its header naming the colour space (bytes 16 to 19).
+// A profile's bytes, its header naming the colour space (bytes 16 to 19):
+// around bytes no reader looks at, a header that holds together (its own
+// length, version 2.1, a display's, XYZ, the signature, no tags).
 std::string FakeProfile(size_t n, const char* space = "RGB ") {
     std::string icc(n, '\0');
     for (size_t i = 0; i < n; ++i) icc[i] = char(i * 7 + i / 251);
-    icc.replace(16, 4, space);
+    for (int i = 0; i < 4; ++i) icc[i] = char(n >> (24 - 8 * i));
+    icc.replace(8, 8, std::string("\x02\x10\0\0mntr", 8));
+    icc.replace(16, 8, std::string(space) + "XYZ ");
+    icc.replace(36, 4, "acsp");
+    icc.replace(128, 4, std::string(4, '\0'));
     return icc;
 }
 
@@ -237,6 +243,18 @@ class ExportExtrasTest : public ::testing::Test {
 protected:
     void SetUp() override { storage.Folder("out"); }
     std::string Out(const char* name = "out/a.jpg") const { return storage.Host(name); }
+    // src.jpg's frame written to out/a.jpg, decoded or cut; what was warned.
+    std::vector<std::string> WriteKeeping(bool lossless, const CRect& crop, ExportExtras extras) {
+        std::vector<std::string> warnings;
+        extras.warnings = &warnings;
+        LosslessCut cut;
+        std::string error;
+        EXPECT_EQ(lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
+                           : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, ExportLevels(curve).Table(), 95, extras),
+                  1)
+            << error;
+        return warnings;
+    }
     TempStorage storage;
     ToneCurve curve;
     NullProgressSink quiet;
@@ -310,17 +328,10 @@ TEST_F(ExportExtrasTest, MetadataAndDensityReachTheNewFile) {
             for (const Segment& s : IccSegments(icc)) add.push_back(s);
             WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg({1000, 800}), add));
             const CRect crop(32, 16, 932, 616);
-            std::vector<std::string> warnings;
             ExportExtras extras;
             extras.keepMetadata = true;
             extras.recordDpi = 300;
-            extras.warnings = &warnings;
-            LosslessCut cut;
-            std::string error;
-            ASSERT_EQ(lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
-                               : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, ExportLevels(curve).Table(), 95, extras),
-                      1)
-                << error;
+            const std::vector<std::string> warnings = WriteKeeping(lossless, crop, extras);
             EXPECT_TRUE(warnings.empty());
             const std::string file = ReadFile(Out());
             const auto list = HeaderSegments(file);
@@ -343,6 +354,8 @@ TEST_F(ExportExtrasTest, MetadataAndDensityReachTheNewFile) {
 
             WriteFile(storage.Host("plain.jpg"), EncodeJpeg({1000, 800}));
             ExportExtras none;
+            LosslessCut cut;
+            std::string error;
             ASSERT_EQ(lossless ? ExportLossless(L"\\plain.jpg", L"\\out\\b.jpg", crop, none, cut, error)
                                : ExportFramedImage(L"\\plain.jpg", L"\\out\\b.jpg", crop, quiet, curve, 95),
                       1);
@@ -588,17 +601,10 @@ TEST_F(ExportExtrasTest, KeptMetadataAgreesWithTheWrittenFile) {
         recipe.colour = c.colour;
         WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg(recipe), {{0xE1, exif}, {0xE1, xmp}}));
         const CRect crop(32, 16, 932, 616);
-        std::vector<std::string> warnings;
         ExportExtras extras;
         extras.keepMetadata = c.keep;
         extras.recordDpi = 137;
-        extras.warnings = &warnings;
-        LosslessCut cut;
-        std::string error;
-        ASSERT_EQ(c.lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
-                             : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, ExportLevels(curve).Table(), 95, extras),
-                  1)
-            << error;
+        const std::vector<std::string> warnings = WriteKeeping(c.lossless, crop, extras);
         EXPECT_TRUE(warnings.empty()) << warnings[0];
         const std::string file = "'" + Out() + "'";
         const std::string json = Output("exiftool -j -a -G1 -n " + file);
@@ -651,17 +657,10 @@ TEST_F(ExportExtrasTest, ProfileGoesOnlyOntoPixelsOfItsColourSpace) {
         JpegSpec recipe{1000, 800};
         recipe.colour = c.colour;
         WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg(recipe), IccSegments(icc)));
-        std::vector<std::string> warnings;
+        const CRect crop(0, 0, 640, 480);
         ExportExtras extras;
         extras.keepProfile = true;
-        extras.warnings = &warnings;
-        LosslessCut cut;
-        std::string error;
-        const CRect crop(0, 0, 640, 480);
-        ASSERT_EQ(c.lossless ? ExportLossless(L"\\src.jpg", L"\\out\\a.jpg", crop, extras, cut, error)
-                             : ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", crop, quiet, ExportLevels(curve).Table(), 95, extras),
-                  1)
-            << error;
+        const std::vector<std::string> warnings = WriteKeeping(c.lossless, crop, extras);
         EXPECT_EQ(IccOf(HeaderSegments(ReadFile(Out()))) == icc, c.kept);
         if (c.kept) {
             EXPECT_TRUE(warnings.empty());
@@ -685,4 +684,117 @@ TEST_F(ExportExtrasTest, ProfileGoesOnlyOntoPixelsOfItsColourSpace) {
     EXPECT_TRUE(ExifView(Find(list, 0xE1, "Exif")).ok);
 }
 
+// Written from a record without an Exif directory, or from none (a cut coded
+// in RGB records its dpi in a record of its own): the directory made holds
+// every tag EXIF asks of a JPEG's, and the validator finds nothing at all to
+// say about the new file.
+TEST_F(ExportExtrasTest, AMadeExifDirectoryLeavesNothingToValidate) {
+    if (!HaveTools()) GTEST_SKIP() << "exiftool and exiv2 are needed (scripts/install-deps.sh)";
+    struct Case {
+        bool big, lossless, keep;
+        Colour colour;
+    };
+    const Case cases[] = {{false, false, true, Colour::YCbCr},
+                          {true, true, true, Colour::YCbCr},
+                          {false, true, false, Colour::Rgb}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "big " << c.big << " lossless " << c.lossless << " keep " << c.keep);
+        JpegSpec recipe{1000, 800};
+        recipe.colour = c.colour;
+        WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg(recipe), {{0xE1, CameraExif(c.big, false, false)}}));
+        ExportExtras extras;
+        extras.keepMetadata = c.keep;
+        extras.recordDpi = 137;
+        EXPECT_EQ(WriteKeeping(c.lossless, CRect(32, 16, 932, 616), extras), std::vector<std::string>{});
+        const std::string said = Output("exiftool -validate -warning -a '" + Out() + "'");
+        EXPECT_EQ(said.find("Warning"), std::string::npos) << said;
+        const std::string json = Output("exiftool -j -G1 -n -ComponentsConfiguration -ColorSpace '" + Out() + "'");
+        EXPECT_NE(json.find(c.colour == Colour::Rgb ? "\"4 5 6 0\"" : "\"1 2 3 0\""), std::string::npos) << json;
+        EXPECT_NE(json.find("\"ExifIFD:ColorSpace\": 1"), std::string::npos) << json;
+    }
+}
+
+// A little-endian record: IFD0 with Make and the Exif pointer, and an Exif
+// directory of these UNDEFINED tags, in ascending order.
+std::string ExifHolding(const std::vector<std::pair<uint16_t, std::string>>& tags) {
+    std::string t;
+    auto u16 = [&](uint32_t v) { t += {char(v), char(v >> 8)}; };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    auto entry = [&](uint32_t tag, uint32_t type, uint32_t count, uint32_t value) {
+        u16(tag), u16(type), u32(count), u32(value);
+    };
+    t = "II";
+    u16(42), u32(8);
+    u16(2);
+    entry(0x010F, 2, 7, 38);
+    entry(0x8769, 4, 1, 46);
+    u32(0);
+    t += std::string("Camera\0\0", 8);  // at 38
+    uint32_t data = 46 + 2 + 12 * uint32_t(tags.size()) + 4;
+    u16(uint32_t(tags.size()));
+    for (const auto& [tag, bytes] : tags) {
+        entry(tag, 7, uint32_t(bytes.size()), data);
+        data += uint32_t(bytes.size());
+    }
+    u32(0);
+    for (const auto& tag : tags) t += tag.second;
+    return std::string("Exif\0\0", 6) + t;
+}
+
+// The record in as many markers as it takes, each after the first going on
+// where the one before stopped, as exiftool writes one too large for one.
+std::vector<Segment> ExifSegments(const std::string& payload) {
+    std::vector<Segment> list;
+    constexpr size_t ROOM = 65533 - 6;
+    for (size_t at = 6; at < payload.size(); at += ROOM)
+        list.push_back({0xE1, payload.substr(0, 6) + payload.substr(at, ROOM)});
+    return list;
+}
+
+// A record too large for the one marker EXIF has loses its maker note
+// first; a tag that still does not fit is named in a warning. exiv2's
+// encoder alone drops them all without a word, and a record spread over two
+// markers lost what lay in the second.
+TEST_F(ExportExtrasTest, ATagTooLargeForTheMarkerIsKeptOrNamed) {
+    struct Case {
+        size_t comment, makerNote;
+        bool lossless;
+        const char* said;  // in the one warning, or none
+    };
+    const Case cases[] = {{65400, 0, false, "EXIF tag UserComment (65400 bytes)"},
+                          {65400, 0, true, "EXIF tag UserComment (65400 bytes)"},
+                          {65600, 0, false, "EXIF tag UserComment (65600 bytes)"},
+                          {65600, 0, true, "EXIF tag UserComment (65600 bytes)"},
+                          {39800, 25600, false, "EXIF maker note"},
+                          {39800, 25600, true, "EXIF maker note"},
+                          {60000, 0, false, nullptr}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.comment << " " << c.makerNote << " lossless " << c.lossless);
+        const std::string comment = std::string("ASCII\0\0\0", 8) + std::string(c.comment - 8, 'c');
+        std::vector<std::pair<uint16_t, std::string>> tags;
+        if (c.makerNote) tags.push_back({0x927C, std::string(c.makerNote, 'm')});
+        tags.push_back({0x9286, comment});
+        WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg({1000, 800}), ExifSegments(ExifHolding(tags))));
+        ExportExtras extras;
+        extras.keepMetadata = true;
+        extras.recordDpi = 137;
+        const std::vector<std::string> warnings = WriteKeeping(c.lossless, CRect(0, 0, 960, 640), extras);
+        const ExifView exif(Find(HeaderSegments(ReadFile(Out())), 0xE1, "Exif"));
+        ASSERT_TRUE(exif.ok);
+        const bool commentKept = exif.Bytes(exif.ExifIfd(), 0x9286) == comment;
+        EXPECT_EQ(exif.Number(exif.ExifIfd(), 0xA002), 960u);
+        EXPECT_EQ(exif.Bytes(exif.ExifIfd(), 0x927C), "");
+        if (!c.said) {
+            EXPECT_TRUE(warnings.empty()) << warnings[0];
+            EXPECT_TRUE(commentKept);
+            continue;
+        }
+        ASSERT_EQ(warnings.size(), 1u);
+        EXPECT_NE(warnings[0].find(c.said), std::string::npos) << warnings[0];
+        EXPECT_NE(warnings[0].find("; left out"), std::string::npos) << warnings[0];
+        EXPECT_EQ(commentKept, c.makerNote != 0);
+    }
+}
+
 }  // namespace
+

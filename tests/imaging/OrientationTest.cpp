@@ -192,4 +192,57 @@ TEST_F(TurnedExport, LosslessCutHoldsTheUprightPixels) {
     }
 }
 
+// Where a turned cut starts is where its record says, found by matching the
+// cut's pixels in the upright photograph: frame minus shift. A frame reaching
+// into the partial blocks a mirroring turn cannot move goes right or down
+// past them, by less than one iMCU, and keeps its size where there is room.
+TEST_F(TurnedExport, LosslessRecordSaysWhereTheCutStarts) {
+    const JpegSpec sources[] = {{1001, 757, 2, 1, false, 0, 95},
+                                {1003, 759, 2, 2, false, 0, 95},
+                                {1001, 757, 1, 1, false, 0, 95},
+                                {1005, 755, 1, 2, false, 0, 95}};
+    for (const JpegSpec& recipe : sources) {
+        for (int tag = 2; tag <= 8; ++tag) {
+            Source(recipe, tag);
+            const CRect frames[] = {{3, 5, 603, 405}, {0, 0, width - 20, height - 30}, {21, 35, 621, 435}};
+            for (const CRect& c : frames) {
+                SCOPED_TRACE(testing::Message() << recipe.hSamp << "x" << recipe.vSamp << " tag " << tag << " frame "
+                                                << c.left << "," << c.top);
+                LosslessCut cut;
+                std::string error;
+                ASSERT_EQ(ExportLossless(L"\\src.jpg", L"\\out\\l.jpg", c, ExportExtras(), cut, error), 1) << error;
+                const Decoded d = DecodeFully(storage.Host("out/l.jpg"), false);
+                ASSERT_TRUE(d.width == cut.written.Width() && d.height == cut.written.Height());
+                // A 24 x 24 patch from inside the cut, against every place
+                // within an iMCU of the frame's corner.
+                constexpr int PATCH = 24, INSET = 8;
+                long best = -1;
+                int foundX = 0, foundY = 0;
+                for (int y = std::max(c.top - 16, 0); y <= c.top + 16; ++y)
+                    for (int x = std::max(c.left - 16, 0); x <= c.left + 16; ++x) {
+                        long sum = 0;
+                        for (int py = 0; py < PATCH && (best < 0 || sum < best); ++py)
+                            for (int px = 0; px < PATCH * 3; ++px) {
+                                const size_t at = (size_t(y + INSET + py) * width + x + INSET) * 3 + px;
+                                const size_t in = (size_t(INSET + py) * d.width + INSET) * 3 + px;
+                                sum += std::abs(int(upright[at]) - int(d.pixels[in]));
+                            }
+                        if (best < 0 || sum < best) best = sum, foundX = x, foundY = y;
+                    }
+                EXPECT_LE(best, PATCH * PATCH * 3);  // one level a sample at most, on average
+                EXPECT_EQ(c.left - cut.shiftX, foundX);
+                EXPECT_EQ(c.top - cut.shiftY, foundY);
+                EXPECT_EQ(cut.written.left, foundX);
+                EXPECT_EQ(cut.written.top, foundY);
+                EXPECT_TRUE(std::abs(cut.shiftX) <= 15 && std::abs(cut.shiftY) <= 15);
+                // The size shrinks only where the photograph ends.
+                EXPECT_EQ(cut.clipped, cut.written.Width() != c.Width() || cut.written.Height() != c.Height());
+                EXPECT_TRUE(cut.written.Width() == c.Width() || cut.written.right == width);
+                EXPECT_TRUE(cut.written.Height() == c.Height() || cut.written.bottom == height);
+            }
+        }
+    }
+}
+
 }  // namespace
+

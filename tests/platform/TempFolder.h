@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform/DeviceFs.h"
@@ -48,6 +49,10 @@ public:
         std::filesystem::path p(Host(relative));
         std::filesystem::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary) << content;
+    }
+    std::string Read(const std::string& relative) const {
+        std::ifstream in(Host(relative), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     void Link(const std::string& target, const std::string& relative) const {
         std::filesystem::create_symlink(target, Host(relative));

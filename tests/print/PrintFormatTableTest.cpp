@@ -57,4 +57,10 @@ TEST(PrintFormatTable, NamesSuffixesAndLookup) {
     EXPECT_EQ(FindPrintFormat(L"a4"), 13);
     EXPECT_EQ(FindPrintFormat(L"Envelope #10"), 18);
     EXPECT_EQ(FindPrintFormat(L"nonsense"), -1);
+    // Names as typed without their spaces, or with others.
+    EXPECT_EQ(FindPrintFormat(L"10x15cm"), 2);
+    EXPECT_EQ(FindPrintFormat(L"10 X 15 CM"), 2);
+    EXPECT_EQ(FindPrintFormat(L"10x13.5cm"), 1);
+    EXPECT_EQ(FindPrintFormat(L"PhotoPaper10x15mm"), 29);
+    EXPECT_EQ(FindPrintFormat(L"10x15mm"), -1);
 }

@@ -7,32 +7,18 @@
 #include <filesystem>
 
 #include "print/ExportPlan.h"
+#include "print/OrderFile.h"
+#include "print/PhotoFolder.h"
 #include "print/PrintOrder.h"
 #include "app/PipelineWrappers.h"
 #include "tests/imaging/TestJpeg.h"
 #include "platform/DeviceFs.h"
 #include "platform/Strings.h"
 #include "tests/platform/TempFolder.h"
+#include "tests/print/OrderPhotos.h"
 #include "tone/Presets.h"
 
 namespace {
-
-PhotoSettings Framed(int format, CSize size, CRect frame, BOOL rotated = FALSE) {
-    PhotoSettings s;
-    s.nFormat = format;
-    s.bRotated = rotated;
-    s.sizeSource = size;
-    s.rcSource = frame;
-    return s;
-}
-
-void AddPhoto(const TempStorage& storage, const std::string& relative, int w, int h, uint32_t seed) {
-    JpegSpec recipe;
-    recipe.width = w;
-    recipe.height = h;
-    recipe.seed = seed;
-    storage.File(relative, EncodeJpeg(recipe));
-}
 
 // Records the red line and the counts as the window would show them.
 class Recorder : public ProgressSink {
@@ -60,8 +46,7 @@ TEST(WriteOrder, EachPhotographAsGoWritesItAndNoFileIsLostToAnother) {
                    formats.FrameWidthCm(s.nFormat, s.bRotated, s.bCorrectLab),
                    formats.FrameHeightCm(s.nFormat, s.bRotated, s.bCorrectLab), plan);
         NullProgressSink none;
-        ToneCurve curve;
-        curve.Assign(s.curve);
+        ToneCurve curve = s.curve;
         EXPECT_EQ(ExportFramedImage(source, plan.outputPath, plan.rcExport, none, curve, 95), 1);
         return ReadFile(storage.Host("Single/" + name));
     };
@@ -94,10 +79,13 @@ TEST(WriteOrder, EachPhotographAsGoWritesItAndNoFileIsLostToAnother) {
                 whatGoWrites(L"\\DCIM\\img_0001.jpg", first, "img_0001_A4.jpg"));
     EXPECT_TRUE(ReadFile(storage.Host("Out/img_0003_9x13.jpg")) ==
                 whatGoWrites(L"\\DCIM\\100\\img_0003.jpg", order.GetSettings(3), "img_0003_9x13.jpg"));
+    const std::wstring root = FromUtf8(storage.Root());
     EXPECT_EQ(OrderMessage(results, L"\\Out\\"),
-              L"2 files were created in \"\\Out\\\".\n"
-              L"img_0001.jpg: another photograph of the order has the same file name\n"
-              L"img_0002.jpg: cannot be read (No such file or directory)");
+              L"2 files were created in \"\\Out\\\".\n" + root + L"/DCIM/100/img_0001.jpg: skipped: " + root +
+                  L"/Out/img_0001_A4.jpg is already written for " + root + L"/DCIM/img_0001.jpg\n" + root +
+                  L"/DCIM/img_0002.jpg: cannot open the photograph: No such file or directory\n" + root +
+                  L"/DCIM/img_0001.jpg: low resolution for A4: 86 dpi, below 150 dpi\n" + root +
+                  L"/DCIM/100/img_0003.jpg: low resolution for 9x13 cm: 140 dpi, below 150 dpi");
 
     // Written beside the photographs, a new file must not replace one of them.
     PrintOrder beside;
@@ -108,8 +96,59 @@ TEST(WriteOrder, EachPhotographAsGoWritesItAndNoFileIsLostToAnother) {
     beside.Keep(L"\\Out\\img_0003_A4.jpg", first);
     beside.Keep(L"\\Out\\.jpg", first);
     const auto refused = WriteOrder(beside, L"\\Out\\", formats, line);
-    EXPECT_EQ(refused[0].why, L"the new file would overwrite another photograph of the order");
+    EXPECT_EQ(refused[0].why, L"skipped: its output would replace " + root +
+                                  L"/Out/img_0003_A4.jpg, which is exported in the same run");
     EXPECT_TRUE(refused[1].ok);
-    EXPECT_EQ(refused[2].why, L"the new file would overwrite the photograph itself");
+    EXPECT_EQ(refused[2].why, L"You cannot overwrite the file, please select another folder.");
     EXPECT_EQ(ReadFile(storage.Host("Out/img_0003_A4.jpg")), before);
+}
+
+// A sitting saved and opened again writes exactly the files it wrote, each
+// photograph with its own frame, orientation and curve.
+TEST(WriteOrder, AnOrderSavedAndReopenedWritesTheSameFiles) {
+    TempStorage storage;
+    AddPhoto(storage, "DCIM/img_0001.jpg", 1600, 1200, 21);
+    AddPhoto(storage, "DCIM/Größe/img_0002.jpg", 1200, 1600, 22);
+    storage.Folder("First");
+    storage.Folder("Second");
+    storage.Folder("Orders");
+    PrintOrder order;
+    PhotoSettings custom = Framed(3, {1600, 1200}, {123, 45, 1500, 1031});
+    custom.curve.m_nPoints = 3;
+    custom.curve.m_x[1] = 101.37;
+    custom.curve.m_y[1] = 140.0625;
+    custom.curve.m_x[2] = 255;
+    custom.curve.m_y[2] = 250;
+    custom.curve.UpdateSpline();  // as the adjustment dialog leaves a curve it changed
+    order.Keep(L"\\DCIM\\img_0001.jpg", custom);
+    PhotoSettings preset = Framed(0, {1200, 1600}, {10, 0, 1190, 1560}, TRUE);
+    preset.bCorrectLab = FALSE;
+    ASSERT_TRUE(ApplyPreset(preset.curve, *FindPresetByName(std::string_view("High contrast"))));
+    order.Keep(L"\\DCIM\\Größe\\img_0002.jpg", preset);
+    order.SetCopies(1, 3);
+
+    const PrintFormatTable formats;
+    NullProgressSink none;
+    const auto first = WriteOrder(order, L"\\First\\", formats, none);
+    std::wstring error;
+    ASSERT_TRUE(SaveOrderFile(order, L"\\Orders\\sitting.json", error)) << ToUtf8(error);
+    PrintOrder reopened;
+    ASSERT_TRUE(LoadOrderFile(L"\\Orders\\sitting.json", reopened, error)) << ToUtf8(error);
+    EXPECT_EQ(LeaveOutChangedPhotographs(reopened,
+                                         [](const std::wstring& path, CSize& size) {
+                                             size = path.find(L"0001") != std::wstring::npos ? CSize(1600, 1200)
+                                                                                             : CSize(1200, 1600);
+                                             return true;
+                                         }),
+              L"");
+    EXPECT_EQ(reopened.GetCopies(1), 3);
+    const auto second = WriteOrder(reopened, L"\\Second\\", formats, none);
+    ASSERT_EQ(first.size(), 2u);
+    ASSERT_EQ(second.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        ASSERT_TRUE(first[i].ok && second[i].ok) << i;
+        EXPECT_EQ(NameOfPath(second[i].outputPath), NameOfPath(first[i].outputPath));
+        const std::string name = ToUtf8(NameOfPath(first[i].outputPath));
+        EXPECT_TRUE(ReadFile(storage.Host("Second/" + name)) == ReadFile(storage.Host("First/" + name))) << name;
+    }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "tone/ToneCurve.h"
@@ -161,6 +162,32 @@ TEST(ToneCurve, AssignCopiesEverySlotAndRebuilds) {
     copy.Assign(identity);
     EXPECT_EQ(copy.m_spline.KnotCount(), 3);
     for (int i = 0; i < 256; ++i) ASSERT_EQ(copy.m_lut[i], i);
+}
+
+// A curve kept for a photograph is a plain copy: it owns its own spline, so
+// the curve it came from can change, grow or go without touching it.
+TEST(ToneCurve, CopiesAndMovesLikeAValue) {
+    auto source = std::make_unique<ToneCurve>();
+    SetPoints(*source, {{0, 0}, {60, 45}, {184, 220}, {255, 255}});
+    source->UpdateLut();
+    const ToneCurve copy = *source;
+    EXPECT_NE(copy.m_spline.M(), source->m_spline.M());
+    ASSERT_EQ(std::memcmp(copy.m_lut, source->m_lut, sizeof copy.m_lut), 0);
+
+    // The source takes a larger spline, then is gone; the copy still
+    // evaluates its own knots.
+    SetPoints(*source, {{0, 0}, {35, 60}, {75, 90}, {150, 170}, {255, 255}});
+    ToneCurve moved = std::move(*source);
+    source.reset();
+    EXPECT_EQ(moved.m_spline.KnotCount(), 5);
+    ToneCurve again = copy;
+    again.UpdateLut();
+    EXPECT_EQ(again.m_lut[60], 45);
+    EXPECT_EQ(again.m_lut[184], 220);
+    EXPECT_EQ(std::memcmp(again.m_lut, copy.m_lut, sizeof again.m_lut), 0);
+    again = moved;  // a larger spline assigned over a smaller one
+    EXPECT_EQ(again.m_spline.Capacity(), 5);
+    EXPECT_EQ(again.m_spline.X()[3], 150.0);
 }
 
 TEST(ToneCurve, LevelsOutsideTheSquareAreHeldAtTheEnds) {

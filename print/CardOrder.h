@@ -1,0 +1,28 @@
+#pragma once
+// An order written onto a card for a kiosk: the framed photographs into a new
+// DCF folder under their DCF names, then the print marks that list them with
+// their copies. Each photograph is written by the caller's writer (the one
+// batch writer, as the folder export writes it), so that the card gets the
+// same bytes.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "print/Dpof.h"
+#include "print/PrintOrder.h"
+
+// Writes photograph index of the order as the file outputPath (a device
+// path); true when it was written.
+using CardPhotoWriter = std::function<bool(size_t index, const std::wstring& outputPath)>;
+
+// Plans the card at cardRoot (a device folder path, final backslash). When
+// the card already has print marks and replaceMarks is not set, nothing is
+// written and the message says so. Otherwise makes the new folder, writes
+// each photograph through writePhoto (written[i] says which were), and the
+// marks for those written. A photograph that fails leaves a gap in the
+// numbers; when none was written the folder is taken away again and the
+// marks are left as they were. False with a message when nothing could be
+// planned or made, or the marks could not be written.
+bool WriteOrderToCard(const PrintOrder& order, const std::wstring& cardRoot, bool replaceMarks,
+                      const CardPhotoWriter& writePhoto, CardPlan& plan, std::vector<bool>& written,
+                      std::wstring& error);
