@@ -79,8 +79,8 @@ int ParseCommandLine(int argc, char** argv, StartOptions& options, FILE* out, FI
         parser.addOption(o);
     }
     parser.addPositionalArgument("PHOTO",
-                                 "A JPEG photograph to open at start, or an order: an order file (.trimora) or a "
-                                 "card's MISC/AUTPRINT.MRK.",
+                                 "A photograph (JPEG, HEIC, AVIF) to open at start, or an order: an order file "
+                                 "(.trimora) or a card's MISC/AUTPRINT.MRK.",
                                  "[PHOTO]");
 
     auto usageError = [&](const QString& what) {

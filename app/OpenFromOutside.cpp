@@ -11,12 +11,14 @@
 #include "print/HostPhoto.h"
 #include "print/OrderFile.h"
 #include "app/MainDialog.h"
+#include "imaging/PhotoNames.h"
 #include "platform/DeviceFs.h"
 #include "platform/MessageBox.h"
 
 namespace {
 
-// The one local JPEG file or order a drag carries, or an empty string.
+// The one local photograph (JPEG or HEIF) or order a drag carries, or an
+// empty string.
 QString DraggedPhotograph(const QMimeData* data) {
     if (!data || !data->hasUrls() || data->urls().size() != 1) return {};
     const QUrl url = data->urls().first();
@@ -25,7 +27,8 @@ QString DraggedPhotograph(const QMimeData* data) {
     const QString lower = path.toLower();
     // An order is dropped as its photographs would be.
     if (IsOrderFilePath(path.toStdWString()) || IsPrintMarksPath(path.toStdWString())) return path;
-    return lower.endsWith(".jpg") || lower.endsWith(".jpeg") ? path : QString();
+    return lower.endsWith(".jpg") || lower.endsWith(".jpeg") || HasHeifExtension(lower.toStdWString()) ? path
+                                                                                                      : QString();
 }
 
 class PhotoDropFilter : public QObject {

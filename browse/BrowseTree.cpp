@@ -2,6 +2,7 @@
 
 #include "print/Dpof.h"
 #include "print/OrderFile.h"
+#include "imaging/PhotoNames.h"
 #include "platform/MessageBox.h"
 
 namespace {
@@ -27,8 +28,9 @@ uint32_t ClassifyEntry(const devfs::FindData& entry, std::wstring& shown) {
     }
     shown = devfs::LowerName(entry.name);
     if (IsOrderFilePath(shown) || IsPrintMarksPath(shown)) return ITEM_ORDER;
-    // Anywhere in the name, not only as its extension: photo.jpg.txt is shown.
-    return shown.find(L".jpg") == std::wstring::npos ? 0 : ITEM_JPEG;
+    // Anywhere in the name, not only as its extension: photo.jpg.txt is
+    // shown. Phone photographs by their extension.
+    return shown.find(L".jpg") == std::wstring::npos && !HasHeifExtension(shown) ? 0 : ITEM_JPEG;
 }
 
 void FillFolder(TreeControl& tree, const std::wstring& folderPath, HTREEITEM parent) {

@@ -39,7 +39,7 @@ int CompareItemKind(intptr_t lParam1, intptr_t lParam2, intptr_t lParamSort);
 
 // Reads one folder (path ends with a backslash) into the tree under `parent`:
 // folders as they are named, files whose lower-cased name contains ".jpg"
-// lower-cased; hidden and system entries left out. A folder that cannot be
+// or ends in a HEIF extension lower-cased; hidden and system entries left out. A folder that cannot be
 // read adds nothing.
 void FillFolder(TreeControl& tree, const std::wstring& folderPath, HTREEITEM parent);
 

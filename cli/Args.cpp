@@ -536,11 +536,12 @@ std::string HelpText(CliCommand command) {
                "\n"
                "Exports the framed part of each photograph at full resolution into DIR,\n"
                "named after the photograph with the format's suffix before its first dot\n"
-               "(img_0001.jpg becomes img_0001_10x15.jpg). A folder given as PHOTO stands\n"
-               "for the .jpg and .jpeg files directly inside it, less those this program\n"
-               "wrote (a photograph's name with a format's suffix, beside that\n"
-               "photograph). A file of that name in DIR is replaced; a photograph is\n"
-               "never overwritten.\n"
+               "(img_0001.jpg becomes img_0001_10x15.jpg; a phone's img_0001.heic is\n"
+               "written as img_0001_10x15.jpg). A folder given as PHOTO stands for the\n"
+               ".jpg, .jpeg, .heic, .heif, .hif and .avif files directly inside it, less\n"
+               "those this program wrote (a photograph's name with a format's suffix,\n"
+               "beside that photograph). A file of that name in DIR is replaced; a\n"
+               "photograph is never overwritten.\n"
                "\n"
                "Options:\n" +
                OptionRows(command) +

@@ -356,6 +356,8 @@ unsigned Threads(const CliOptions& o) {
 void WriteInParallel(ExportRun& run, const CliStreams& s) {
     const size_t count = run.batch->GetCount();
     const unsigned threads = Threads(*run.options);
+    // Photographs decoded side by side keep the cores busy already.
+    if (threads > 1 && count > 1) SourcePhoto::SetHeifThreads(1);
     WithReporter(run, s, threads, count, [&] { RunParallel(count, threads, ExportWorker, &run); });
 }
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 
+#include "imaging/PhotoNames.h"
 #include "platform/Strings.h"
 #include "print/ExportPlan.h"
 #include "print/PrintFormatTable.h"
@@ -48,12 +49,12 @@ bool IsHostFolder(const std::string& hostPath) {
 }
 
 namespace {
-bool HasJpegExtension(const std::string& name) {
+bool HasPhotoExtension(const std::string& name) {
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot == 0) return false;
     std::string ext = name.substr(dot + 1);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext == "jpg" || ext == "jpeg";
+    return ext == "jpg" || ext == "jpeg" || IsHeifExtension(ext);
 }
 }  // namespace
 
@@ -63,7 +64,7 @@ bool ListJpegFiles(const std::string& hostFolder, std::vector<std::string>& file
     std::vector<std::string> names;
     while (dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
-        if (!HasJpegExtension(name)) continue;
+        if (!HasPhotoExtension(name)) continue;
         std::string path = hostFolder;
         if (path.empty() || path.back() != '/') path.push_back('/');
         path += name;

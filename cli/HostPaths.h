@@ -10,8 +10,8 @@
 // device spelling; error then says why.
 bool HostToDevicePath(const std::string& hostPath, bool folder, std::wstring& devicePath, std::string& error);
 
-// The JPEG files directly inside a host folder (.jpg/.jpeg, any case), sorted
-// by name. False when the folder cannot be read.
+// The photographs directly inside a host folder (.jpg/.jpeg and
+// .heic/.heif/.hif/.avif, any case), sorted by name. False when the folder cannot be read.
 bool ListJpegFiles(const std::string& hostFolder, std::vector<std::string>& files);
 
 bool IsHostFolder(const std::string& hostPath);

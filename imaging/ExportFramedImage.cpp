@@ -610,12 +610,12 @@ void ChooseMetadata(ExportJob& job, SourceMetadata& metadata, PhotoReport& resul
         image.width = job.border ? job.border->PrintWidth() : static_cast<uint32_t>(job.crop.Width());
         image.height = job.border ? job.border->PrintHeight() : static_cast<uint32_t>(job.crop.Height());
         image.dpi = extras.recordDpi;
-        image.srgb = colour.Use() == ProfileUse::Convert;
+        image.srgb = job.source->ConvertsToSrgb();
         image.otherProfile = colour.Use() == ProfileUse::Kept;
         KeepSourceMetadata(job.source->Facts(), extras.keepProfile, extras.keepMetadata, image, metadata, dropped);
         if (extras.warnings) extras.warnings->insert(extras.warnings->end(), dropped.begin(), dropped.end());
     }
-    result.profileProblem = colour.Problem();
+    result.profileProblem = job.source->ProfileProblem();
     // A profile of another colour space than the new file's RGB was left
     // out above.
     if (colour.Use() == ProfileUse::Convert && !metadata.icc.empty()) {

@@ -555,7 +555,7 @@ int DecodePreview(SourcePhoto& source, CSize& box, CSize& sourceSize, PreviewBuf
     else
         source.ReportDamage(report);
     report.damagedOrientation = source.Facts().damagedOrientation;
-    report.profileProblem = source.Colour().Problem();
+    report.profileProblem = source.ProfileProblem();
     if (outcome == Outcome::Refused) report.failure = PhotoReport::Failure::SourceTooSmall;
 
     if (outcome != Outcome::Done) {

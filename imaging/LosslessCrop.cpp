@@ -293,6 +293,10 @@ bool WriteCut(const std::wstring& destinationPath, const unsigned char* bytes, s
 int ExportLossless(SourcePhoto& source, const std::wstring& destinationPath, const CRect& crop,
                    const ExportExtras& extras, LosslessCut& cut, std::string& error) {
     cut = LosslessCut();
+    if (source.IsHeif()) {
+        error = "it is a HEIF photograph, which holds no JPEG data to cut; export it without --lossless";
+        return 0;
+    }
     std::vector<unsigned char> bytes;
     int readError = 0;
     if (!source.ReadAll(bytes, readError)) {

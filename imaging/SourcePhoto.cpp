@@ -1,5 +1,7 @@
 #include "imaging/SourcePhoto.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,8 @@ constexpr size_t READ_BUFFER_SIZE = 64 * 1024;
 bool StartsWith(const JOCTET* data, size_t size, const char* id, size_t idSize) {
     return size >= idSize && std::memcmp(data, id, idSize) == 0;
 }
+
+std::atomic<int> heifThreads{0};
 
 constexpr char EXIF_ID[] = "Exif\0";  // 6 bytes with the terminator
 constexpr char XMP_ID[] = "http://ns.adobe.com/xap/1.0/";
@@ -54,6 +58,11 @@ SourcePhoto::~SourcePhoto() { Close(); }
 void SourcePhoto::Close() {
     if (m_created) jpeg_destroy_decompress(&m_dinfo);
     m_created = false;
+    m_heif.reset();
+    m_heifMemory.clear();
+    m_heifRow = 0;
+    m_heifFailed = false;
+    m_heifReason.clear();
     if (m_file) std::fclose(m_file);
     m_file = nullptr;
 }
@@ -70,6 +79,7 @@ bool SourcePhoto::Open(const std::wstring& path, PhotoReport& report) {
         return false;
     }
     std::setvbuf(m_file, m_readBuffer.data(), _IOFBF, m_readBuffer.size());
+    if (LooksLikeHeif(m_file)) return OpenHeif(report);
     m_trap.strict = report.strict;
     if (!ReadHeader(m_dinfo, m_trap, m_jump, m_file, m_created)) {
         ReportFailure(report);
@@ -81,7 +91,8 @@ bool SourcePhoto::Open(const std::wstring& path, PhotoReport& report) {
 
 bool SourcePhoto::OpenSame(const SourcePhoto& other) {
     Close();
-    if (!other.m_file) return false;
+    // A HEIF is decoded whole by its own library; only a JPEG has a second reader.
+    if (!other.m_file || other.m_heif) return false;
     // A file description of its own: the two decoders read at their own
     // places.
     const std::string self = "/proc/self/fd/" + std::to_string(fileno(other.m_file));
@@ -139,7 +150,114 @@ void SourcePhoto::GatherFacts() {
     f.profileUnjoined = profileMarkers && f.markers.icc.empty();
 }
 
+void SourcePhoto::SetHeifThreads(int threads) { heifThreads = threads; }
+
+bool SourcePhoto::OpenHeif(PhotoReport& report) {
+    HeifLimits limits;
+    limits.decodingThreads = heifThreads;
+    m_heif = std::make_unique<HeifImage>();
+    if (!m_heif->Open(m_file, limits, m_heifReason)) {
+        m_heifFailed = true;
+        ReportFailure(report);
+        return false;
+    }
+    // libheif has turned the picture by its own properties; an EXIF
+    // Orientation inside only describes that, so the facts say upright and
+    // the size rule sees the upright size. The pixels arrive in sRGB: no
+    // profile goes along with them.
+    PhotoFacts& f = m_facts;
+    f = PhotoFacts();
+    f.stored = CSize(static_cast<int32_t>(m_heif->Width()), static_cast<int32_t>(m_heif->Height()));
+    f.markers.exif.assign(m_heif->Exif().begin(), m_heif->Exif().end());
+    f.markers.xmp.assign(m_heif->Xmp().begin(), m_heif->Xmp().end());
+    return true;
+}
+
+bool SourcePhoto::StartHeif() {
+    m_layout = SourceColour::Rgb;
+    m_colour.Prepare(std::vector<JOCTET>(), m_layout, false);
+    m_heifRow = 0;
+    if (!m_heif->Decode(m_heifReason)) {
+        m_heifFailed = true;
+        return false;
+    }
+    return true;
+}
+
+void SourcePhoto::ReadRow(JSAMPROW row) {
+    if (!m_heif) {
+        jpeg_read_scanlines(&m_dinfo, &row, 1);
+        return;
+    }
+    const uint8_t* pixels = m_heifFailed ? nullptr : m_heif->NextRow();
+    if (pixels) {
+        std::memcpy(row, pixels, static_cast<size_t>(m_heif->Width()) * 3);
+    } else {
+        // Asked past the end: the caller's loop is wrong, not the file;
+        // grey keeps the row defined.
+        std::memset(row, 128, static_cast<size_t>(m_heif->Width()) * 3);
+    }
+    ++m_heifRow;
+}
+
+JDIMENSION SourcePhoto::SkipRows(JDIMENSION count) {
+    if (!m_heif) return jpeg_skip_scanlines(&m_dinfo, count);
+    count = std::min(count, m_heif->Height() - std::min(m_heifRow, m_heif->Height()));
+    m_heif->SkipRows(count);
+    m_heifRow += count;
+    return count;
+}
+
+void SourcePhoto::CropColumns(JDIMENSION& left, JDIMENSION& width) {
+    if (!m_heif) {
+        jpeg_crop_scanline(&m_dinfo, &left, &width);
+        return;
+    }
+    // The decoded picture is all in memory: whole rows cost only a copy.
+    left = 0;
+    width = m_heif->Width();
+}
+
+void SourcePhoto::StopReading() {
+    if (m_heif)
+        m_heif->ReleasePixels();
+    else
+        jpeg_abort_decompress(&m_dinfo);
+}
+
+JSAMPARRAY SourcePhoto::Rows(JDIMENSION bytes, JDIMENSION count) {
+    if (!m_heif)
+        return (*m_dinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&m_dinfo), JPOOL_IMAGE, bytes, count);
+    auto* rows = static_cast<JSAMPARRAY>(Memory(count * sizeof(JSAMPROW)));
+    auto* block = static_cast<JSAMPLE*>(Memory(static_cast<size_t>(bytes) * count));
+    for (JDIMENSION i = 0; i < count; ++i) rows[i] = block + static_cast<size_t>(i) * bytes;
+    return rows;
+}
+
+void* SourcePhoto::Memory(size_t bytes) {
+    if (!m_heif)
+        return (*m_dinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&m_dinfo), JPOOL_IMAGE, bytes);
+    const size_t units = (bytes + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
+    m_heifMemory.push_back(std::make_unique<std::max_align_t[]>(std::max<size_t>(units, 1)));
+    return m_heifMemory.back().get();
+}
+
+void SourcePhoto::ReportFailure(PhotoReport& report) const {
+    if (!m_heif) {
+        ReportDecoderFailure(m_trap, m_dinfo, report);
+        return;
+    }
+    report.failure = PhotoReport::Failure::SourceUndecodable;
+    report.detail = m_heifReason;
+}
+
+void SourcePhoto::ReportDamage(PhotoReport& report) const {
+    // libheif either decodes a picture whole or not at all.
+    if (!m_heif) ::ReportDamage(m_trap, report);
+}
+
 bool SourcePhoto::Start(bool strict, bool keepRgb, jpeg_progress_mgr* monitor) {
+    if (m_heif) return StartHeif();
     m_trap.strict = strict;
     if (strict && m_trap.damage > 0) {
         m_trap.refusedDamage = true;

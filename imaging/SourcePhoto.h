@@ -4,20 +4,23 @@
 // first pixel (the upright size, the orientation, the colour profile, the
 // EXIF and XMP a new file may carry) is read from that header, and the
 // pixels come from the same decoder. What a photograph tells before its
-// pixels (PhotoFacts) is the same for any kind of file; the JPEG decoder is
-// what stands behind it today. The steps of a preview or an export ask only
+// pixels (PhotoFacts) is the same for any kind of file; a JPEG decoder or a
+// HEIF image (told by the file's content) stands behind it. The steps of a preview or an export ask only
 // for the facts and for rows (read, skip, crop columns, working memory), so
 // another kind of file plugs in behind the same calls: a decoder that gives
 // upright 8-bit R, G, B rows fills the facts with an upright turn, its
 // profile and its EXIF and XMP, and reads as the Rgb layout.
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <jpeglib.h>
 
 #include "imaging/ColourProfile.h"
+#include "imaging/HeifImage.h"
 #include "imaging/JpegSource.h"
 #include "imaging/Metadata.h"
 #include "imaging/Orientation.h"
@@ -49,7 +52,8 @@ public:
 
     // Opens path and reads the header. With report.strict, damage met in the
     // header refuses the photograph here already. False, with report's
-    // failure set, when it cannot be opened or is no JPEG.
+    // failure set, when it cannot be opened or is neither a JPEG nor a HEIF
+    // image that can be decoded.
     bool Open(const std::wstring& path, PhotoReport& report);
     // A second decoder of the file other has open (the same file even if
     // its name now leads to another), with its facts: for decoding another
@@ -77,36 +81,44 @@ public:
     // preview's steps ask of a decoder. Rows are RowWidth() pixels of
     // Components() bytes (the decoder's colour space; Layout says how to
     // read them).
-    JDIMENSION RowWidth() const { return m_dinfo.output_width; }
-    JDIMENSION Height() const { return m_dinfo.output_height; }
-    int Components() const { return m_dinfo.output_components; }
-    JDIMENSION NextRow() const { return m_dinfo.output_scanline; }
-    bool MultiScan() { return jpeg_has_multiple_scans(&m_dinfo); }
-    void ReadRow(JSAMPROW row) { jpeg_read_scanlines(&m_dinfo, &row, 1); }
-    JDIMENSION SkipRows(JDIMENSION count) { return jpeg_skip_scanlines(&m_dinfo, count); }
+    JDIMENSION RowWidth() const { return m_heif ? m_heif->Width() : m_dinfo.output_width; }
+    JDIMENSION Height() const { return m_heif ? m_heif->Height() : m_dinfo.output_height; }
+    int Components() const { return m_heif ? 3 : m_dinfo.output_components; }
+    JDIMENSION NextRow() const { return m_heif ? m_heifRow : m_dinfo.output_scanline; }
+    bool MultiScan() { return !m_heif && jpeg_has_multiple_scans(&m_dinfo); }
+    void ReadRow(JSAMPROW row);
+    JDIMENSION SkipRows(JDIMENSION count);
     // Narrows the rows to at least width pixels from left; both may widen
-    // to the decoder's block grid.
-    void CropColumns(JDIMENSION& left, JDIMENSION& width) { jpeg_crop_scanline(&m_dinfo, &left, &width); }
+    // to the decoder's block grid (for a HEIF, to the whole row).
+    void CropColumns(JDIMENSION& left, JDIMENSION& width);
     // No more rows are wanted: what follows in the file is not even read.
-    void StopReading() { jpeg_abort_decompress(&m_dinfo); }
+    void StopReading();
     // Working memory that lives as long as the decoding: count rows of
     // bytes each, or a block.
-    JSAMPARRAY Rows(JDIMENSION bytes, JDIMENSION count) {
-        return (*m_dinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&m_dinfo), JPOOL_IMAGE, bytes, count);
-    }
-    void* Memory(size_t bytes) {
-        return (*m_dinfo.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&m_dinfo), JPOOL_IMAGE, bytes);
-    }
-    // How the decoder's rows are to be read, and the way to sRGB.
+    JSAMPARRAY Rows(JDIMENSION bytes, JDIMENSION count);
+    void* Memory(size_t bytes);
+    // How the decoder's rows are to be read, and the way to sRGB. A HEIF's
+    // rows are sRGB already: its colour converts nothing.
     SourceColour Layout() const { return m_layout; }
     const PhotoColour& Colour() const { return m_colour; }
-    bool Failed() const { return m_trap.failed; }
-    bool Damaged() const { return m_trap.damage > 0; }
+    // Why the photograph's colour description could not be used, else empty.
+    std::string ProfileProblem() const { return m_heif ? m_heif->ColourProblem() : m_colour.Problem(); }
+    // The pixels reach sRGB from another colour space on their way out.
+    bool ConvertsToSrgb() const { return m_heif ? m_heif->ConvertsColour() : m_colour.Converts(); }
+    bool Failed() const { return m_heif ? m_heifFailed : m_trap.failed; }
+    bool Damaged() const { return !m_heif && m_trap.damage > 0; }
     int WriteErrno() const { return m_trap.savedErrno; }
+    // A HEIF photograph (HEIC, AVIF): no JPEG data behind its rows.
+    bool IsHeif() const { return m_heif != nullptr; }
 
     // Why decoding stopped, or the damage it got through, into report.
-    void ReportFailure(PhotoReport& report) const { ReportDecoderFailure(m_trap, m_dinfo, report); }
-    void ReportDamage(PhotoReport& report) const { ::ReportDamage(m_trap, report); }
+    void ReportFailure(PhotoReport& report) const;
+    void ReportDamage(PhotoReport& report) const;
+
+    // Decoding threads for each HEIF photograph opened from now on, in the
+    // whole process: 1 when several photographs are decoded at once
+    // already, 0 for libheif's own choice.
+    static void SetHeifThreads(int threads);
 
     // The whole file, for a cut that works on its bytes. False with errno's
     // value in error when it cannot be read.
@@ -115,6 +127,8 @@ public:
 private:
     void Close();
     void GatherFacts();
+    bool OpenHeif(PhotoReport& report);
+    bool StartHeif();
 
     FILE* m_file = nullptr;
     std::vector<char> m_readBuffer;
@@ -125,6 +139,14 @@ private:
     PhotoFacts m_facts;
     SourceColour m_layout = SourceColour::Rgb;
     PhotoColour m_colour;
+
+    std::unique_ptr<HeifImage> m_heif;
+    JDIMENSION m_heifRow = 0;
+    bool m_heifFailed = false;
+    std::string m_heifReason;
+    // The working memory handed out for a HEIF, as the JPEG decoder's pool
+    // holds it for a JPEG.
+    std::vector<std::unique_ptr<std::max_align_t[]>> m_heifMemory;
 };
 
 // Keeps what the source carries and a new file may take: the profile

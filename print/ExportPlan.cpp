@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "imaging/PhotoNames.h"
 #include "platform/DeviceFs.h"
 
 int32_t RoundToInt(float v) {
@@ -36,6 +37,8 @@ std::wstring MakeOutputPath(const std::wstring& folder, const std::wstring& sour
         const size_t dot = out.find(L'.', from);
         if (dot != std::wstring::npos) out.insert(dot, suffix);
     }
+    // A phone photograph is written as a JPEG and named as one.
+    if (HasHeifExtension(out)) out.replace(out.rfind(L'.'), std::wstring::npos, L".jpg");
     return out;
 }
 

@@ -14,7 +14,8 @@ int32_t RoundToInt(float v);
 
 // folder: a device folder path ending with a backslash ("\" for the root).
 // The suffix goes before the first dot of the source's name, not counting a
-// dot that begins the name; a name without such a dot keeps no suffix.
+// dot that begins the name; a name without such a dot keeps no suffix. A
+// HEIF name's extension becomes .jpg.
 std::wstring MakeOutputPath(const std::wstring& folder, const std::wstring& sourcePath,
                             const std::wstring& suffix);
 

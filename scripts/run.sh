@@ -11,7 +11,7 @@ args=("$@")
 # brings its own storage.
 own_storage=no
 for a in "$@"; do
-  case "${a,,}" in --root | --root=* | *.jpg | *.jpeg) own_storage=yes ;; esac
+  case "${a,,}" in --root | --root=* | *.jpg | *.jpeg | *.heic | *.heif | *.hif | *.avif) own_storage=yes ;; esac
 done
 if [ $own_storage = no ] && [ -d build/sample-card ]; then
   args=(--root "$PWD/build/sample-card" "${args[@]}")

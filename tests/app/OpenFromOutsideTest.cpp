@@ -14,7 +14,9 @@
 #include "app/CommandLine.h"
 #include "print/HostPhoto.h"
 #include "app/MainDialog.h"
+#include "imaging/TestHeif.h"
 #include "imaging/TestJpeg.h"
+#include "imaging/TurnedJpeg.h"
 #include "platform/DeviceFs.h"
 #include "platform/TempFolder.h"
 #include "resources/MainTemplate.h"
@@ -191,6 +193,41 @@ TEST(OpenFromOutside, ADroppedJpegOpensUnlessTheWindowIsBusy) {
         EXPECT_TRUE(Drop(w, card.Host("a.jpeg")));
         EXPECT_TRUE(dlg.m_bLoaded);
         EXPECT_EQ(dlg.m_strSourcePath, L"\\a.jpeg");
+        EXPECT_TRUE(messages.messages.empty());
+    });
+}
+
+// A phone's photograph, stored on its side with the turn in its properties
+// and an EXIF that says the same: opened from the command line upright and
+// named in the title, listed by the browser beside the JPEGs, taken by a drop.
+TEST(OpenFromOutside, APhonePhotographOpensUprightFromTheLineTheBrowserAndADrop) {
+    TempStorage card;
+    card.Folder("DCIM");
+    HeifSpec spec;
+    spec.width = 1200;
+    spec.height = 900;
+    spec.orientation = heif_orientation_rotate_90_cw;
+    spec.exifTiff = OrientationTiff(6);
+    ASSERT_TRUE(WriteTestHeif(spec, PhonePhoto(spec.width, spec.height), card.Host("DCIM/cw.heic")));
+    WriteFile(card.Host("DCIM/img_0001.jpg"), EncodeJpeg(JpegSpec()));
+    MessageRecorder messages;
+    CMainDialog dlg;
+    RunWindow(dlg, [&](QWidget* w) {
+        dlg.OpenHostPhotograph(card.Host("DCIM/cw.heic"));
+        Pump();
+        const Seen outside = Look(dlg);
+        ASSERT_TRUE(outside.loaded);
+        EXPECT_EQ(outside.path, L"\\DCIM\\cw.heic");
+        EXPECT_EQ(outside.preview.cx * 4, outside.preview.cy * 3) << "upright once: 900 x 1200";
+        EXPECT_TRUE(w->windowTitle().contains("cw.heic")) << w->windowTitle().toStdString();
+
+        PickInBrowser(dlg, {"DCIM", "cw.heic"});
+        EXPECT_TRUE(Look(dlg).pixels == outside.pixels);
+        dlg.OnNextPhotograph();
+        Pump();
+        EXPECT_EQ(Look(dlg).path, L"\\DCIM\\img_0001.jpg");
+        EXPECT_TRUE(Drop(w, card.Host("DCIM/cw.heic")));
+        EXPECT_EQ(Look(dlg).path, L"\\DCIM\\cw.heic");
         EXPECT_TRUE(messages.messages.empty());
     });
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,7 @@
 #include <lcms2.h>
 
 #include "TestJpeg.h"
+#include "imaging/TestHeif.h"
 #include "imaging/TestJpeg.h"
 #include "imaging/TurnedJpeg.h"
 #include "print/PrintFormatTable.h"
@@ -505,6 +507,119 @@ TEST(CliProcess, TheWholePhotographOnAWhitePrint) {
                             out, err),
               2);
     EXPECT_NE(Slurp(err).find("--lossless cannot put the whole photograph on white"), std::string::npos) << Slurp(err);
+}
+
+namespace {
+
+double MeanDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    if (a.size() != b.size() || a.empty()) return 1e9;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) sum += std::abs(int(a[i]) - int(b[i]));
+    return sum / static_cast<double>(a.size());
+}
+
+}  // namespace
+
+// Phone photographs made from a portrait JPEG (by heif-enc, and stored on
+// their side by libheif with an EXIF that still says 6) come out as the
+// JPEG's own export does: upright once, same size, sRGB without a profile,
+// the EXIF's Make kept and no turning tag. What cannot be exported says why
+// and leaves nothing behind.
+TEST(CliProcess, PhonePhotographsExportAsTheirJpegTwin) {
+    if (std::system("command -v heif-enc >/dev/null && command -v exiftool >/dev/null") != 0)
+        GTEST_SKIP() << "heif-enc and exiftool are needed";
+    TempStorage storage;
+    const int w = 960, h = 1280;
+    const std::vector<uint8_t> upright = PhonePhoto(w, h);
+    const std::string twin = storage.Host("p.jpg");
+    WriteFile(twin, EncodePlain(upright.data(), w, h, 95));
+    ASSERT_EQ(std::system(("exiftool -q -overwrite_original -Make=Phonemaker " + Quoted(twin)).c_str()), 0);
+    const std::string enc = "heif-enc -q 95 -p chroma=444 " + Quoted(twin);
+    ASSERT_EQ(std::system((enc + " -o " + Quoted(storage.Host("p.heic")) + " >/dev/null").c_str()), 0);
+    const bool avif = std::system((enc + " -A -o " + Quoted(storage.Host("p.avif")) + " >/dev/null 2>&1").c_str()) == 0;
+    // The twin's pixels stored on their side, turned 90 degrees clockwise
+    // when shown, with the twin's EXIF saying so too.
+    DecodedJpeg decoded;
+    ASSERT_TRUE(DecodeTestJpeg(twin, decoded));
+    std::vector<uint8_t> side(decoded.rgb.size());
+    for (int sy = 0; sy < w; ++sy)
+        for (int sx = 0; sx < h; ++sx)
+            std::memcpy(&side[(size_t(sy) * h + sx) * 3], &decoded.rgb[(size_t(sx) * w + (w - 1 - sy)) * 3], 3);
+    ASSERT_TRUE(TurnUpright(side, h, w, 6) == decoded.rgb);
+    const std::string tagged = storage.Host("tagged.jpg"), exif = storage.Host("exif");
+    WriteFile(tagged, ReadFile(twin));
+    ASSERT_EQ(std::system(("exiftool -q -overwrite_original -Orientation#=6 " + Quoted(tagged) + " && exiftool -b -EXIF " +
+                           Quoted(tagged) + " > " + Quoted(exif))
+                              .c_str()),
+              0);
+    HeifSpec turned;
+    turned.width = h;
+    turned.height = w;
+    turned.orientation = heif_orientation_rotate_90_cw;
+    turned.exifTiff = ReadFile(exif);
+    ASSERT_TRUE(WriteTestHeif(turned, side, storage.Host("turned.HEIC")));
+
+    const std::string out = storage.Host("stdout"), err = storage.Host("stderr");
+    auto exportTo = [&](const std::string& photo, const std::string& folder, const std::string& args = "") {
+        storage.Folder(folder);
+        return RunCliProcess("export " + Quoted(storage.Host(photo)) + " --portrait --keep-metadata --to " +
+                                 Quoted(storage.Host(folder)) + args,
+                             out, err);
+    };
+    ASSERT_EQ(exportTo("p.jpg", "jpeg"), 0) << Slurp(err);
+    DecodedJpeg expected;
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("jpeg/p_10x15.jpg"), expected));
+    std::vector<std::pair<std::string, std::string>> phones = {{"p.heic", "p_10x15.jpg"},
+                                                              {"turned.HEIC", "turned_10x15.jpg"}};
+    if (avif) phones.emplace_back("p.avif", "p_10x15.jpg");
+    for (const auto& [photo, written] : phones) {
+        SCOPED_TRACE(photo);
+        const std::string folder = "from-" + photo;
+        ASSERT_EQ(exportTo(photo, folder), 0) << Slurp(err);
+        EXPECT_EQ(Entries(storage.Host(folder)), std::vector<std::string>{written});
+        const std::string path = storage.Host(folder + "/" + written);
+        DecodedJpeg got;
+        ASSERT_TRUE(DecodeTestJpeg(path, got));
+        EXPECT_EQ(got.width, expected.width);
+        EXPECT_EQ(got.height, expected.height);
+        EXPECT_LT(MeanDifference(got.rgb, expected.rgb), 2.5);
+        EXPECT_EQ(Slurp(path).find("ICC_PROFILE"), std::string::npos);
+        ASSERT_EQ(std::system(("exiftool -s3 -n -Make -Orientation " + Quoted(path) + " > " + Quoted(out)).c_str()),
+                  0);
+        const std::string tags = Slurp(out);
+        EXPECT_TRUE(tags == "Phonemaker\n" || tags == "Phonemaker\n1\n") << tags;
+    }
+    // A frame away from the left edge, through a tone curve: the same.
+    const std::string framed = " --frame 100,200,700,1100 --preset 3";
+    ASSERT_EQ(exportTo("p.jpg", "framed-jpeg", framed), 0) << Slurp(err);
+    ASSERT_EQ(exportTo("turned.HEIC", "framed-heic", framed), 0) << Slurp(err);
+    DecodedJpeg framedJpeg, framedHeic;
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("framed-jpeg/p_10x15.jpg"), framedJpeg));
+    ASSERT_TRUE(DecodeTestJpeg(storage.Host("framed-heic/turned_10x15.jpg"), framedHeic));
+    EXPECT_EQ(framedHeic.width, framedJpeg.width);
+    EXPECT_LT(MeanDifference(framedHeic.rgb, framedJpeg.rgb), 2.5);
+
+    ASSERT_EQ(RunCliProcess("preview " + Quoted(storage.Host("turned.HEIC")) + " --box 800x600 --out " +
+                                Quoted(storage.Host("p.ppm")),
+                            out, err),
+              0);
+    EXPECT_NE(Slurp(out).find("source 960x1280"), std::string::npos) << Slurp(out);
+
+    // Refused, each with its reason, and nothing written.
+    WriteFile(storage.Host("cut.heic"), ReadFile(storage.Host("p.heic")).substr(0, 20000));
+    std::string noise(50000, '\0');
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 7919u + i / 13) & 0xff);
+    WriteFile(storage.Host("noise.heic"), noise);
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"p.heic", "no JPEG data to cut"}, {"cut.heic", "cannot decode the photograph: it is incomplete"}, {"noise.heic", "cannot decode"}};
+    for (const auto& [photo, reason] : refused) {
+        SCOPED_TRACE(photo);
+        const std::string folder = "refused-" + photo;
+        EXPECT_EQ(exportTo(photo, folder, photo == "p.heic" ? " --lossless" : ""), 1);
+        EXPECT_NE(Slurp(err).find(photo + ": "), std::string::npos) << Slurp(err);
+        EXPECT_NE(Slurp(err).find(reason), std::string::npos) << Slurp(err);
+        EXPECT_TRUE(Entries(storage.Host(folder)).empty());
+    }
 }
 
 namespace {

@@ -24,6 +24,16 @@ TEST(OutputPath, SuffixGoesBeforeTheFirstDotOfTheName) {
     EXPECT_EQ(MakeOutputPath(L"\\a.b\\", L"\\x.y\\photo.jpeg", Suffix(32)), L"\\a.b\\photo_US_B.jpeg");
 }
 
+TEST(OutputPath, APhonePhotographIsNamedAsTheJpegItBecomes) {
+    EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\img_0001.heic", Suffix(2)), L"\\Out\\img_0001_10x15.jpg");
+    EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\IMG.0001.HEIF", Suffix(2)), L"\\Out\\IMG_10x15.0001.jpg");
+    EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\a.hif", Suffix(2)), L"\\Out\\a_10x15.jpg");
+    EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\a.avif", Suffix(2)), L"\\Out\\a_10x15.jpg");
+    // Only the extension says so; a name merely holding one keeps its own.
+    EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\a.heic.png", Suffix(2)), L"\\Out\\a_10x15.heic.png");
+    EXPECT_EQ(MakeOutputPath(L"\\x.heic\\", L"\\DCIM\\README", Suffix(2)), L"\\x.heic\\README");
+}
+
 TEST(OutputPath, NameWithoutADotAfterItsFirstCharacterKeepsNoSuffix) {
     EXPECT_EQ(MakeOutputPath(L"\\DCIM\\", L"\\DCIM\\.jpg", Suffix(2)), L"\\DCIM\\.jpg");
     EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\README", Suffix(2)), L"\\Out\\README");
