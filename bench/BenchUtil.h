@@ -77,6 +77,12 @@ struct OneSpareCore : SpareCores {
     void Release() override { ++spare; }
 };
 
+// The closing line of a benchmark with targets, and its exit status.
+inline int Verdict(bool pass) {
+    std::printf("\n%s\n", pass ? "all targets met" : "SOME TARGETS MISSED");
+    return pass ? 0 : 1;
+}
+
 struct ChildResult {
     int status = -1;
     double ms = 0;

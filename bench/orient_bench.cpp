@@ -93,6 +93,5 @@ int main(int argc, char** argv) {
                 "                (target <= 1.6)\n"
                 "2 cores ratio = the same with a core lent as trimora-cli lends one, wall time (target <= 1.5)\n"
                 "memory target: <= 102400 KiB\n");
-    std::printf("\n%s\n", pass ? "all targets met" : "SOME TARGETS MISSED");
-    return pass ? 0 : 1;
+    return bench::Verdict(pass);
 }

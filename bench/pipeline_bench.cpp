@@ -131,6 +131,5 @@ int main(int argc, char** argv) {
         }
         std::printf("target: 24 MP baseline <= 16384 KiB\n");
     }
-    std::printf("\n%s\n", pass ? "all targets met" : "SOME TARGETS MISSED");
-    return pass ? 0 : 1;
+    return bench::Verdict(pass);
 }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "print/ExportPlan.h"
 #include "print/PrintFormatTable.h"
@@ -25,12 +26,13 @@ TEST(OutputPath, SuffixGoesBeforeTheFirstDotOfTheName) {
 }
 
 TEST(OutputPath, APhonePhotographIsNamedAsTheJpegItBecomes) {
-    EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\img_0001.heic", Suffix(2)), L"\\Out\\img_0001_10x15.jpg");
-    EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\IMG.0001.HEIF", Suffix(2)), L"\\Out\\IMG_10x15.0001.jpg");
-    EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\a.hif", Suffix(2)), L"\\Out\\a_10x15.jpg");
-    EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\a.avif", Suffix(2)), L"\\Out\\a_10x15.jpg");
     // Only the extension says so; a name merely holding one keeps its own.
-    EXPECT_EQ(MakeOutputPath(L"\\Out\\", L"\\DCIM\\a.heic.png", Suffix(2)), L"\\Out\\a_10x15.heic.png");
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"\\DCIM\\img_0001.heic", L"\\Out\\img_0001_10x15.jpg"}, {L"\\DCIM\\IMG.0001.HEIF", L"\\Out\\IMG_10x15.0001.jpg"},
+        {L"\\DCIM\\a.hif", L"\\Out\\a_10x15.jpg"},                 {L"\\DCIM\\a.avif", L"\\Out\\a_10x15.jpg"},
+        {L"\\DCIM\\a.heic.png", L"\\Out\\a_10x15.heic.png"},
+    };
+    for (const auto& [source, output] : cases) EXPECT_EQ(MakeOutputPath(L"\\Out\\", source, Suffix(2)), output) << source;
     EXPECT_EQ(MakeOutputPath(L"\\x.heic\\", L"\\DCIM\\README", Suffix(2)), L"\\x.heic\\README");
 }
 
