@@ -148,7 +148,7 @@ using ApplyValue = bool (*)(const std::string& value, CliOptions& o, std::string
 // Everything about one option, in one place: the parser, the help and the
 // bash completion are made from this, and a test holds the completion file,
 // the man page and the README to it.
-struct OptionSpec {
+struct OptionEntry {
     const char* name;
     const char* value;       // what its value stands for; null for a switch
     const char* words;       // a switch's optional word ("auto"), or a value's fixed words
@@ -157,8 +157,8 @@ struct OptionSpec {
     ApplyValue apply;
 };
 
-const std::vector<OptionSpec>& Options() {
-    static const std::vector<OptionSpec> table = {
+const std::vector<OptionEntry>& Options() {
+    static const std::vector<OptionEntry> table = {
         {"--help", nullptr, nullptr, kEvery, {},
          [](const std::string&, CliOptions& o, std::string&) { return o.help = true; }},
         {"--to", "DIR", nullptr, kWriting, {},
@@ -273,19 +273,19 @@ const std::vector<OptionSpec>& Options() {
     return table;
 }
 
-const OptionSpec* FindOption(CliCommand command, const std::string& name) {
-    for (const OptionSpec& spec : Options())
-        if ((spec.commands & Bit(command)) && name == spec.name) return &spec;
+const OptionEntry* FindOption(CliCommand command, const std::string& name) {
+    for (const OptionEntry& entry : Options())
+        if ((entry.commands & Bit(command)) && name == entry.name) return &entry;
     return nullptr;
 }
 
-struct CommandSpec {
+struct CommandEntry {
     CliCommand command;
     const char* name;
     const char* summary;
 };
 
-const CommandSpec kCommands[] = {
+const CommandEntry kCommands[] = {
     {CliCommand::Formats, "formats", "list the print formats"},
     {CliCommand::Export, "export", "export photographs in a print format"},
     {CliCommand::Preview, "preview", "write the preview the program shows of a photograph"},
@@ -294,7 +294,7 @@ const CommandSpec kCommands[] = {
 };
 
 CliCommand CommandByName(const std::string& name) {
-    for (const CommandSpec& c : kCommands)
+    for (const CommandEntry& c : kCommands)
         if (name == c.name) return c.command;
     return CliCommand::None;
 }
@@ -353,14 +353,14 @@ void SpellWords(CliCommand command, const std::string& commandName, std::vector<
         }
         const size_t eq = word.compare(0, 2, "--") == 0 ? word.find('=') : std::string::npos;
         const std::string name = word.substr(0, eq);
-        const OptionSpec* spec = FindOption(command, name);
-        if (!spec) {
+        const OptionEntry* entry = FindOption(command, name);
+        if (!entry) {
             error = "unknown option '" + name + "' for " + commandName;
             break;
         }
         const bool inlineValue = eq != std::string::npos;
         const std::string value = inlineValue ? word.substr(eq + 1) : "";
-        if (spec->value) {
+        if (entry->value) {
             if (!inlineValue && i + 1 == words.size()) {
                 error = "option " + name + " needs a value";
                 break;
@@ -369,15 +369,15 @@ void SpellWords(CliCommand command, const std::string& commandName, std::vector<
             out.push_back(inlineValue ? value : words[++i]);  // a value, whatever it looks like
             continue;
         }
-        if (inlineValue && spec->name == std::string("--help")) {
+        if (inlineValue && entry->name == std::string("--help")) {
             error = "unknown option '--help' for " + commandName;
             break;
         }
-        if (inlineValue && (!spec->words || value != spec->words)) {
+        if (inlineValue && (!entry->words || value != entry->words)) {
             error = "option " + name + " takes no value";
             break;
         }
-        const bool wordFollows = !inlineValue && spec->words && i + 1 < words.size() && words[i + 1] == spec->words;
+        const bool wordFollows = !inlineValue && entry->words && i + 1 < words.size() && words[i + 1] == entry->words;
         out.push_back(wordFollows ? name + "=" + words[++i] : word);
     }
     words = std::move(out);
@@ -386,7 +386,7 @@ void SpellWords(CliCommand command, const std::string& commandName, std::vector<
 // The command's words through CLI11: options by the table, values still
 // as text, in the order given; every other word is an operand.
 struct Parsed {
-    std::vector<std::pair<const OptionSpec*, std::string>> values;
+    std::vector<std::pair<const OptionEntry*, std::string>> values;
     std::vector<std::string> operands;
 };
 
@@ -394,12 +394,12 @@ bool ReadWords(CliCommand command, const std::vector<std::string>& words, Parsed
     CLI::App app(kProgram);
     app.set_help_flag();  // a switch of the table like any other
     app.allow_extras();   // the operands, in order
-    std::map<const CLI::Option*, const OptionSpec*> declared;
-    for (const OptionSpec& spec : Options()) {
-        if (!(spec.commands & Bit(command))) continue;
-        const std::string names = spec.name == std::string("--help") ? "-h,--help" : spec.name;
-        CLI::Option* option = spec.value ? app.add_option(names)->expected(1) : app.add_flag(names);
-        declared[option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)] = &spec;
+    std::map<const CLI::Option*, const OptionEntry*> declared;
+    for (const OptionEntry& entry : Options()) {
+        if (!(entry.commands & Bit(command))) continue;
+        const std::string names = entry.name == std::string("--help") ? "-h,--help" : entry.name;
+        CLI::Option* option = entry.value ? app.add_option(names)->expected(1) : app.add_flag(names);
+        declared[option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)] = &entry;
     }
     std::vector<std::string> reversed(words.rbegin(), words.rend());
     try {
@@ -410,10 +410,10 @@ bool ReadWords(CliCommand command, const std::vector<std::string>& words, Parsed
     }
     std::map<const CLI::Option*, size_t> next;
     for (const CLI::Option* option : app.parse_order()) {
-        const OptionSpec* spec = declared.at(option);
+        const OptionEntry* entry = declared.at(option);
         const std::string& result = option->results().at(next[option]++);
         // A switch's result is "true", or the word it was given.
-        parsed.values.emplace_back(spec, spec->value || result != "true" ? result : "");
+        parsed.values.emplace_back(entry, entry->value || result != "true" ? result : "");
     }
     parsed.operands = app.remaining();
     return true;
@@ -421,8 +421,8 @@ bool ReadWords(CliCommand command, const std::vector<std::string>& words, Parsed
 
 // Each value in the order given; the first that is wrong ends the parse.
 bool ApplyValues(const Parsed& parsed, CliOptions& o, std::string& error) {
-    for (const auto& [spec, value] : parsed.values) {
-        if (!spec->apply(value, o, error)) return false;
+    for (const auto& [entry, value] : parsed.values) {
+        if (!entry->apply(value, o, error)) return false;
         if (o.help) return true;
     }
     return true;
@@ -473,9 +473,9 @@ bool CheckCommand(CliOptions& o, std::string& error) {
 std::string OptionRows(CliCommand command) {
     constexpr size_t kColumn = 21;
     std::string rows;
-    for (const OptionSpec& spec : Options()) {
-        if (!(spec.commands & Bit(command))) continue;
-        for (const HelpRow& row : spec.help) {
+    for (const OptionEntry& entry : Options()) {
+        if (!(entry.commands & Bit(command))) continue;
+        for (const HelpRow& row : entry.help) {
             std::string usage = row.usage;
             usage.resize(std::max(kColumn, usage.size() + 2), ' ');
             std::string text = row.text;
@@ -509,15 +509,15 @@ bool ParseArgs(const std::vector<std::string>& args, CliOptions& o, std::string&
 
 std::vector<std::string> CommandNames() {
     std::vector<std::string> names;
-    for (const CommandSpec& c : kCommands) names.push_back(c.name);
+    for (const CommandEntry& c : kCommands) names.push_back(c.name);
     return names;
 }
 
 std::vector<CliOptionInfo> CommandOptions(CliCommand command) {
     std::vector<CliOptionInfo> infos;
-    for (const OptionSpec& spec : Options())
-        if (spec.commands & Bit(command))
-            infos.push_back({spec.name, spec.value ? spec.value : "", spec.words ? spec.words : ""});
+    for (const OptionEntry& entry : Options())
+        if (entry.commands & Bit(command))
+            infos.push_back({entry.name, entry.value ? entry.value : "", entry.words ? entry.words : ""});
     return infos;
 }
 
@@ -625,7 +625,7 @@ std::string HelpText(CliCommand command) {
         "proportions and exports the framed part at full resolution.\n"
         "\n"
         "Commands:\n";
-    for (const CommandSpec& c : kCommands) {
+    for (const CommandEntry& c : kCommands) {
         std::string name = c.name;
         name.resize(10, ' ');
         text += "  " + name + c.summary + "\n";

@@ -108,7 +108,7 @@ Seen Look(CMainDialog& dlg) {
 
 TEST(OpenFromOutside, AHostPathOpensExactlyAsThePickInTheBrowser) {
     TempStorage card;
-    JpegSpec recipe;
+    JpegRecipe recipe;
     recipe.width = 1600;
     recipe.height = 1200;
     card.Folder("DCIM");
@@ -138,7 +138,7 @@ TEST(OpenFromOutside, AHostPathOpensExactlyAsThePickInTheBrowser) {
 
 TEST(OpenFromOutside, APhotographThatCannotBeOpenedLeavesTheSplash) {
     TempStorage card;
-    JpegSpec good, small;
+    JpegRecipe good, small;
     small.width = 799;
     WriteFile(card.Host("good.jpg"), EncodeJpeg(good));
     WriteFile(card.Host("small.jpg"), EncodeJpeg(small));
@@ -179,7 +179,7 @@ TEST(OpenFromOutside, APhotographThatCannotBeOpenedLeavesTheSplash) {
 
 TEST(OpenFromOutside, ADroppedJpegOpensUnlessTheWindowIsBusy) {
     TempStorage card;
-    JpegSpec recipe;
+    JpegRecipe recipe;
     WriteFile(card.Host("a.jpeg"), EncodeJpeg(recipe));
     card.File("notes.txt", "text");
     MessageRecorder messages;
@@ -203,13 +203,13 @@ TEST(OpenFromOutside, ADroppedJpegOpensUnlessTheWindowIsBusy) {
 TEST(OpenFromOutside, APhonePhotographOpensUprightFromTheLineTheBrowserAndADrop) {
     TempStorage card;
     card.Folder("DCIM");
-    HeifSpec spec;
-    spec.width = 1200;
-    spec.height = 900;
-    spec.orientation = heif_orientation_rotate_90_cw;
-    spec.exifTiff = OrientationTiff(6);
-    ASSERT_TRUE(WriteTestHeif(spec, PhonePhoto(spec.width, spec.height), card.Host("DCIM/cw.heic")));
-    WriteFile(card.Host("DCIM/img_0001.jpg"), EncodeJpeg(JpegSpec()));
+    HeifRecipe recipe;
+    recipe.width = 1200;
+    recipe.height = 900;
+    recipe.orientation = heif_orientation_rotate_90_cw;
+    recipe.exifTiff = OrientationTiff(6);
+    ASSERT_TRUE(WriteTestHeif(recipe, PhonePhoto(recipe.width, recipe.height), card.Host("DCIM/cw.heic")));
+    WriteFile(card.Host("DCIM/img_0001.jpg"), EncodeJpeg(JpegRecipe()));
     MessageRecorder messages;
     CMainDialog dlg;
     RunWindow(dlg, [&](QWidget* w) {

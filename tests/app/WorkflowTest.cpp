@@ -86,7 +86,7 @@ protected:
     }
     // A photograph on the card, as a camera names it.
     std::string AddPhoto(const std::string& name, int w, int h, uint32_t seed = 7) {
-        JpegSpec recipe;
+        JpegRecipe recipe;
         recipe.width = w;
         recipe.height = h;
         recipe.seed = seed;

@@ -552,7 +552,7 @@ TEST(CliProcess, PhonePhotographsExportAsTheirJpegTwin) {
                            Quoted(tagged) + " > " + Quoted(exif))
                               .c_str()),
               0);
-    HeifSpec turned;
+    HeifRecipe turned;
     turned.width = h;
     turned.height = w;
     turned.orientation = heif_orientation_rotate_90_cw;

@@ -486,7 +486,7 @@ std::string TwoComponentJpeg(int width, int height) {
 
 TEST_F(CliRun, FailuresSayWhetherThePhotographOrTheNewFileFailedAndWhy) {
     storage.File("in/two.jpg", TwoComponentJpeg(800, 600));
-    JpegSpec progressive;
+    JpegRecipe progressive;
     progressive.width = progressive.height = 64;
     progressive.progressive = true;
     storage.File("in/vast.jpg", WithClaimedSize(EncodeJpeg(progressive), 60000, 60000));

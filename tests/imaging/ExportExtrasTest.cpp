@@ -262,10 +262,10 @@ protected:
 };
 
 TEST_F(ExportExtrasTest, EncoderOnItsOwnThreadWritesTheSameBytes) {
-    const JpegSpec recipes[] = {{1600, 1200}, {1000, 800, 2, 1, false, 0, 90, Colour::CmykAdobe}, {901, 700, 1, 1, true}};
+    const JpegRecipe recipes[] = {{1600, 1200}, {1000, 800, 2, 1, false, 0, 90, Colour::CmykAdobe}, {901, 700, 1, 1, true}};
     const CRect crops[] = {{0, 0, 1600, 1200}, {101, 49, 1299, 850}, {3, 5, 700, 22}, {0, 0, 1, 15}, {7, 0, 8, 600}};
     ApplyPreset(curve, *FindPresetByIndex(3));
-    for (const JpegSpec& recipe : recipes) {
+    for (const JpegRecipe& recipe : recipes) {
         WriteFile(storage.Host("src.jpg"), EncodeJpeg(recipe));
         for (CRect crop : crops) {
             crop.right = std::min(crop.right, recipe.width);
@@ -307,7 +307,7 @@ TEST_F(ExportExtrasTest, TheWholePhotographOnWhiteIsAPlainEncodeOfThePrint) {
     ApplyPreset(curve, *FindPresetByName("Invert"));
     curve.UpdateLut();
     struct Case {
-        JpegSpec recipe;
+        JpegRecipe recipe;
         int tag;  // EXIF Orientation; 1: none
         WhiteMargins margins;
         bool tone;
@@ -519,7 +519,7 @@ TEST_F(ExportExtrasTest, ExifIsRepairedOrDroppedNeverTrusted) {
 // jpegtran's cut of the same rectangle.
 TEST_F(ExportExtrasTest, LosslessCutIsTheSourcesAlignedRectangle) {
     struct Case {
-        JpegSpec recipe;
+        JpegRecipe recipe;
         int gridX, gridY;
     };
     const Case cases[] = {{{1000, 800, 2, 2}, 16, 16},
@@ -682,7 +682,7 @@ TEST_F(ExportExtrasTest, KeptMetadataAgreesWithTheWrittenFile) {
                                         << " keep " << c.keep << " colour " << int(c.colour));
         const std::string exif = c.exifIfd ? TurnedCameraExif(c.big) : CameraExif(c.big, false, false);
         // Stored on its side where the EXIF says so: 1000 x 800 upright either way.
-        JpegSpec recipe = c.exifIfd ? JpegSpec{800, 1000} : JpegSpec{1000, 800};
+        JpegRecipe recipe = c.exifIfd ? JpegRecipe{800, 1000} : JpegRecipe{1000, 800};
         recipe.colour = c.colour;
         WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg(recipe), {{0xE1, exif}, {0xE1, xmp}}));
         const CRect crop(32, 16, 932, 616);
@@ -739,7 +739,7 @@ TEST_F(ExportExtrasTest, ProfileGoesOnlyOntoPixelsOfItsColourSpace) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.colour) << " lossless " << c.lossless << " " << c.space);
         const std::string icc = FakeProfile(600, c.space);
-        JpegSpec recipe{1000, 800};
+        JpegRecipe recipe{1000, 800};
         recipe.colour = c.colour;
         WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg(recipe), IccSegments(icc)));
         const CRect crop(0, 0, 640, 480);
@@ -784,7 +784,7 @@ TEST_F(ExportExtrasTest, AMadeExifDirectoryLeavesNothingToValidate) {
                           {false, true, false, Colour::Rgb}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "big " << c.big << " lossless " << c.lossless << " keep " << c.keep);
-        JpegSpec recipe{1000, 800};
+        JpegRecipe recipe{1000, 800};
         recipe.colour = c.colour;
         WriteFile(storage.Host("src.jpg"), WithSegments(EncodeJpeg(recipe), {{0xE1, CameraExif(c.big, false, false)}}));
         ExportExtras extras;

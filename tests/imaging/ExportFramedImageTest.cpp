@@ -24,7 +24,7 @@ namespace {
 class ExportTest : public ::testing::Test {
 protected:
     // Writes the source, decodes it plainly once for the expectations.
-    void Source(const JpegSpec& recipe) {
+    void Source(const JpegRecipe& recipe) {
         WriteFile(storage.Host("src.jpg"), EncodeJpeg(recipe));
         const bool cmyk = recipe.colour == Colour::CmykAdobe || recipe.colour == Colour::CmykPlain ||
                           recipe.colour == Colour::Ycck;
@@ -67,7 +67,7 @@ protected:
 // The file must be what a plain encoder writes for the crop of a plain full
 // decode, whatever parts of the source the export chose not to decode.
 TEST_F(ExportTest, FileIsByteIdenticalToAPlainEncodeOfTheCrop) {
-    const JpegSpec sources[] = {
+    const JpegRecipe sources[] = {
         {1600, 1200, 2, 2},            // 4:2:0
         {1203, 901, 2, 1},             // 4:2:2, odd sizes
         {1001, 757, 1, 1},             // 4:4:4
@@ -78,7 +78,7 @@ TEST_F(ExportTest, FileIsByteIdenticalToAPlainEncodeOfTheCrop) {
         {1203, 901, 2, 1, false, 2},
         {900, 1300, 2, 2},             // portrait
     };
-    for (const JpegSpec& recipe : sources) {
+    for (const JpegRecipe& recipe : sources) {
         Source(recipe);
         const int W = width, H = height;
         const CRect crops[] = {
@@ -109,7 +109,7 @@ TEST_F(ExportTest, FileIsByteIdenticalToAPlainEncodeOfTheCrop) {
 TEST_F(ExportTest, RandomCropsOfSmallPicturesMatchToo) {
     // Many more frame positions than above, on pictures small enough to be
     // quick; every subsampling libjpeg upsamples smoothly is among them.
-    const JpegSpec sources[] = {
+    const JpegRecipe sources[] = {
         {203, 151, 2, 2}, {203, 151, 2, 1}, {203, 151, 1, 2}, {203, 151, 4, 1},
         {203, 151, 2, 2, true, 1}, {198, 130, 2, 1, true}, {197, 161, 2, 2, false, 2},
     };
@@ -118,7 +118,7 @@ TEST_F(ExportTest, RandomCropsOfSmallPicturesMatchToo) {
         state = state * 1103515245u + 12345u;
         return static_cast<int>((state >> 8) % static_cast<uint32_t>(n));
     };
-    for (const JpegSpec& recipe : sources) {
+    for (const JpegRecipe& recipe : sources) {
         Source(recipe);
         for (int i = 0; i < 40; ++i) {
             const int w = 1 + next(i % 4 == 0 ? 3 : width), h = 1 + next(height);
@@ -134,7 +134,7 @@ TEST_F(ExportTest, RandomCropsOfSmallPicturesMatchToo) {
 
 TEST_F(ExportTest, GreyAndCmykSourcesExportAsRgbPhotographs) {
     for (Colour colour : {Colour::Grey, Colour::CmykAdobe, Colour::CmykPlain, Colour::Ycck}) {
-        JpegSpec recipe{1001, 801};
+        JpegRecipe recipe{1001, 801};
         recipe.colour = colour;
         Source(recipe);
         for (const CRect& c : {CRect(0, 0, 1001, 801), CRect(101, 51, 700, 500)}) {

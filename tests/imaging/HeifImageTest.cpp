@@ -35,7 +35,7 @@ protected:
 
     std::string Path(const std::string& name) const { return (m_dir / name).string(); }
 
-    bool Write(const HeifSpec& s, const std::vector<uint8_t>& rgb, const std::string& name) {
+    bool Write(const HeifRecipe& s, const std::vector<uint8_t>& rgb, const std::string& name) {
         return WriteTestHeif(s, rgb, Path(name));
     }
 
@@ -142,7 +142,7 @@ std::vector<uint8_t> DecodeByLibheif(const std::string& path) {
 constexpr double CLOSE = 3.0;
 
 TEST_F(HeifImageTest, HeicAvifAndDeepImagesDecodeToTheirPixels) {
-    const HeifSpec plain;
+    const HeifRecipe plain;
     const std::vector<uint8_t> rgb = PhonePhoto(plain.width, plain.height);
     struct Case {
         const char* name;
@@ -157,7 +157,7 @@ TEST_F(HeifImageTest, HeicAvifAndDeepImagesDecodeToTheirPixels) {
                  {"deepalpha.heic", heif_compression_HEVC, 10, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        HeifSpec s = plain;
+        HeifRecipe s = plain;
         s.format = c.format;
         s.bits = c.bits;
         s.alpha = c.alpha;
@@ -179,7 +179,7 @@ TEST_F(HeifImageTest, HeicAvifAndDeepImagesDecodeToTheirPixels) {
 // The program's own YCbCr conversion, against libheif's, for the matrices
 // and ranges phones and cameras write.
 TEST_F(HeifImageTest, YCbCrIsConvertedAsLibheifDoes) {
-    HeifSpec s;
+    HeifRecipe s;
     s.width = 191, s.height = 127;  // odd: the last chroma sample covers one pixel
     const std::vector<uint8_t> rgb = PhonePhoto(s.width, s.height);
     struct Case {
@@ -193,7 +193,7 @@ TEST_F(HeifImageTest, YCbCrIsConvertedAsLibheifDoes) {
                  {"601full.avif", 8, 6, true, heif_compression_AV1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        HeifSpec p = s;
+        HeifRecipe p = s;
         p.chroma = "420";
         p.bits = c.bits;
         p.format = c.format;
@@ -216,7 +216,7 @@ TEST_F(HeifImageTest, YCbCrIsConvertedAsLibheifDoes) {
 }
 
 TEST_F(HeifImageTest, TurnedImagesComeOutUprightAndStaleExifIsOnlyReported) {
-    HeifSpec s;
+    HeifRecipe s;
     const std::vector<uint8_t> stored = PhonePhoto(s.width, s.height);
     for (int tag : {3, 6, 8, 5}) {
         SCOPED_TRACE(tag);
@@ -248,7 +248,7 @@ TEST_F(HeifImageTest, TurnedImagesComeOutUprightAndStaleExifIsOnlyReported) {
 }
 
 TEST_F(HeifImageTest, WideGamutByIccOrNclxIsConvertedAndSrgbIsNot) {
-    HeifSpec s;
+    HeifRecipe s;
     const std::vector<uint8_t> rgb = PhonePhoto(s.width, s.height);
     const std::vector<uint8_t> p3 = DisplayP3Icc();
     const std::vector<uint8_t> expected = ToSrgbByLcms(rgb, p3);
@@ -265,7 +265,7 @@ TEST_F(HeifImageTest, WideGamutByIccOrNclxIsConvertedAndSrgbIsNot) {
                  {"nclx10.heic", 10, false, heif_compression_HEVC}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        HeifSpec p = s;
+        HeifRecipe p = s;
         p.bits = c.bits;
         p.format = c.format;
         if (c.icc)
@@ -292,7 +292,7 @@ TEST_F(HeifImageTest, WideGamutByIccOrNclxIsConvertedAndSrgbIsNot) {
     }();
     for (int variant = 0; variant < 3; ++variant) {
         SCOPED_TRACE(variant);
-        HeifSpec p = s;
+        HeifRecipe p = s;
         if (variant == 0) p.icc = srgbIcc;
         if (variant == 1) p.nclxPrimaries = 1;
         if (variant == 2) p.nclxPrimaries = 9, p.nclxTransfer = 16;
@@ -307,11 +307,11 @@ TEST_F(HeifImageTest, WideGamutByIccOrNclxIsConvertedAndSrgbIsNot) {
 
 TEST_F(HeifImageTest, HeifEncMadeFilesFromAJpegAreReadWithTheirExif) {
     if (std::system("command -v heif-enc >/dev/null 2>&1") != 0) GTEST_SKIP() << "heif-enc is missing";
-    JpegSpec spec;
-    spec.width = 320;
-    spec.height = 240;
-    spec.quality = 95;
-    const std::string jpeg = WithExif(EncodeJpeg(spec), OrientationTiff(1, false));
+    JpegRecipe recipe;
+    recipe.width = 320;
+    recipe.height = 240;
+    recipe.quality = 95;
+    const std::string jpeg = WithExif(EncodeJpeg(recipe), OrientationTiff(1, false));
     WriteFile(Path("source.jpg"), jpeg);
     const Decoded source = DecodeFully(Path("source.jpg"), false);
     for (const char* name : {"made.heic", "made.avif"}) {
@@ -328,7 +328,7 @@ TEST_F(HeifImageTest, HeifEncMadeFilesFromAJpegAreReadWithTheirExif) {
 }
 
 TEST_F(HeifImageTest, DamagedOrForeignFilesAreRefusedWithAReason) {
-    HeifSpec s;
+    HeifRecipe s;
     ASSERT_TRUE(Write(s, MakePhoto(s.width, s.height, s.seed), "good.heic"));
     const std::string good = ReadFile(Path("good.heic"));
     // Cut at every few bytes: the structure, then the coded data.
@@ -363,7 +363,7 @@ TEST_F(HeifImageTest, DamagedOrForeignFilesAreRefusedWithAReason) {
 
 // The image spatial extents property (ispe) says 100000 x 100000 pixels.
 TEST_F(HeifImageTest, AHugeClaimedSizeIsRefusedBeforeDecoding) {
-    HeifSpec s;
+    HeifRecipe s;
     ASSERT_TRUE(Write(s, MakePhoto(s.width, s.height, s.seed), "small.heic"));
     std::string bytes = ReadFile(Path("small.heic"));
     const size_t at = bytes.find("ispe");

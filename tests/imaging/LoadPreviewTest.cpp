@@ -72,13 +72,13 @@ protected:
     }
     void TearDown() override { SetMessageBoxHandler(nullptr); }
 
-    std::wstring Make(const JpegSpec& recipe, const std::string& name = "photo.jpg") {
+    std::wstring Make(const JpegRecipe& recipe, const std::string& name = "photo.jpg") {
         WriteFile(storage.Host(name), EncodeJpeg(recipe));
         return L"\\" + std::wstring(name.begin(), name.end());
     }
 
     // Loads and checks the result byte for byte against the reference.
-    void ExpectMatchesReference(const JpegSpec& recipe, int boxW, int boxH) {
+    void ExpectMatchesReference(const JpegRecipe& recipe, int boxW, int boxH) {
         SCOPED_TRACE(::testing::Message() << recipe.width << "x" << recipe.height << " samp " << recipe.hSamp << "x"
                                           << recipe.vSamp << " prog " << recipe.progressive << " rst "
                                           << recipe.restartRows << " colour " << static_cast<int>(recipe.colour));
@@ -141,11 +141,11 @@ TEST_F(LoadPreviewTest, PreviewEqualsBoxAveragesOfAPlainDecode) {
 }
 
 TEST_F(LoadPreviewTest, GreyAndCmykSourcesArePhotographsLikeAnyOther) {
-    JpegSpec grey{1024, 768};
+    JpegRecipe grey{1024, 768};
     grey.colour = Colour::Grey;
     ExpectMatchesReference(grey, 236, 230);
     for (Colour c : {Colour::CmykAdobe, Colour::CmykPlain, Colour::Ycck}) {
-        JpegSpec recipe{900, 700};
+        JpegRecipe recipe{900, 700};
         recipe.colour = c;
         ExpectMatchesReference(recipe, 236, 230);
     }
@@ -160,7 +160,7 @@ TEST_F(LoadPreviewTest, CmykPreviewShowsTheColoursOfTheSamePictureInRgb) {
     RecordingSink sink;
     ASSERT_EQ(LoadPreview(Make({1000, 750}, "rgb.jpg"), rgbBox, s, rgbPreview, sink), 1);
     for (Colour c : {Colour::CmykAdobe, Colour::CmykPlain, Colour::Ycck}) {
-        JpegSpec recipe{1000, 750};
+        JpegRecipe recipe{1000, 750};
         recipe.colour = c;
         CSize box(200, 150);
         PreviewBuffer preview;
@@ -313,7 +313,7 @@ TEST_F(LoadPreviewTest, UniformGreyStaysTheSameGrey) {
 // upright ones, byte for byte.
 class TurnedPreviewTest : public LoadPreviewTest {
 protected:
-    void ExpectUpright(JpegSpec recipe, int tag, int boxW, int boxH, Colour colour = Colour::YCbCr) {
+    void ExpectUpright(JpegRecipe recipe, int tag, int boxW, int boxH, Colour colour = Colour::YCbCr) {
         recipe.colour = colour;
         SCOPED_TRACE(::testing::Message() << recipe.width << "x" << recipe.height << " colour "
                                           << static_cast<int>(colour) << " tag " << tag << " box " << boxW);

@@ -66,7 +66,7 @@ protected:
     void SetUp() override { storage.Folder("out"); }
 
     // Writes the source tagged, and the upright picture of its plain decode.
-    void Source(const JpegSpec& recipe, int tag) {
+    void Source(const JpegRecipe& recipe, int tag) {
         WriteFile(storage.Host("src.jpg"), WithExif(EncodeJpeg(recipe), OrientationTiff(tag)));
         const bool cmyk = recipe.colour == Colour::CmykAdobe || recipe.colour == Colour::CmykPlain;
         const Decoded d = DecodeFully(storage.Host("src.jpg"), cmyk);
@@ -95,12 +95,12 @@ protected:
 // curve and the encoder's own thread: the file is what a plain encoder
 // writes for the upright crop of a plain full decode.
 TEST_F(TurnedExport, FileIsAPlainEncodeOfTheUprightCrop) {
-    JpegSpec grey{1001, 803}, cmyk{1001, 803}, plain{1001, 803};
+    JpegRecipe grey{1001, 803}, cmyk{1001, 803}, plain{1001, 803};
     grey.colour = Colour::Grey;
     cmyk.colour = Colour::CmykAdobe;
     plain.colour = Colour::CmykPlain;
-    const JpegSpec sources[] = {{1203, 901, 2, 2}, {1203, 901, 2, 1}, {1001, 757, 1, 1}, grey, cmyk, plain};
-    for (const JpegSpec& recipe : sources) {
+    const JpegRecipe sources[] = {{1203, 901, 2, 2}, {1203, 901, 2, 1}, {1001, 757, 1, 1}, grey, cmyk, plain};
+    for (const JpegRecipe& recipe : sources) {
         for (int tag = 1; tag <= 8; ++tag) {
             SCOPED_TRACE(testing::Message() << recipe.hSamp << "x" << recipe.vSamp << " colour "
                                             << static_cast<int>(recipe.colour) << " tag " << tag);
@@ -136,11 +136,11 @@ TEST_F(TurnedExport, FileIsAPlainEncodeOfTheUprightCrop) {
 // is still the plain encode, and a photograph damaged in those rows comes
 // out, and is reported, as with one thread.
 TEST_F(TurnedExport, SecondDecoderWritesTheSameFile) {
-    JpegSpec grey{1203, 1107}, cmyk{1203, 1107};
+    JpegRecipe grey{1203, 1107}, cmyk{1203, 1107};
     grey.colour = Colour::Grey;
     cmyk.colour = Colour::CmykAdobe;
-    const JpegSpec sources[] = {{1203, 1107, 2, 2}, {1203, 1107, 2, 1}, {1203, 1107, 1, 1}, grey, cmyk};
-    for (const JpegSpec& recipe : sources) {
+    const JpegRecipe sources[] = {{1203, 1107, 2, 2}, {1203, 1107, 2, 1}, {1203, 1107, 1, 1}, grey, cmyk};
+    for (const JpegRecipe& recipe : sources) {
         for (int tag = 3; tag <= 8; ++tag) {
             SCOPED_TRACE(testing::Message() << recipe.hSamp << "x" << recipe.vSamp << " colour "
                                             << static_cast<int>(recipe.colour) << " tag " << tag);
@@ -204,10 +204,10 @@ TEST_F(TurnedExport, FrameIsUprightDamagedTagsAreStoredAndKeptExifSaysUpright) {
 // block left unturned: partial iMCUs that a turn brings to the left or top
 // stay out of it.
 TEST_F(TurnedExport, LosslessCutHoldsTheUprightPixels) {
-    JpegSpec grey{1001, 757, 1, 1, false, 0, 95};
+    JpegRecipe grey{1001, 757, 1, 1, false, 0, 95};
     grey.colour = Colour::Grey;
-    const JpegSpec sources[] = {{1024, 768, 2, 2, false, 0, 95}, {1001, 757, 2, 1, false, 0, 95}, grey};
-    for (const JpegSpec& recipe : sources) {
+    const JpegRecipe sources[] = {{1024, 768, 2, 2, false, 0, 95}, {1001, 757, 2, 1, false, 0, 95}, grey};
+    for (const JpegRecipe& recipe : sources) {
         for (int tag = 1; tag <= 8; ++tag) {
             SCOPED_TRACE(testing::Message() << recipe.width << " tag " << tag);
             Source(recipe, tag);
@@ -242,11 +242,11 @@ TEST_F(TurnedExport, LosslessCutHoldsTheUprightPixels) {
 // into the partial blocks a mirroring turn cannot move goes right or down
 // past them, by less than one iMCU, and keeps its size where there is room.
 TEST_F(TurnedExport, LosslessRecordSaysWhereTheCutStarts) {
-    const JpegSpec sources[] = {{1001, 757, 2, 1, false, 0, 95},
+    const JpegRecipe sources[] = {{1001, 757, 2, 1, false, 0, 95},
                                 {1003, 759, 2, 2, false, 0, 95},
                                 {1001, 757, 1, 1, false, 0, 95},
                                 {1005, 755, 1, 2, false, 0, 95}};
-    for (const JpegSpec& recipe : sources) {
+    for (const JpegRecipe& recipe : sources) {
         for (int tag = 2; tag <= 8; ++tag) {
             Source(recipe, tag);
             const CRect frames[] = {{3, 5, 603, 405}, {0, 0, width - 20, height - 30}, {21, 35, 621, 435}};

@@ -33,7 +33,7 @@ protected:
 };
 
 TEST_F(SourcePhotoTest, HeaderTellsTheUprightSizeTheTurnAndTheMarkers) {
-    JpegSpec recipe;
+    JpegRecipe recipe;
     recipe.width = 1000;
     recipe.height = 700;
     WriteFile(storage.Host("turned.jpg"), WithExif(EncodeJpeg(recipe), OrientationTiff(6)));
@@ -62,7 +62,7 @@ TEST_F(SourcePhotoTest, HeaderTellsTheUprightSizeTheTurnAndTheMarkers) {
 }
 
 TEST_F(SourcePhotoTest, ExportKeepsTheMarkersReadWhenTheFileWasOpened) {
-    JpegSpec recipe;
+    JpegRecipe recipe;
     recipe.width = 1000;
     recipe.height = 800;
     WriteFile(storage.Host("src.jpg"), WithExif(EncodeJpeg(recipe), OrientationTiff(8)));
@@ -72,7 +72,7 @@ TEST_F(SourcePhotoTest, ExportKeepsTheMarkersReadWhenTheFileWasOpened) {
     // Another file under the photograph's name: an export that opened it
     // again would find no EXIF there, or other pixels.
     std::filesystem::rename(storage.Host("src.jpg"), storage.Host("gone.jpg"));
-    WriteFile(storage.Host("src.jpg"), EncodeJpeg(JpegSpec()));
+    WriteFile(storage.Host("src.jpg"), EncodeJpeg(JpegRecipe()));
 
     ExportExtras extras;
     extras.keepMetadata = true;
@@ -92,7 +92,7 @@ TEST_F(SourcePhotoTest, ExportKeepsTheMarkersReadWhenTheFileWasOpened) {
 }
 
 TEST_F(SourcePhotoTest, EngineReportsTheSizeRuleAndShowsNothing) {
-    JpegSpec small;
+    JpegRecipe small;
     small.width = 640;
     small.height = 480;
     WriteFile(storage.Host("small.jpg"), EncodeJpeg(small));
@@ -111,7 +111,7 @@ TEST_F(SourcePhotoTest, EngineReportsTheSizeRuleAndShowsNothing) {
     EXPECT_EQ(CheckSizeRule(source, rule), 0);
     EXPECT_EQ(rule.failure, PhotoReport::Failure::SourceTooSmall);
     SourcePhoto large;
-    WriteFile(storage.Host("large.jpg"), EncodeJpeg(JpegSpec()));
+    WriteFile(storage.Host("large.jpg"), EncodeJpeg(JpegRecipe()));
     ASSERT_TRUE(large.Open(L"\\large.jpg", opened));
     EXPECT_EQ(CheckSizeRule(large, rule), 1);
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-bool WriteTestHeif(const HeifSpec& s, const std::vector<uint8_t>& rgb, const std::string& hostPath) {
+bool WriteTestHeif(const HeifRecipe& s, const std::vector<uint8_t>& rgb, const std::string& hostPath) {
     heif_context* ctx = heif_context_alloc();
     heif_encoder* encoder = nullptr;
     if (heif_context_get_encoder_for_format(ctx, s.format, &encoder).code != heif_error_Ok) {

@@ -7,7 +7,7 @@
 
 #include <libheif/heif.h>
 
-struct HeifSpec {
+struct HeifRecipe {
     int width = 192, height = 128;  // as stored
     uint32_t seed = 3;
     heif_compression_format format = heif_compression_HEVC;
@@ -25,8 +25,8 @@ struct HeifSpec {
 };
 
 // Writes the stored pixels (8 bits, R, G, B; alpha made from x) with the
-// spec's properties; false when the encoder for its format is missing.
-bool WriteTestHeif(const HeifSpec& s, const std::vector<uint8_t>& rgb, const std::string& hostPath);
+// recipe's properties; false when the encoder for its format is missing.
+bool WriteTestHeif(const HeifRecipe& s, const std::vector<uint8_t>& rgb, const std::string& hostPath);
 
 // What a phone's photograph is like after its own processing: smooth
 // colours, grain in the brightness only (its chroma is denoised), edges in

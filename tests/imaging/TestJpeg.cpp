@@ -57,7 +57,7 @@ std::vector<uint8_t> MakePhoto(int width, int height, uint32_t seed) {
     return px;
 }
 
-std::string EncodeJpeg(const JpegSpec& recipe) {
+std::string EncodeJpeg(const JpegRecipe& recipe) {
     std::vector<uint8_t> rgb = MakePhoto(recipe.width, recipe.height, recipe.seed);
     std::vector<uint8_t> input;
     int components = 3;

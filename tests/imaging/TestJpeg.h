@@ -10,7 +10,7 @@
 // Rgb: three components coded as R, G, B (cjpeg -rgb), no JFIF header.
 enum class Colour { YCbCr, Grey, CmykAdobe, CmykPlain, Ycck, Rgb };
 
-struct JpegSpec {
+struct JpegRecipe {
     int width = 800;
     int height = 600;
     int hSamp = 2, vSamp = 2;  // luma sampling factors: 2x2 is 4:2:0, 2x1 4:2:2, 1x1 4:4:4
@@ -25,7 +25,7 @@ struct JpegSpec {
 // that every chroma and edge path of the codec is exercised.
 std::vector<uint8_t> MakePhoto(int width, int height, uint32_t seed);
 
-std::string EncodeJpeg(const JpegSpec& recipe);
+std::string EncodeJpeg(const JpegRecipe& recipe);
 // The same file with the frame header claiming another size.
 std::string WithClaimedSize(std::string jpeg, int width, int height);
 

@@ -129,7 +129,7 @@ TEST(WriteOrder, MessageNamesBothFoldersOfARefusedNameAndEachLowOrDamagedPrint) 
     AddPhoto(storage, "DCIM/img_0001.jpg", 1600, 1200, 3);
     AddPhoto(storage, "DCIM/100/img_0001.jpg", 1600, 1200, 4);
     AddPhoto(storage, "DCIM/img_0002.jpg", 1000, 800, 5);
-    JpegSpec recipe;
+    JpegRecipe recipe;
     recipe.width = 1600;
     recipe.height = 1200;
     const std::string whole = EncodeJpeg(recipe);

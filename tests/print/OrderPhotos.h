@@ -17,7 +17,7 @@ inline PhotoSettings Framed(int format, CSize size, CRect frame, BOOL rotated = 
 }
 
 inline void AddPhoto(const TempStorage& storage, const std::string& relative, int w, int h, uint32_t seed) {
-    JpegSpec recipe;
+    JpegRecipe recipe;
     recipe.width = w;
     recipe.height = h;
     recipe.seed = seed;
