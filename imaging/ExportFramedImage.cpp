@@ -32,6 +32,7 @@
 #include "imaging/ColourProfile.h"
 #include "imaging/Export.h"
 #include "imaging/ExportThreads.h"
+#include "imaging/HevcDecoder.h"
 #include "imaging/JpegSource.h"
 #include "imaging/Metadata.h"
 #include "imaging/Orientation.h"
@@ -625,11 +626,39 @@ void ChooseMetadata(ExportJob& job, SourceMetadata& metadata, PhotoReport& resul
     if (!metadata.Empty()) job.metadata = &metadata;
 }
 
+// libheif decodes a HEIF photograph whole before its first row, while the
+// encoder has nothing to do: the cores spare then are the decoder's, and
+// free again for the encoder once it is done.
+class CoresForWholeDecode {
+public:
+    explicit CoresForWholeDecode(SpareCores* cores) : m_cores(cores) {
+        while (m_cores && m_lent < MAX_LENT && m_cores->Claim()) ++m_lent;
+    }
+    ~CoresForWholeDecode() {
+        for (; m_lent > 0; --m_lent) m_cores->Release();
+    }
+    CoresForWholeDecode(const CoresForWholeDecode&) = delete;
+    CoresForWholeDecode& operator=(const CoresForWholeDecode&) = delete;
+    int Cores() const { return 1 + m_lent; }
+
+private:
+    static constexpr int MAX_LENT = MAX_HEVC_THREADS - 1;
+    SpareCores* m_cores;
+    int m_lent = 0;
+};
+
+bool StartDecoderOnCores(ExportJob& job) {
+    if (!job.source->IsHeif() || !job.extras->cores) return StartDecoder(job);
+    const CoresForWholeDecode lent(job.extras->cores);
+    job.source->SetHeifDecodingCores(lent.Cores());
+    return StartDecoder(job);
+}
+
 // The decoder started, the frame inside the photograph and small enough to
 // turn: false with result saying why not.
 bool Prepare(ExportJob& job, PhotoReport& result) {
     using Failure = PhotoReport::Failure;
-    if (!StartDecoder(job)) {
+    if (!StartDecoderOnCores(job)) {
         if (job.frameOutside)
             result.failure = Failure::FrameOutside;
         else

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include <sys/stat.h>
 
 #include <lcms2.h>
 #include <libheif/heif.h>
 
+#include "imaging/HevcDecoder.h"
 #include "imaging/Orientation.h"
 #include "platform/DeviceFs.h"
 
@@ -280,7 +282,7 @@ void HeifImage::Close() {
     m_ownFile = m_file = nullptr;
     m_width = m_height = 0;
     m_bitDepth = 8;
-    m_alpha = m_premultiplied = m_hasNclx = false;
+    m_alpha = m_premultiplied = m_hasNclx = m_hevcDecoderSet = false;
     m_codec.clear();
     m_icc.clear();
     m_nclx = HeifNclx();
@@ -531,11 +533,17 @@ void YccRow(const In* y, const float* u, const float* v, size_t n, const float* 
 
 }  // namespace
 
-bool HeifImage::Decode(std::string& reason) {
+bool HeifImage::Decode(std::string& reason, int threads) {
     ReleasePixels();
     if (!m_handle) {
         reason = "it is not open";
         return false;
+    }
+    if (!m_hevcDecoderSet) {
+        if (threads <= 0) threads = m_limits.decodingThreads;
+        if (threads <= 0) threads = static_cast<int>(std::thread::hardware_concurrency());
+        UseThreadedHevcDecoder(static_cast<heif_context*>(m_context), threads);
+        m_hevcDecoderSet = true;
     }
     const auto* handle = static_cast<const heif_image_handle*>(m_handle);
     heif_image* image = nullptr;

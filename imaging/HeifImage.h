@@ -31,9 +31,10 @@ struct HeifLimits {
     // Larger photographs are refused before a byte of them is decoded.
     uint32_t maxSide = 16384;
     uint64_t maxPixels = 200'000'000;
-    // Threads for the tiles of a grid image (as phones write them): 0
-    // libheif's own choice; 1 the calling thread alone, for when several
-    // photographs are decoded at once already; more, that many.
+    // Threads for the tiles of a grid image (as phones write them) and for
+    // an HEVC picture's rows: 0 libheif's own choice for tiles and every
+    // core for rows; 1 one at a time, for when several photographs are
+    // decoded at once already; more, that many.
     int decodingThreads = 0;
 };
 
@@ -88,9 +89,11 @@ public:
     // upright already; this is for reporting only.
     int ExifOrientation() const { return m_exifOrientation; }
 
-    // Decodes the primary image. False, with reason set, when the codec
-    // fails or the data is damaged.
-    bool Decode(std::string& reason);
+    // Decodes the primary image; threads: the cores an HEVC picture's
+    // decoder may use, 0 as the limits say (the first decoding's count
+    // stays). False, with reason set, when the codec fails or the data is
+    // damaged.
+    bool Decode(std::string& reason, int threads = 0);
     // After Decode: the next upright row, width x R, G, B in sRGB; rows come
     // top to bottom, each once. The pointer holds until the next call.
     // Null after the last row.
@@ -117,6 +120,7 @@ private:
     FILE* m_file = nullptr;
     FILE* m_ownFile = nullptr;
     void* m_reader = nullptr;  // what libheif reads through
+    bool m_hevcDecoderSet = false;
     int64_t m_fileSize = 0;
     HeifLimits m_limits;
 

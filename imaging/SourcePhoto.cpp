@@ -177,7 +177,7 @@ bool SourcePhoto::StartHeif() {
     m_layout = SourceColour::Rgb;
     m_colour.Prepare(std::vector<JOCTET>(), m_layout, false);
     m_heifRow = 0;
-    if (!m_heif->Decode(m_heifReason)) {
+    if (!m_heif->Decode(m_heifReason, m_heifCores)) {
         m_heifFailed = true;
         return false;
     }

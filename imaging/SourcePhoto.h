@@ -119,6 +119,9 @@ public:
     // whole process: 1 when several photographs are decoded at once
     // already, 0 for libheif's own choice.
     static void SetHeifThreads(int threads);
+    // A HEIF photograph is decoded whole by Start, before its first row:
+    // the cores that may take, 0 as SetHeifThreads says.
+    void SetHeifDecodingCores(int cores) { m_heifCores = cores; }
 
     // The whole file, for a cut that works on its bytes. False with errno's
     // value in error when it cannot be read.
@@ -143,6 +146,7 @@ private:
     std::unique_ptr<HeifImage> m_heif;
     JDIMENSION m_heifRow = 0;
     bool m_heifFailed = false;
+    int m_heifCores = 0;
     std::string m_heifReason;
     // The working memory handed out for a HEIF, as the JPEG decoder's pool
     // holds it for a JPEG.

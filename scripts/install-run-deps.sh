@@ -8,6 +8,6 @@ set -euo pipefail
 bash "$(cd "$(dirname "$0")" && pwd)/apt-install.sh" \
   build-essential cmake ninja-build pkg-config \
   qt6-base-dev qt6-base-dev-tools libgl-dev libjpeg62-turbo-dev libturbojpeg0-dev \
-  liblcms2-dev libexiv2-dev libheif-dev libcli11-dev nlohmann-json3-dev \
+  liblcms2-dev libexiv2-dev libheif-dev libde265-dev libcli11-dev nlohmann-json3-dev \
   fonts-dejavu-core imagemagick lomiri-wallpapers-20.04 \
   file

@@ -14,7 +14,7 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/log" 2>&1 || {
 deb="$out/trimora_${version}_amd64.deb"
 [ -f "$deb" ] || { fail "no $(basename "$deb")"; ls "$out"; exit 1; }
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libjpeg62-turbo liblcms2-2 libexiv2-27 libheif1 libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6; do
+for lib in libjpeg62-turbo liblcms2-2 libexiv2-27 libheif1 libde265-0 libqt6widgets6 libqt6gui6 libqt6core6 libstdc++6 libc6; do
   grep -q "\b$lib\b" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')

@@ -2,6 +2,7 @@
 // properties heif-enc cannot write: irot/imir, nclx, ICC, 10 bits, alpha)
 // and by heif-enc itself, each compared with the pixels it was made from.
 #include "imaging/HeifImage.h"
+#include "imaging/HevcDecoder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -133,6 +134,54 @@ std::vector<uint8_t> DecodeByLibheif(const std::string& path) {
             out.push_back(deep ? static_cast<uint8_t>(((p[i * 2] | p[i * 2 + 1] << 8) * 255 + max / 2) / max) : p[i]);
         }
     heif_image_release(image);
+    heif_image_handle_release(handle);
+    heif_context_free(ctx);
+    return out;
+}
+
+// A picture decoded by libheif's own HEVC decoder (threads 0) or the
+// program's on that many threads, as libheif
+// hands it on (YCbCr in the stored chroma format: the codec's own planes;
+// RGB: after libheif's conversion, which follows the codec's colour), and
+// the colour it then says it is in.
+struct CodecPicture {
+    std::vector<uint8_t> planes;
+    int chroma = -1, bits = 0;
+    int nclx[4] = {-1, -1, -1, -1};
+};
+
+CodecPicture Decode(const std::string& path, int threads, heif_colorspace space, heif_chroma chroma) {
+    CodecPicture out;
+    heif_context* ctx = heif_context_alloc();
+    if (threads > 0) {
+        EXPECT_TRUE(UseThreadedHevcDecoder(ctx, threads));
+    }
+    heif_context_read_from_file(ctx, path.c_str(), nullptr);
+    heif_image_handle* handle = nullptr;
+    heif_context_get_primary_image_handle(ctx, &handle);
+    heif_image* image = nullptr;
+    const heif_error e = heif_decode_image(handle, &image, space, chroma, nullptr);
+    EXPECT_EQ(e.code, heif_error_Ok) << e.message;
+    if (image) {
+        out.chroma = heif_image_get_chroma_format(image);
+        for (heif_channel c : {heif_channel_Y, heif_channel_Cb, heif_channel_Cr, heif_channel_interleaved}) {
+            if (!heif_image_has_channel(image, c)) continue;
+            int stride = 0;
+            const uint8_t* p = heif_image_get_plane_readonly(image, c, &stride);
+            out.bits = std::max(out.bits, heif_image_get_bits_per_pixel_range(image, c));
+            const size_t row = size_t(heif_image_get_width(image, c)) * ((heif_image_get_bits_per_pixel(image, c) + 7) / 8);
+            for (int y = 0; y < heif_image_get_height(image, c); ++y)
+                out.planes.insert(out.planes.end(), p + size_t(y) * stride, p + size_t(y) * stride + row);
+        }
+        heif_color_profile_nclx* nclx = nullptr;
+        if (heif_image_get_nclx_color_profile(image, &nclx).code == heif_error_Ok && nclx) {
+            const int values[4] = {nclx->color_primaries, nclx->transfer_characteristics, nclx->matrix_coefficients,
+                                   nclx->full_range_flag};
+            std::copy(values, values + 4, out.nclx);
+            heif_nclx_color_profile_free(nclx);
+        }
+        heif_image_release(image);
+    }
     heif_image_handle_release(handle);
     heif_context_free(ctx);
     return out;
@@ -324,6 +373,64 @@ TEST_F(HeifImageTest, HeifEncMadeFilesFromAJpegAreReadWithTheirExif) {
         EXPECT_EQ(image.Width(), 320u);
         EXPECT_LT(MeanDifference(got, source.pixels), 4.0);
         EXPECT_EQ(std::string(image.Exif().begin(), image.Exif().begin() + 10), std::string("Exif\0\0II*\0", 10));
+    }
+}
+
+// The program's HEVC decoder is the same libde265 as libheif's own, with
+// more threads: the same planes and colour, byte for byte, whatever the
+// threads; and damage stays a reason, never a crash or a hang.
+TEST_F(HeifImageTest, OwnHevcDecoderGivesLibheifsOwnPicturesOnAnyThreads) {
+    // Rows of 64-pixel blocks that libde265 decodes side by side.
+    HeifRecipe s;
+    s.width = 701, s.height = 449;
+    const std::vector<uint8_t> rgb = PhonePhoto(s.width, s.height);
+    struct Case {
+        const char* name;
+        int bits;
+        heif_chroma chroma;
+        int primaries, matrix;
+        bool full;
+    } cases[] = {{"plain.heic", 8, heif_chroma_420, 0, 6, true},
+                 {"709limited.heic", 8, heif_chroma_420, 1, 1, false},
+                 {"deep.heic", 10, heif_chroma_420, 0, 6, true},
+                 {"full.heic", 8, heif_chroma_444, 12, 6, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        HeifRecipe p = s;
+        p.bits = c.bits;
+        p.chroma = c.chroma == heif_chroma_420 ? "420" : "444";
+        p.nclxPrimaries = c.primaries;
+        p.nclxMatrix = c.matrix;
+        p.fullRange = c.full;
+        ASSERT_TRUE(Write(p, rgb, c.name));
+        const heif_chroma interleaved = c.bits > 8 ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB;
+        const CodecPicture theirs = Decode(Path(c.name), 0, heif_colorspace_YCbCr, c.chroma);
+        const CodecPicture theirRgb = Decode(Path(c.name), 0, heif_colorspace_RGB, interleaved);
+        const size_t chromaSamples = c.chroma == heif_chroma_420 ? size_t(s.width + 1) / 2 * ((s.height + 1) / 2)
+                                                                 : size_t(s.width) * s.height;
+        ASSERT_EQ(theirs.planes.size(), (size_t(s.width) * s.height + 2 * chromaSamples) * (c.bits > 8 ? 2 : 1));
+        ASSERT_EQ(theirRgb.planes.size(), size_t(s.width) * s.height * 3 * (c.bits > 8 ? 2 : 1));
+        for (int threads : {1, 2, 3}) {
+            SCOPED_TRACE(threads);
+            const CodecPicture ours = Decode(Path(c.name), threads, heif_colorspace_YCbCr, c.chroma);
+            EXPECT_EQ(ours.chroma, theirs.chroma);
+            EXPECT_EQ(ours.bits, theirs.bits);
+            EXPECT_EQ(std::vector<int>(ours.nclx, ours.nclx + 4), std::vector<int>(theirs.nclx, theirs.nclx + 4));
+            EXPECT_TRUE(ours.planes == theirs.planes);
+            EXPECT_TRUE(Decode(Path(c.name), threads, heif_colorspace_RGB, interleaved).planes == theirRgb.planes);
+        }
+    }
+    // Flipped and cut bytes decoded on two threads.
+    const std::string good = ReadFile(Path("plain.heic"));
+    HeifLimits two;
+    two.decodingThreads = 2;
+    for (size_t at = good.size() / 3; at < good.size(); at += good.size() / 40) {
+        std::string bent = good;
+        bent[at] = static_cast<char>(bent[at] ^ 0x5A);
+        WriteFile(Path("bent.heic"), bent);
+        Refusal("bent.heic", two);
+        WriteFile(Path("cut.heic"), good.substr(0, at));
+        EXPECT_NE(Refusal("cut.heic", two), "");
     }
 }
 
