@@ -37,6 +37,7 @@
 #include "imaging/Orientation.h"
 #include "imaging/Pipeline.h"
 #include "imaging/SourcePhoto.h"
+#include "imaging/SplitEncoder.h"
 #include "imaging/TempFile.h"
 #include "imaging/WhiteBorder.h"
 #include "platform/DeviceFs.h"
@@ -97,6 +98,7 @@ struct ExportJob {
     const ExportExtras* extras = nullptr;
     const SourceMetadata* metadata = nullptr;  // markers for the new file
     EncoderThread* encoder = nullptr;          // set when a spare core may take the encoder
+    SplitEncoder* split = nullptr;             // the same, for a frame held in memory
     WhiteBorder* border = nullptr;             // the whole photograph on a white print
     JobPreparer preparer;
 };
@@ -160,18 +162,14 @@ bool StartDecoder(ExportJob& job) {
     return !job.frameOutside;
 }
 
-void StartEncoder(ExportJob& job, JDIMENSION width, JDIMENSION height) {
-    jpeg_compress_struct& cinfo = job.cinfo;
-    cinfo.err = InitErrorTrap(job.encoderTrap, &job.jump);
-    jpeg_create_compress(&cinfo);
-    job.encoderCreated = true;
-    jpeg_stdio_dest(&cinfo, job.destination);
+// The new file's encoding parameters; a second encoder that computes part of
+// its work takes the same.
+void ConfigureEncoder(const ExportJob& job, jpeg_compress_struct& cinfo, JDIMENSION width, JDIMENSION height) {
     cinfo.image_width = width;
     cinfo.image_height = height;
     if (job.border) {
         cinfo.image_width = job.border->PrintWidth();
         cinfo.image_height = job.border->PrintHeight();
-        job.border->Attach(cinfo);
     }
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_RGB;
@@ -181,6 +179,16 @@ void StartEncoder(ExportJob& job, JDIMENSION width, JDIMENSION height) {
         cinfo.density_unit = 1;
         cinfo.X_density = cinfo.Y_density = static_cast<UINT16>(std::min(job.extras->recordDpi, 65535));
     }
+}
+
+void StartEncoder(ExportJob& job, JDIMENSION width, JDIMENSION height) {
+    jpeg_compress_struct& cinfo = job.cinfo;
+    cinfo.err = InitErrorTrap(job.encoderTrap, &job.jump);
+    jpeg_create_compress(&cinfo);
+    job.encoderCreated = true;
+    jpeg_stdio_dest(&cinfo, job.destination);
+    if (job.border) job.border->Attach(cinfo);
+    ConfigureEncoder(job, cinfo, width, height);
     jpeg_start_compress(&cinfo, TRUE);
     if (job.metadata) WriteMetadata(cinfo, *job.metadata);
 }
@@ -511,13 +519,35 @@ void GatherColumns(const ExportJob& job, const FrameBuffer& frame, int32_t first
     }
 }
 
+// Upright rows y0 .. y0 + count - 1 of the frame into rows, which may be
+// pointed into the buffer instead when they lie there as they are.
+void FillUprightRows(const ExportJob& job, const FrameBuffer& frame, JDIMENSION y0, int count, JSAMPROW* rows) {
+    const Orientation turn = job.turn;
+    // Upright row y is stored row (or, transposed, stored column) y counted
+    // from the far end when that axis is mirrored.
+    const bool transposed = turn.Transposed();
+    const bool downMirrored = transposed ? turn.MirrorX() : turn.MirrorY();
+    const int32_t downSize = transposed ? job.stored.Width() : job.stored.Height();
+    const int32_t first = downMirrored ? downSize - 1 - static_cast<int32_t>(y0) : static_cast<int32_t>(y0);
+    const int32_t direction = downMirrored ? -1 : 1;
+    if (transposed) {
+        GatherColumns(job, frame, first, direction, count, rows);
+    } else if (turn.MirrorX()) {
+        // Reversed on their way out, while the other thread encodes the
+        // batch before: the decoding has no time to spare for it.
+        const auto outWidth = static_cast<JDIMENSION>(job.crop.Width());
+        for (int j = 0; j < count; ++j) ReverseCopy(frame.rows[first + direction * j] + frame.offset, rows[j], outWidth);
+    } else {
+        for (int j = 0; j < count; ++j) rows[j] = frame.rows[first + direction * j] + frame.offset;
+    }
+}
+
 // Hands the frame's upright rows to the encoder a batch at a time; the
 // encoder's thread, when it gets one, encodes a batch while this one
 // gathers the next.
 bool HandOutRows(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
     SourcePhoto& src = *job.source;
     jpeg_compress_struct& cinfo = job.cinfo;
-    const Orientation turn = job.turn;
     const auto outWidth = static_cast<JDIMENSION>(job.crop.Width());
     const auto outHeight = static_cast<JDIMENSION>(job.crop.Height());
     JSAMPARRAY ownRows = src.Rows(outWidth * 3, ROWS_PER_BATCH);
@@ -526,27 +556,10 @@ bool HandOutRows(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
     for (int i = 0; i < ROWS_PER_BATCH; ++i) own.decoded[i] = own.rows[i] = ownRows[i];
     EncoderThread* encoder = job.encoder;
     RowBatch* batch = &own;
-    // Upright row y is stored row (or, transposed, stored column) y counted
-    // from the far end when that axis is mirrored.
-    const bool transposed = turn.Transposed();
-    const bool downMirrored = transposed ? turn.MirrorX() : turn.MirrorY();
-    const int32_t downSize = transposed ? job.stored.Width() : job.stored.Height();
     for (JDIMENSION y0 = 0; y0 < outHeight; y0 += ROWS_PER_BATCH) {
         const int count = static_cast<int>(std::min<JDIMENSION>(ROWS_PER_BATCH, outHeight - y0));
         if (encoder && encoder->Running() && !(batch = encoder->Free())) return false;
-        const int32_t first = downMirrored ? downSize - 1 - static_cast<int32_t>(y0) : static_cast<int32_t>(y0);
-        const int32_t direction = downMirrored ? -1 : 1;
-        if (transposed) {
-            GatherColumns(job, frame, first, direction, count, batch->rows);
-        } else if (turn.MirrorX()) {
-            // Reversed on their way out, while the encoder's thread encodes
-            // the batch before: the decoding has no time to spare for it.
-            for (int j = 0; j < count; ++j)
-                ReverseCopy(frame.rows[first + direction * j] + frame.offset, batch->rows[j], outWidth);
-        } else {
-            // Rows go out as they lie in the buffer.
-            for (int j = 0; j < count; ++j) batch->rows[j] = frame.rows[first + direction * j] + frame.offset;
-        }
+        FillUprightRows(job, frame, y0, count, batch->rows);
         if (batch != &own) {
             batch->count = count;
             encoder->Push(batch);
@@ -569,9 +582,58 @@ bool BeginTurned(ExportJob& job, size_t& cropOffset, FrameBuffer& frame) {
     return MapFrame(job, cropOffset, frame);
 }
 
+// With a spare core, the frame's encoding is split: the other thread
+// computes the DCT blocks (see SplitEncoder), this one entropy-codes them.
+// Not for a white border, whose rows the encoder writes itself.
+bool StartSplit(ExportJob& job) {
+    if (!job.split || job.border || !job.extras->cores) return false;
+    const auto width = static_cast<JDIMENSION>(job.crop.Width());
+    const auto height = static_cast<JDIMENSION>(job.crop.Height());
+    const ExportJob& j = job;
+    return job.split->Start(
+        *job.extras->cores, job.cinfo,
+        [&j, width, height](jpeg_compress_struct& c) { ConfigureEncoder(j, c, width, height); },
+        static_cast<size_t>(width) * 3);
+}
+
+// The frame's upright rows handed to the split's thread, and the blocks it
+// computes from them entropy-coded into the file in their order. Gathering
+// the rows here rather than there keeps the two threads' shares about even.
+bool CodeBlocks(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
+    SplitEncoder& split = *job.split;
+    jpeg_compress_struct& cinfo = job.cinfo;
+    // The frame and scan headers go out with the first rows, after the
+    // metadata: with no rows ever written, they go out now.
+    jpeg_write_scanlines(&cinfo, nullptr, 0);
+    const JDIMENSION height = cinfo.image_height;
+    const JDIMENSION rowsPerBlockRow = split.RowsPerBatch();
+    JDIMENSION handed = 0;
+    for (JDIMENSION r = 0; r < cinfo.total_iMCU_rows; ++r) {
+        // Two iMCU rows ahead of the blocks coded here.
+        while (handed < height && handed < (r + 2) * rowsPerBlockRow) {
+            SplitEncoder::RowBatch* batch = split.Free();
+            if (!batch) return false;
+            const JDIMENSION count = std::min(rowsPerBlockRow, height - handed);
+            FillUprightRows(job, frame, handed, static_cast<int>(count), batch->rows.data());
+            split.Push(batch, count);
+            handed += count;
+        }
+        const SplitEncoder::BlockRow* row = split.Next();
+        if (!row) return false;
+        SplitEncoder::Code(cinfo, *row);
+        split.Done(row);
+        job.progress->PumpOneMessage();
+        line.Report(std::min(height, (r + 1) * rowsPerBlockRow), height, 50);
+    }
+    // Every row is in the file, though none went through this encoder.
+    cinfo.next_scanline = height;
+    return split.Finish();
+}
+
 bool FinishTurned(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
+    const bool split = StartSplit(job);
     if (setjmp(job.jump)) return false;
-    if (!HandOutRows(job, frame, line)) return false;
+    if (!(split ? CodeBlocks(job, frame, line) : HandOutRows(job, frame, line))) return false;
     // Nothing below the frame is needed; see Stream.
     job.source->StopReading();
     jpeg_finish_compress(&job.cinfo);
@@ -652,7 +714,9 @@ bool Prepare(ExportJob& job, PhotoReport& result) {
 bool Write(ExportJob& job, EncoderThread& encoder, PhotoReport& result) {
     using Failure = PhotoReport::Failure;
     const bool ok = IsBuffered(job.turn) ? StreamTurned(job) : Stream(job);
-    encoder.Abandon();  // after a failure; the encoder must be idle before it is destroyed
+    // After a failure: the other threads must be idle before they are destroyed.
+    encoder.Abandon();
+    if (job.split) job.split->Abandon();
     if (job.frameMemory) munmap(job.frameMemory, job.frameBytes);
     if (ok) {
         job.source->ReportDamage(result);
@@ -683,7 +747,11 @@ int ExportFrame(SourcePhoto& source, const std::wstring& destinationPath, const 
     job.strict = result.strict;
     job.extras = &extras;
     EncoderThread encoder;
-    if (extras.cores) job.encoder = &encoder;
+    SplitEncoder split;
+    if (extras.cores) {
+        job.encoder = &encoder;
+        job.split = &split;
+    }
 
     bool ok = Prepare(job, result);
     result.damagedOrientation = source.Facts().damagedOrientation;
