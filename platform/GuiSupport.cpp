@@ -120,9 +120,11 @@ void InstallGuiPlatformHooks() {
         if (!owner) owner = QApplication::activeModalWidget();
         QMessageBox box(QMessageBox::Question, QString::fromStdWString(request.caption),
                         QString::fromStdWString(request.text),
-                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, owner);
+                        request.offerCancel ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
+                                            : QMessageBox::Yes | QMessageBox::No,
+                        owner);
         box.setDefaultButton(QMessageBox::Yes);
-        box.setEscapeButton(QMessageBox::Cancel);
+        box.setEscapeButton(request.offerCancel ? QMessageBox::Cancel : QMessageBox::No);
         FitMessageToScreen(box, QString::fromStdWString(request.text), owner);
         const int pressed = box.exec();
         return pressed == QMessageBox::Yes ? Answer::Yes : pressed == QMessageBox::No ? Answer::No : Answer::Cancel;
