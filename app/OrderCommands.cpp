@@ -203,10 +203,10 @@ void CMainDialog::OnCardOrder() {
     // A camera's marks, or an order left for the kiosk earlier, go only
     // when the user says so.
     if (plan.hasMarks &&
-        AskYesNo(FormatW(L"The card already has print marks, \"%ls\". Replace them with this order?",
+        AskYesNo(FormatW(L"The card already has print marks (%ls).\nReplace them with this order?",
                          plan.marksPath.c_str()),
                  {}, this) != Answer::Yes) {
-        ShowNotice(L"The card's print marks were kept; nothing was written");
+        ShowNotice(L"The card is left as it was");
         return;
     }
     std::vector<OrderResult> results;

@@ -1126,11 +1126,11 @@ TEST_F(Workflow, CtrlShiftKWritesTheOrderOntoACardAndAsksBeforeReplacingItsMarks
         ReturnInBrowser(w, "Card");
         QTest::keyClick(w, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
         ASSERT_EQ(messages.questions.size(), 1u);
-        EXPECT_EQ(messages.questions[0].text, L"The card already has print marks, \"\\Card\\MISC\\AUTPRINT.MRK\". "
-                                              L"Replace them with this order?");
+        EXPECT_EQ(messages.questions[0].text,
+                  L"The card already has print marks (\\Card\\MISC\\AUTPRINT.MRK).\nReplace them with this order?");
         EXPECT_FALSE(messages.questions[0].offerCancel);
         EXPECT_TRUE(messages.messages.empty());
-        EXPECT_EQ(dlg.m_strNotice, L"The card's print marks were kept; nothing was written");
+        EXPECT_EQ(dlg.m_strNotice, L"The card is left as it was");
         EXPECT_EQ(ReadFile(card + "MISC/AUTPRINT.MRK"), marks);
         EXPECT_FALSE(fs::exists(card + "DCIM/101TRIMO"));
 
