@@ -11,7 +11,7 @@
 #include "imaging/Export.h"
 
 bool SplitEncoder::Start(SpareCores& cores, const jpeg_compress_struct& file, const Configure& configure,
-                         size_t rowBytes) {
+                         size_t rowBytes, FillRows fill) {
     if (Running() || !cores.Claim()) return false;
     m_cores = &cores;
     m_mcusPerRow = file.MCUs_per_row;
@@ -27,6 +27,7 @@ bool SplitEncoder::Start(SpareCores& cores, const jpeg_compress_struct& file, co
             batch.rows.resize(m_rowsPerBatch);
             m_freeBatches.push_back(&batch);
         }
+        m_fill = std::move(fill);
         const size_t blocks = static_cast<size_t>(m_mcusPerRow) * static_cast<size_t>(m_blocksInMcu);
         for (BlockRow& slot : m_slots) {
             slot.coefficients.assign(blocks * DCTSIZE2, 0);
@@ -121,6 +122,9 @@ void SplitEncoder::Run() {
         return;
     }
     while (RowBatch* batch = WaitRows()) {
+        const size_t rowBytes = batch->storage.size() / batch->rows.size();
+        for (size_t i = 0; i < batch->rows.size(); ++i) batch->rows[i] = batch->storage.data() + i * rowBytes;
+        m_fill(batch->first, static_cast<int>(batch->count), batch->rows.data());
         jpeg_write_scanlines(&m_cinfo, batch->rows.data(), batch->count);
         std::lock_guard<std::mutex> lock(m_mutex);
         m_freeBatches.push_back(batch);
@@ -143,22 +147,17 @@ SplitEncoder::RowBatch* SplitEncoder::WaitRows() {
     return batch;
 }
 
-SplitEncoder::RowBatch* SplitEncoder::Free() {
+bool SplitEncoder::Ask(JDIMENSION first, JDIMENSION count) {
     std::unique_lock<std::mutex> lock(m_mutex);
     m_changed.wait(lock, [this] { return !m_freeBatches.empty() || m_ended; });
-    if (m_ended) return nullptr;
+    if (m_ended) return false;
     RowBatch* batch = m_freeBatches.back();
     m_freeBatches.pop_back();
-    const size_t rowBytes = batch->storage.size() / batch->rows.size();
-    for (size_t i = 0; i < batch->rows.size(); ++i) batch->rows[i] = batch->storage.data() + i * rowBytes;
-    return batch;
-}
-
-void SplitEncoder::Push(RowBatch* batch, JDIMENSION count) {
+    batch->first = first;
     batch->count = count;
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_batchQueue.push_back(batch);
     m_changed.notify_all();
+    return true;
 }
 
 SplitEncoder::BlockRow* SplitEncoder::WaitFree() {

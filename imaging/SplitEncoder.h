@@ -1,10 +1,9 @@
 #pragma once
-// A frame that lies whole in memory, encoded on two cores. The caller's
-// thread hands over the upright rows an iMCU row at a time; the other thread
-// runs an encoder of its own on them up to the quantized DCT blocks (colour
-// conversion, chroma downsampling, DCT, quantization) and hands the blocks
-// back; the caller's thread entropy-codes them through the file's encoder,
-// which never sees a pixel. The blocks are exactly those the file's encoder would
+// A frame that lies whole in memory, encoded on two cores. The other thread
+// takes the upright rows an iMCU row at a time and runs an encoder of its
+// own on them up to the quantized DCT blocks (colour conversion, chroma
+// downsampling, DCT, quantization); the caller's thread entropy-codes the
+// blocks through the file's encoder, which never sees a pixel. The blocks are exactly those the file's encoder would
 // have computed from the same rows, so the file is byte for byte the same
 // as when one encoder does it all; but the work, which cannot start before
 // the whole frame is decoded, now takes about half as long.
@@ -31,13 +30,15 @@ public:
     // Sets an encoder up exactly as the file's encoder was: size, colour,
     // defaults, quality.
     using Configure = std::function<void(jpeg_compress_struct&)>;
+    // Fills count upright rows from first on, on the other thread (three
+    // bytes a pixel, into the rows given or by pointing them elsewhere).
+    using FillRows = std::function<void(JDIMENSION first, int count, JSAMPROW* rows)>;
 
-    // Upright rows for the other thread, three bytes a pixel: each points
-    // at a buffer of the split's own, or wherever the caller points it.
+    // Upright rows for the other thread to fill.
     struct RowBatch {
         std::vector<JSAMPLE> storage;
         std::vector<JSAMPROW> rows;
-        JDIMENSION count = 0;
+        JDIMENSION first = 0, count = 0;
     };
     // The blocks of one iMCU row, each MCU's blocks in the order the entropy
     // coder takes them.
@@ -54,15 +55,15 @@ public:
     // Claims a spare core and starts computing the blocks of an image the
     // size of file's, started already (jpeg_start_compress). False, with
     // nothing started, when there is no core, no memory or no thread.
-    bool Start(SpareCores& cores, const jpeg_compress_struct& file, const Configure& configure, size_t rowBytes);
+    bool Start(SpareCores& cores, const jpeg_compress_struct& file, const Configure& configure, size_t rowBytes,
+               FillRows fill);
     bool Running() const { return m_thread.joinable(); }
     // Rows an iMCU row holds.
     JDIMENSION RowsPerBatch() const { return m_rowsPerBatch; }
 
-    // A batch to fill, waiting for one; null when the other thread failed.
-    // Hand over the next iMCU row's rows with Push, count of them.
-    RowBatch* Free();
-    void Push(RowBatch* batch, JDIMENSION count);
+    // Asks for the next iMCU row's rows, count of them from first on,
+    // waiting for a batch to be free; false when the other thread failed.
+    bool Ask(JDIMENSION first, JDIMENSION count);
 
     // The next iMCU row's blocks, waiting for them; null when the other
     // thread failed. Give each back with Done once coded.
@@ -104,6 +105,7 @@ private:
     JDIMENSION m_mcusPerRow = 0;
     int m_blocksInMcu = 0;
     JDIMENSION m_rowsPerBatch = 0;
+    FillRows m_fill;
 
     jpeg_compress_struct m_cinfo{};
     JpegErrorTrap m_trap;
