@@ -100,6 +100,7 @@ CMainDialog::CMainDialog() : CDialog(MainTemplate(), nullptr) {
     MapCommand(ID_MORE_COPIES, [this] { OnChangeCopies(1); });
     MapCommand(ID_FEWER_COPIES, [this] { OnChangeCopies(-1); });
     MapCommand(ID_LIST_ORDER, [this] { OnListOrder(); });
+    MapCommand(ID_CARD_ORDER, [this] { OnCardOrder(); });
 }
 
 CMainDialog::~CMainDialog() { DeleteBitmaps(); }
@@ -149,6 +150,7 @@ BOOL CMainDialog::OnInitDialog() {
                      {Qt::Key_PageUp, IDC_PREVIOUS},
                      {Qt::Key_S, ID_SAVE_ORDER, Qt::ControlModifier},
                      {Qt::Key_L, ID_LIST_ORDER, Qt::ControlModifier},
+                     {Qt::Key_K, ID_CARD_ORDER, Qt::ControlModifier | Qt::ShiftModifier},
                      // The keypad's keys come without Shift, the main keyboard's + with it.
                      {Qt::Key_Plus, ID_MORE_COPIES},
                      {Qt::Key_Plus, ID_MORE_COPIES, Qt::ShiftModifier},
@@ -162,7 +164,7 @@ BOOL CMainDialog::OnInitDialog() {
                                                 {IDC_ADJUST, "Adjust tones"},
                                                 {IDC_GO, "Create the framed file"},
                                                 {IDCANCEL, "Close"},
-                                                {IDC_GO_ALL, "Create the files of every photograph framed (Ctrl+Shift+G)"},
+                                                {IDC_GO_ALL, "Create the files of every photograph framed (Ctrl+Shift+G; onto a card for a kiosk, with its print marks: Ctrl+Shift+K)"},
                                                 {IDC_WHOLE, "The whole photograph, nothing cut, on a white print of the format (Ctrl+Shift+W)"},
                                                 {IDC_PREVIOUS, "Previous photograph of the folder (Page Up)"},
                                                 {IDC_NEXT, "Next photograph of the folder (Page Down)"},
@@ -796,31 +798,41 @@ void CMainDialog::StepPhotograph(int direction) {
     Invalidate();
 }
 
-void CMainDialog::OnGoAll() {
-    if (m_bBusy) return;
+bool CMainDialog::OrderReadyToWrite() {
+    if (m_bBusy) return false;
     KeepCurrentPhotograph();
     if (m_order.GetCount() == 0) {
         ShowMessageBox(L"Image not loaded", L"Warning", MessageIcon::None, this);
-        return;
+        return false;
     }
-    std::wstring folder;
-    if (!PickDestination(L"Select folder for placing the files", folder)) return;
+    return true;
+}
 
-    std::vector<OrderResult> results;
+void CMainDialog::WriteOrderQuietly(const std::function<void(const std::function<void(size_t, size_t)>&)>& write) {
     {
         CWaitCursor wait;
         QuietMessages quiet;
         m_bBusy = TRUE;
-        results = WriteOrder(m_order, folder, m_formats, *this, [this](size_t i, size_t n) {
-            ShowNotice(FormatW(L"%zu of %zu", i + 1, n));
-        });
+        write([this](size_t i, size_t n) { ShowNotice(FormatW(L"%zu of %zu", i + 1, n)); });
         m_bBusy = FALSE;
     }
     ShowNotice({});
+}
+
+void CMainDialog::ShowOrderMessage(const std::wstring& text, const std::vector<OrderResult>& results, bool telling) {
     // A print the lab may refuse is as worth a look as a file not written.
-    bool telling = false;
     for (const OrderResult& r : results) telling = telling || !r.ok || !r.notes.empty();
-    ShowMessageBox(OrderMessage(results, folder), {}, telling ? MessageIcon::Information : MessageIcon::None,
-                   this);
+    ShowMessageBox(text, {}, telling ? MessageIcon::Information : MessageIcon::None, this);
     Invalidate();
+}
+
+void CMainDialog::OnGoAll() {
+    if (!OrderReadyToWrite()) return;
+    std::wstring folder;
+    if (!PickDestination(L"Select folder for placing the files", folder)) return;
+    std::vector<OrderResult> results;
+    WriteOrderQuietly([&](const std::function<void(size_t, size_t)>& onPhotograph) {
+        results = WriteOrder(m_order, folder, m_formats, *this, onPhotograph);
+    });
+    ShowOrderMessage(OrderMessage(results, folder), results);
 }

@@ -3,6 +3,7 @@
 // owns the loaded photograph's preview, the format choice, the crop frame
 // and the tone curve, and it is the progress sink of the long operations.
 #include <QIcon>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -48,6 +49,9 @@ public:
     void OnPreviousPhotograph();
     // Writes every photograph of the sitting, each as it was framed.
     void OnGoAll();
+    // Writes every photograph of the sitting onto a memory card for a kiosk,
+    // with the card's print marks asking for each one's copies (OrderCommands.cpp).
+    void OnCardOrder();
     // Saves the sitting as an order file in the folder the user picks; false
     // when nothing was saved.
     bool OnSaveOrder();
@@ -101,6 +105,8 @@ public:
     // none), and its text then: a sitting that reads the same is saved.
     std::wstring m_strOrderPath;
     std::string m_strSavedOrder;
+    // The card the order went onto last ("" before the first).
+    std::wstring m_strLastCard;
 
 protected:
     BOOL OnInitDialog() override;
@@ -115,6 +121,15 @@ protected:
     void OnShowLayout() override;
     BOOL PreTranslateMessage(QObject* target, QEvent* event) override;
 
+    // Ctrl+Shift+G and Ctrl+Shift+K. Not busy, and the order has a
+    // photograph (or the user is told so).
+    bool OrderReadyToWrite();
+    // Runs write with the window busy, no box per photograph, and the count
+    // of the photograph being written in the notice.
+    void WriteOrderQuietly(const std::function<void(const std::function<void(size_t, size_t)>&)>& write);
+    // The one closing message; with the information icon when telling or
+    // when any photograph failed or has a note.
+    void ShowOrderMessage(const std::wstring& text, const std::vector<OrderResult>& results, bool telling = false);
     // The folder browser for GO!, starting on the last destination; false
     // when the user cancels.
     bool PickDestination(const wchar_t* title, std::wstring& folder);

@@ -5,6 +5,7 @@
 #include "app/PipelineWrappers.h"
 
 #include "browse/BrowseDialog.h"
+#include "print/CardOrder.h"
 #include "print/Dpof.h"
 #include "print/OrderFile.h"
 #include "print/PhotoFolder.h"
@@ -182,4 +183,40 @@ void CMainDialog::OnChangeCopies(int delta) {
         }
     }
     ShowResolution();
+}
+
+void CMainDialog::OnCardOrder() {
+    if (!OrderReadyToWrite()) return;
+    CBrowseDialog browser(this);
+    browser.m_nMode = BROWSE_FOLDER;
+    browser.m_strTitle = L"Select the card for the kiosk";
+    browser.m_strStartPath = m_strLastCard;
+    if (browser.DoModal() != IDOK) return;
+    const std::wstring card = m_strLastCard = browser.m_strPath;
+
+    CardPlan plan;
+    std::wstring error;
+    if (!PlanCard(card, m_order.GetCount(), plan, error)) {
+        ShowMessageBox(error, L"Warning", MessageIcon::Information, this);
+        return;
+    }
+    // A camera's marks, or an order left for the kiosk earlier, go only
+    // when the user says so.
+    if (plan.hasMarks &&
+        AskYesNo(FormatW(L"The card already has print marks (%ls).\nReplace them with this order?",
+                         plan.marksPath.c_str()),
+                 {}, this) != Answer::Yes) {
+        ShowNotice(L"The card is left as it was");
+        return;
+    }
+    std::vector<OrderResult> results;
+    WriteOrderQuietly([&](const std::function<void(size_t, size_t)>& onPhotograph) {
+        WriteOrderOntoCard(m_order, card, plan.hasMarks, m_formats, *this, onPhotograph, plan, results, error);
+    });
+    if (results.empty()) {
+        ShowMessageBox(error, L"Warning", MessageIcon::Information, this);
+        return;
+    }
+    ShowOrderMessage(CardOrderMessage(m_order, results, plan, error), results,
+                     !error.empty() || !MixedFormatsWarning(m_order).empty());
 }

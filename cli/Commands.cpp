@@ -455,18 +455,11 @@ bool ReadOrder(const CliOptions& o, const CliStreams& s, PrintOrder& order, size
 void PlanOrder(ExportRun& run, const PrintOrder& order, const std::wstring& folder,
                const std::vector<std::wstring>& outputs) {
     const size_t count = order.GetCount();
-    std::vector<BatchItem> items(count);
     run.framesGiven = true;
     run.refused.resize(count);
     run.copies.resize(count);
-    for (size_t i = 0; i < count; ++i) {
-        items[i].source = order.GetPath(i);
-        items[i].display = devfs::ToHostPath(items[i].source);
-        items[i].settings = order.GetSettings(i);
-        if (!outputs.empty()) items[i].output = outputs[i];
-        run.copies[i] = order.GetCopies(i);
-    }
-    run.batch.emplace(folder, std::move(items));
+    for (size_t i = 0; i < count; ++i) run.copies[i] = order.GetCopies(i);
+    run.batch.emplace(folder, OrderBatchItems(order, outputs));
     for (size_t i = 0; i < count; ++i) run.refused[i] = run.batch->RefusalText(i, run.batch->GetEntry(i).refusal);
 }
 

@@ -38,6 +38,7 @@
 #include "imaging/Orientation.h"
 #include "imaging/Pipeline.h"
 #include "imaging/SourcePhoto.h"
+#include "imaging/SplitEncoder.h"
 #include "imaging/TempFile.h"
 #include "imaging/WhiteBorder.h"
 #include "platform/DeviceFs.h"
@@ -98,6 +99,7 @@ struct ExportJob {
     const ExportExtras* extras = nullptr;
     const SourceMetadata* metadata = nullptr;  // markers for the new file
     EncoderThread* encoder = nullptr;          // set when a spare core may take the encoder
+    SplitEncoder* split = nullptr;             // the same, for a frame held in memory
     WhiteBorder* border = nullptr;             // the whole photograph on a white print
     JobPreparer preparer;
 };
@@ -120,16 +122,6 @@ void MirrorRow(JSAMPLE* rgb, size_t pixels) {
         b[0] = r;
         b[1] = g;
         b[2] = u;
-    }
-}
-
-// A row of pixels, last first.
-void ReverseCopy(const JSAMPLE* from, JSAMPLE* to, size_t pixels) {
-    const JSAMPLE* p = from + (pixels - 1) * 3;
-    for (size_t x = 0; x < pixels; ++x, p -= 3, to += 3) {
-        to[0] = p[0];
-        to[1] = p[1];
-        to[2] = p[2];
     }
 }
 
@@ -161,18 +153,14 @@ bool StartDecoder(ExportJob& job) {
     return !job.frameOutside;
 }
 
-void StartEncoder(ExportJob& job, JDIMENSION width, JDIMENSION height) {
-    jpeg_compress_struct& cinfo = job.cinfo;
-    cinfo.err = InitErrorTrap(job.encoderTrap, &job.jump);
-    jpeg_create_compress(&cinfo);
-    job.encoderCreated = true;
-    jpeg_stdio_dest(&cinfo, job.destination);
+// The new file's encoding parameters; a second encoder that computes part of
+// its work takes the same.
+void ConfigureEncoder(const ExportJob& job, jpeg_compress_struct& cinfo, JDIMENSION width, JDIMENSION height) {
     cinfo.image_width = width;
     cinfo.image_height = height;
     if (job.border) {
         cinfo.image_width = job.border->PrintWidth();
         cinfo.image_height = job.border->PrintHeight();
-        job.border->Attach(cinfo);
     }
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_RGB;
@@ -182,6 +170,16 @@ void StartEncoder(ExportJob& job, JDIMENSION width, JDIMENSION height) {
         cinfo.density_unit = 1;
         cinfo.X_density = cinfo.Y_density = static_cast<UINT16>(std::min(job.extras->recordDpi, 65535));
     }
+}
+
+void StartEncoder(ExportJob& job, JDIMENSION width, JDIMENSION height) {
+    jpeg_compress_struct& cinfo = job.cinfo;
+    cinfo.err = InitErrorTrap(job.encoderTrap, &job.jump);
+    jpeg_create_compress(&cinfo);
+    job.encoderCreated = true;
+    jpeg_stdio_dest(&cinfo, job.destination);
+    if (job.border) job.border->Attach(cinfo);
+    ConfigureEncoder(job, cinfo, width, height);
     jpeg_start_compress(&cinfo, TRUE);
     if (job.metadata) WriteMetadata(cinfo, *job.metadata);
 }
@@ -307,29 +305,64 @@ bool Stream(ExportJob& job) {
     return true;
 }
 
-// The stored frame in memory, one buffer row per stored row: where its
-// pixels start in a row (past the margins the decoder crops with) and how
-// its rows are laid out.
-struct FrameBuffer {
-    JSAMPARRAY rows = nullptr;
-    size_t offset = 0;  // of the frame's first pixel in a row, bytes
-    JSAMPARRAY decoded = nullptr;  // a row of its own for four-byte pixels; else null
+// A transposed frame is kept in tiles of TILE x TILE upright pixels, tile
+// rows one after the other: a decoder writes each tile's part of its rows
+// in one piece, and the encoder's rows are read from whole tiles, where a
+// plain buffer of either orientation has one side visit a different row,
+// and cache line, for every pixel.
+constexpr int TILE = 16;
+constexpr size_t TILE_BYTES = TILE * TILE * 3;
+
+// Where one decoder's rows land to be prepared. Three bytes a pixel come out
+// of the decoder straight into their place, margins and all, and are
+// prepared where they lie; four (CMYK) go through a row of their own. A
+// transposed frame's rows land in a batch of their own first, a tile column
+// at most, which then goes into its tiles.
+struct Landing {
+    JSAMPROW decoded = nullptr;  // four-byte pixels' row; else null
+    JSAMPARRAY stage = nullptr;  // transposed: TILE rows; else null
+    size_t stageOffset = 0;      // of the frame's first pixel in a stage row, bytes
 };
 
-// Three bytes a pixel come out of the decoder straight into the buffer,
-// margins and all, and are prepared where they lie; four (CMYK) go through
-// a row of their own. Mapped with large pages where the system has them:
-// the gathering visits a different buffer row for every pixel, and with
-// small pages each visit would also miss the TLB; faulting 72 MiB in
-// (24 MP) costs less in 2 MiB pieces too.
+Landing MakeLanding(const ExportJob& job, SourcePhoto& src, size_t cropOffset) {
+    Landing landing;
+    const bool direct = src.Layout() == SourceColour::Rgb;
+    if (!direct) landing.decoded = src.Rows(src.RowWidth() * src.Components(), 1)[0];
+    if (job.turn.Transposed()) {
+        const auto storedWidth = static_cast<JDIMENSION>(job.stored.Width());
+        landing.stage = src.Rows((direct ? src.RowWidth() * 3 : storedWidth * 3) + 1, TILE);
+        landing.stageOffset = direct ? cropOffset : 0;
+    }
+    return landing;
+}
+
+// The frame in memory. A turn that only mirrors keeps one buffer row per
+// stored row, the pixels of a mirrored one reversed while decoding, so that
+// the encoder's rows lie in the buffer as they are. A transposed one is
+// turned upright while decoding, into tiles.
+struct FrameBuffer {
+    JSAMPARRAY rows = nullptr;  // not transposed
+    size_t offset = 0;          // of the frame's first pixel in a row, bytes
+    JSAMPLE* tiles = nullptr;   // transposed
+    size_t tilesAcross = 0;     // in a tile row
+    Landing own;                // the export's own decoder's
+};
+
+// Mapped with large pages where the system has them: a transposed frame's
+// tiles are written all across the buffer, a tile row in each, and with
+// small pages each would also miss the TLB; faulting 72 MiB in (24 MP)
+// costs less in 2 MiB pieces too.
 bool MapFrame(ExportJob& job, size_t cropOffset, FrameBuffer& frame) {
     SourcePhoto& src = *job.source;
     const auto storedWidth = static_cast<JDIMENSION>(job.stored.Width());
     const auto storedHeight = static_cast<JDIMENSION>(job.stored.Height());
     const bool direct = job.source->Layout() == SourceColour::Rgb;
+    const bool transposed = job.turn.Transposed();
     frame.offset = direct ? cropOffset : 0;
     const JDIMENSION rowBytes = direct ? src.RowWidth() * 3 : storedWidth * 3;
-    job.frameBytes = static_cast<size_t>(rowBytes) * storedHeight;
+    frame.tilesAcross = (storedHeight + TILE - 1) / TILE;
+    const size_t tilesDown = (storedWidth + TILE - 1) / TILE;
+    job.frameBytes = transposed ? frame.tilesAcross * tilesDown * TILE_BYTES : static_cast<size_t>(rowBytes) * storedHeight;
     void* memory = mmap(nullptr, job.frameBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) {
         job.frameRefused = true;
@@ -339,10 +372,14 @@ bool MapFrame(ExportJob& job, size_t cropOffset, FrameBuffer& frame) {
 #ifdef MADV_HUGEPAGE
     madvise(memory, job.frameBytes, MADV_HUGEPAGE);
 #endif
+    frame.own = MakeLanding(job, src, cropOffset);
+    if (transposed) {
+        frame.tiles = static_cast<JSAMPLE*>(memory);
+        return true;
+    }
     frame.rows = static_cast<JSAMPARRAY>(src.Memory(static_cast<size_t>(storedHeight) * sizeof(JSAMPROW)));
     for (JDIMENSION y = 0; y < storedHeight; ++y)
         frame.rows[y] = static_cast<JSAMPLE*>(memory) + static_cast<size_t>(y) * rowBytes;
-    frame.decoded = direct ? nullptr : src.Rows(src.RowWidth() * src.Components(), 1);
     return true;
 }
 
@@ -360,21 +397,68 @@ struct HalfProgress {
     }
 };
 
+// A transposed frame: each stored column is an upright row, each stored row
+// an upright column, either counted from the far end when that axis is
+// mirrored.
+int32_t UprightColumn(const ExportJob& job, int32_t storedRow) {
+    return job.turn.MirrorY() ? job.stored.Height() - 1 - storedRow : storedRow;
+}
+
+// The count prepared stored rows of a landing's batch, from stored row
+// first of the frame on, into their tiles: upright columns of one tile
+// column, so that each stored column's pixels go into one tile row.
+void TileColumns(const ExportJob& job, const FrameBuffer& frame, const Landing& landing, int32_t first, int count) {
+    const int32_t storedWidth = job.stored.Width();
+    const bool downMirrored = job.turn.MirrorX();
+    const int32_t x = UprightColumn(job, first);
+    const size_t across = static_cast<size_t>(x / TILE);
+    const size_t at = static_cast<size_t>(x % TILE) * 3;
+    // The pixels of a tile row go in from left to right, each as four bytes
+    // whose last the next pixel overwrites, but the last pixel: the stage's
+    // rows have a byte to spare at their end, a tile row may not.
+    const JSAMPLE* from[TILE];
+    const bool leftward = job.turn.MirrorY();
+    for (int i = 0; i < count; ++i) from[leftward ? count - 1 - i : i] = landing.stage[i] + landing.stageOffset;
+    const size_t start = leftward ? at - static_cast<size_t>(count - 1) * 3 : at;
+    for (int32_t c = 0; c < storedWidth; ++c) {
+        const auto y = static_cast<size_t>(downMirrored ? storedWidth - 1 - c : c);
+        JSAMPLE* to = frame.tiles + ((y / TILE) * frame.tilesAcross + across) * TILE_BYTES + (y % TILE) * TILE * 3 + start;
+        const size_t pixel = static_cast<size_t>(c) * 3;
+        for (int i = 0; i + 1 < count; ++i, to += 3) std::memcpy(to, from[i] + pixel, 4);
+        std::memcpy(to, from[count - 1] + pixel, 3);
+    }
+}
+
 // Decodes and prepares src's stored rows from its next one up to end into
-// the buffer; after each row, rowDone(the next row). Rows reversed here need
-// no second look when they go out. decoded: a row of src's own for
-// four-byte pixels, else null.
+// the buffer, in their upright places; after each row, rowDone(the next
+// row).
 template <typename RowDone>
-void DecodeRows(const ExportJob& job, SourcePhoto& src, const FrameBuffer& frame, JSAMPROW decoded,
+void DecodeRows(const ExportJob& job, SourcePhoto& src, const FrameBuffer& frame, const Landing& landing,
                 size_t cropOffset, JDIMENSION end, RowDone rowDone) {
     const auto storedWidth = static_cast<JDIMENSION>(job.stored.Width());
     const auto top = static_cast<JDIMENSION>(job.stored.top);
+    const bool reversed = !job.turn.Transposed() && job.turn.MirrorX();
+    int staged = 0;
+    int32_t stagedFrom = 0;
     while (src.NextRow() < end) {
-        JSAMPLE* const at = frame.rows[src.NextRow() - top];
-        JSAMPROW row = decoded ? decoded : at;
+        const auto stored = static_cast<int32_t>(src.NextRow() - top);
+        if (staged == 0) stagedFrom = stored;
+        JSAMPLE* const at = landing.stage ? landing.stage[staged] : frame.rows[stored];
+        JSAMPROW row = landing.decoded ? landing.decoded : at;
         src.ReadRow(row);
-        JSAMPLE* pixels = at + frame.offset;
+        JSAMPLE* pixels = at + (landing.stage ? landing.stageOffset : frame.offset);
         PrepareRow(src.Colour(), job.tone, row + cropOffset, pixels, storedWidth);
+        if (reversed) MirrorRow(pixels, storedWidth);
+        if (landing.stage) {
+            ++staged;
+            // The batch ends with its tile column, or with the rows to decode.
+            const int32_t x = UprightColumn(job, stored);
+            const bool lastOfTile = job.turn.MirrorY() ? x % TILE == 0 : x % TILE == TILE - 1;
+            if (lastOfTile || src.NextRow() == end) {
+                TileColumns(job, frame, landing, stagedFrom, staged);
+                staged = 0;
+            }
+        }
         rowDone(src.NextRow());
     }
 }
@@ -389,7 +473,7 @@ bool DecodeOwnRows(ExportJob& job, size_t cropOffset, const FrameBuffer& frame, 
         if (reportedEnd) line.Report(std::min(rows, reportedEnd), reportedEnd, 0);
     };
     if (!SkipToFrame(job, report)) return false;
-    DecodeRows(job, *job.source, frame, frame.decoded ? frame.decoded[0] : nullptr, cropOffset, end, report);
+    DecodeRows(job, *job.source, frame, frame.own, cropOffset, end, report);
     return true;
 }
 
@@ -418,9 +502,8 @@ bool DecodeLowerBand(const ExportJob& job, LowerBand& band, const FrameBuffer& f
     const size_t cropOffset = CropColumns(job, src);
     while (src.NextRow() < band.from)
         if (src.SkipRows(band.from - src.NextRow()) == 0) return false;
-    JSAMPROW decoded = frame.decoded ? src.Rows(src.RowWidth() * src.Components(), 1)[0] : nullptr;
-    DecodeRows(job, src, frame, decoded, cropOffset, static_cast<JDIMENSION>(job.stored.bottom),
-               [](JDIMENSION) {});
+    const Landing landing = MakeLanding(job, src, cropOffset);
+    DecodeRows(job, src, frame, landing, cropOffset, static_cast<JDIMENSION>(job.stored.bottom), [](JDIMENSION) {});
     src.StopReading();
     return !src.Damaged();
 }
@@ -480,45 +563,35 @@ bool DecodeFrame(ExportJob& job, size_t cropOffset, const FrameBuffer& frame, Ha
     return band.clean || DecodeOwnRows(job, cropOffset, frame, bottom, line, 0);
 }
 
-// Upright rows first .. first + direction * (count - 1) of a transposed
-// frame are its stored columns: gathered into rows in one pass over the
-// buffer's rows. Every buffer row is a cache miss of its own: the rows a few
-// pixels ahead are fetched while this one is copied.
-void GatherColumns(const ExportJob& job, const FrameBuffer& frame, int32_t first, int32_t direction, int count,
-                   JSAMPROW* outs) {
-    const auto storedHeight = static_cast<JDIMENSION>(job.stored.Height());
-    const auto outWidth = static_cast<JDIMENSION>(job.crop.Width());
-    const bool acrossMirrored = job.turn.MirrorY();
-    const ptrdiff_t step = static_cast<ptrdiff_t>(direction) * 3;
-    const ptrdiff_t lowest = std::min<ptrdiff_t>(0, step * (count - 1));
-    const size_t from = frame.offset + static_cast<size_t>(first) * 3;
-    constexpr JDIMENSION AHEAD = 12;
-    for (JDIMENSION x = 0; x < outWidth; ++x) {
-        if (x + AHEAD < outWidth) {
-            const JDIMENSION ahead = acrossMirrored ? storedHeight - 1 - (x + AHEAD) : x + AHEAD;
-            const JSAMPLE* p = frame.rows[ahead] + from + lowest;
-            __builtin_prefetch(p);
-            __builtin_prefetch(p + 3 * ROWS_PER_BATCH - 1);
+// The frame's upright rows y0 .. y0 + count - 1 into rows, or rows pointed
+// at them where they lie as they are. y0 is a multiple of ROWS_PER_BATCH.
+void FillUprightRows(const ExportJob& job, const FrameBuffer& frame, JDIMENSION y0, int count, JSAMPROW* rows) {
+    if (frame.tiles) {
+        static_assert(ROWS_PER_BATCH % TILE == 0);
+        const auto width = static_cast<size_t>(job.crop.Width());
+        for (int j = 0; j < count; ++j) {
+            const size_t y = y0 + static_cast<size_t>(j);
+            const JSAMPLE* tile = frame.tiles + (y / TILE) * frame.tilesAcross * TILE_BYTES + (y % TILE) * TILE * 3;
+            size_t x = 0;
+            for (; x + TILE <= width; x += TILE, tile += TILE_BYTES) std::memcpy(rows[j] + x * 3, tile, TILE * 3);
+            if (x < width) std::memcpy(rows[j] + x * 3, tile, (width - x) * 3);
         }
-        const JDIMENSION sy = acrossMirrored ? storedHeight - 1 - x : x;
-        const JSAMPLE* src = frame.rows[sy] + from;
-        const size_t at = static_cast<size_t>(x) * 3;
-        for (int j = 0; j < count; ++j, src += step) {
-            JSAMPLE* out = outs[j] + at;
-            out[0] = src[0];
-            out[1] = src[1];
-            out[2] = src[2];
-        }
+        return;
     }
+    const auto first = static_cast<int32_t>(y0);
+    // A buffer row per stored row: upright row y is stored row y, counted
+    // from the far end when the turn mirrors it.
+    const bool downMirrored = !job.turn.Transposed() && job.turn.MirrorY();
+    const int32_t last = job.stored.Height() - 1;
+    for (int j = 0; j < count; ++j) rows[j] = frame.rows[downMirrored ? last - first - j : first + j] + frame.offset;
 }
 
 // Hands the frame's upright rows to the encoder a batch at a time; the
 // encoder's thread, when it gets one, encodes a batch while this one
-// gathers the next.
+// fills the next.
 bool HandOutRows(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
     SourcePhoto& src = *job.source;
     jpeg_compress_struct& cinfo = job.cinfo;
-    const Orientation turn = job.turn;
     const auto outWidth = static_cast<JDIMENSION>(job.crop.Width());
     const auto outHeight = static_cast<JDIMENSION>(job.crop.Height());
     JSAMPARRAY ownRows = src.Rows(outWidth * 3, ROWS_PER_BATCH);
@@ -527,27 +600,10 @@ bool HandOutRows(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
     for (int i = 0; i < ROWS_PER_BATCH; ++i) own.decoded[i] = own.rows[i] = ownRows[i];
     EncoderThread* encoder = job.encoder;
     RowBatch* batch = &own;
-    // Upright row y is stored row (or, transposed, stored column) y counted
-    // from the far end when that axis is mirrored.
-    const bool transposed = turn.Transposed();
-    const bool downMirrored = transposed ? turn.MirrorX() : turn.MirrorY();
-    const int32_t downSize = transposed ? job.stored.Width() : job.stored.Height();
     for (JDIMENSION y0 = 0; y0 < outHeight; y0 += ROWS_PER_BATCH) {
         const int count = static_cast<int>(std::min<JDIMENSION>(ROWS_PER_BATCH, outHeight - y0));
         if (encoder && encoder->Running() && !(batch = encoder->Free())) return false;
-        const int32_t first = downMirrored ? downSize - 1 - static_cast<int32_t>(y0) : static_cast<int32_t>(y0);
-        const int32_t direction = downMirrored ? -1 : 1;
-        if (transposed) {
-            GatherColumns(job, frame, first, direction, count, batch->rows);
-        } else if (turn.MirrorX()) {
-            // Reversed on their way out, while the encoder's thread encodes
-            // the batch before: the decoding has no time to spare for it.
-            for (int j = 0; j < count; ++j)
-                ReverseCopy(frame.rows[first + direction * j] + frame.offset, batch->rows[j], outWidth);
-        } else {
-            // Rows go out as they lie in the buffer.
-            for (int j = 0; j < count; ++j) batch->rows[j] = frame.rows[first + direction * j] + frame.offset;
-        }
+        FillUprightRows(job, frame, y0, count, batch->rows);
         if (batch != &own) {
             batch->count = count;
             encoder->Push(batch);
@@ -570,9 +626,56 @@ bool BeginTurned(ExportJob& job, size_t& cropOffset, FrameBuffer& frame) {
     return MapFrame(job, cropOffset, frame);
 }
 
+// With a spare core, the frame's encoding is split: the other thread
+// computes the DCT blocks (see SplitEncoder), this one entropy-codes them.
+// Not for a white border, whose rows the encoder writes itself.
+bool StartSplit(ExportJob& job, const FrameBuffer& frame) {
+    if (!job.split || job.border || !job.extras->cores) return false;
+    const auto width = static_cast<JDIMENSION>(job.crop.Width());
+    const auto height = static_cast<JDIMENSION>(job.crop.Height());
+    const ExportJob& j = job;
+    return job.split->Start(
+        *job.extras->cores, job.cinfo,
+        [&j, width, height](jpeg_compress_struct& c) { ConfigureEncoder(j, c, width, height); },
+        static_cast<size_t>(width) * 3,
+        [&j, &frame](JDIMENSION first, int count, JSAMPROW* rows) { FillUprightRows(j, frame, first, count, rows); });
+}
+
+// The blocks the split's thread computes entropy-coded into the file in
+// their order, the rows it needs asked for ahead. Entropy coding alone
+// takes this thread about as long as the other's share.
+bool CodeBlocks(ExportJob& job, HalfProgress& line) {
+    SplitEncoder& split = *job.split;
+    jpeg_compress_struct& cinfo = job.cinfo;
+    // The frame and scan headers go out with the first rows, after the
+    // metadata: with no rows ever written, they go out now.
+    jpeg_write_scanlines(&cinfo, nullptr, 0);
+    const JDIMENSION height = cinfo.image_height;
+    const JDIMENSION rowsPerBlockRow = split.RowsPerBatch();
+    JDIMENSION handed = 0;
+    for (JDIMENSION r = 0; r < cinfo.total_iMCU_rows; ++r) {
+        // Two iMCU rows ahead of the blocks coded here.
+        while (handed < height && handed < (r + 2) * rowsPerBlockRow) {
+            const JDIMENSION count = std::min(rowsPerBlockRow, height - handed);
+            if (!split.Ask(handed, count)) return false;
+            handed += count;
+        }
+        const SplitEncoder::BlockRow* row = split.Next();
+        if (!row) return false;
+        SplitEncoder::Code(cinfo, *row);
+        split.Done(row);
+        job.progress->PumpOneMessage();
+        line.Report(std::min(height, (r + 1) * rowsPerBlockRow), height, 50);
+    }
+    // Every row is in the file, though none went through this encoder.
+    cinfo.next_scanline = height;
+    return split.Finish();
+}
+
 bool FinishTurned(ExportJob& job, const FrameBuffer& frame, HalfProgress& line) {
+    const bool split = StartSplit(job, frame);
     if (setjmp(job.jump)) return false;
-    if (!HandOutRows(job, frame, line)) return false;
+    if (!(split ? CodeBlocks(job, line) : HandOutRows(job, frame, line))) return false;
     // Nothing below the frame is needed; see Stream.
     job.source->StopReading();
     jpeg_finish_compress(&job.cinfo);
@@ -681,7 +784,9 @@ bool Prepare(ExportJob& job, PhotoReport& result) {
 bool Write(ExportJob& job, EncoderThread& encoder, PhotoReport& result) {
     using Failure = PhotoReport::Failure;
     const bool ok = IsBuffered(job.turn) ? StreamTurned(job) : Stream(job);
-    encoder.Abandon();  // after a failure; the encoder must be idle before it is destroyed
+    // After a failure: the other threads must be idle before they are destroyed.
+    encoder.Abandon();
+    if (job.split) job.split->Abandon();
     if (job.frameMemory) munmap(job.frameMemory, job.frameBytes);
     if (ok) {
         job.source->ReportDamage(result);
@@ -712,7 +817,11 @@ int ExportFrame(SourcePhoto& source, const std::wstring& destinationPath, const 
     job.strict = result.strict;
     job.extras = &extras;
     EncoderThread encoder;
-    if (extras.cores) job.encoder = &encoder;
+    SplitEncoder split;
+    if (extras.cores) {
+        job.encoder = &encoder;
+        job.split = &split;
+    }
 
     bool ok = Prepare(job, result);
     result.damagedOrientation = source.Facts().damagedOrientation;

@@ -73,7 +73,9 @@ namespace {
 // A message box left to itself wraps its text at half the screen's width:
 // on a handheld's screen two or three words a line, and a long file name
 // cut. Lines as long as the screen allows, broken between words where they
-// can be and anywhere in a word too long for a line, show it all.
+// can be and anywhere in a word too long for a line, show it all. On a wide
+// screen no wider than the box grows of itself (500 pixels), for the box
+// never grows beyond a limit of its own and would cut longer lines.
 void FitMessageToScreen(QMessageBox& box, const QString& text, QWidget* owner) {
     QScreen* screen = owner ? owner->screen() : QApplication::primaryScreen();
     auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
@@ -82,22 +84,30 @@ void FitMessageToScreen(QMessageBox& box, const QString& text, QWidget* owner) {
     int chrome = style->pixelMetric(QStyle::PM_LayoutLeftMargin) + style->pixelMetric(QStyle::PM_LayoutRightMargin) +
                  2 * style->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) + 16;  // 16: a window frame
     if (!box.iconPixmap().isNull()) chrome += box.iconPixmap().width() / box.iconPixmap().devicePixelRatio();
-    const int room = screen->availableGeometry().width() - chrome;
+    const int room = std::min(screen->availableGeometry().width(), 500) - chrome;
     if (room < 40) return;
 
-    QTextLayout layout(text, label->font());
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
     QStringList lines;
     qreal widest = 0;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(room);
-        lines << text.mid(line.textStart(), line.textLength()).trimmed();
-        widest = std::max(widest, line.naturalTextWidth());
+    // Each line of the text on its own: laid out whole, a line break counts
+    // as a space and the line after it starts short.
+    for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+        if (paragraph.isEmpty()) {
+            lines << QString();
+            continue;
+        }
+        QTextLayout layout(paragraph, label->font());
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(room);
+            lines << paragraph.mid(line.textStart(), line.textLength()).trimmed();
+            widest = std::max(widest, line.naturalTextWidth());
+        }
+        layout.endLayout();
     }
-    layout.endLayout();
     label->setText(lines.join(QLatin1Char('\n')));
     label->setMinimumWidth(std::min(room, int(std::ceil(widest)) + 2));
 }
@@ -120,9 +130,11 @@ void InstallGuiPlatformHooks() {
         if (!owner) owner = QApplication::activeModalWidget();
         QMessageBox box(QMessageBox::Question, QString::fromStdWString(request.caption),
                         QString::fromStdWString(request.text),
-                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, owner);
+                        request.offerCancel ? QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel
+                                            : QMessageBox::Yes | QMessageBox::No,
+                        owner);
         box.setDefaultButton(QMessageBox::Yes);
-        box.setEscapeButton(QMessageBox::Cancel);
+        box.setEscapeButton(request.offerCancel ? QMessageBox::Cancel : QMessageBox::No);
         FitMessageToScreen(box, QString::fromStdWString(request.text), owner);
         const int pressed = box.exec();
         return pressed == QMessageBox::Yes ? Answer::Yes : pressed == QMessageBox::No ? Answer::No : Answer::Cancel;

@@ -34,5 +34,10 @@ Answer AskYesNoCancel(const std::wstring& text, const std::wstring& caption, CWn
     return Asker() ? Asker()(request) : Answer::No;
 }
 
+Answer AskYesNo(const std::wstring& text, const std::wstring& caption, CWnd* owner) {
+    MessageRequest request{text, caption.empty() ? Title() : caption, MessageIcon::None, owner, false};
+    return Asker() && Asker()(request) == Answer::Yes ? Answer::Yes : Answer::No;
+}
+
 const std::wstring& AppTitle() { return Title(); }
 void SetAppTitle(std::wstring title) { Title() = std::move(title); }

@@ -13,6 +13,8 @@ struct MessageRequest {
     std::wstring caption;   // empty: the application's title is shown
     MessageIcon icon = MessageIcon::None;
     CWnd* owner = nullptr;  // null: the application's main window, if any
+    // A question: whether it may be put off (a Cancel beside Yes and No).
+    bool offerCancel = true;
 };
 
 using MessageBoxHandler = std::function<int(const MessageRequest&)>;
@@ -31,6 +33,8 @@ using QuestionHandler = std::function<Answer(const MessageRequest&)>;
 QuestionHandler SetQuestionHandler(QuestionHandler handler);
 // Without a handler nobody can answer, and nothing is done: No.
 Answer AskYesNoCancel(const std::wstring& text, const std::wstring& caption = {}, CWnd* owner = nullptr);
+// A question with nothing to put off: Yes or No (a box closed says No).
+Answer AskYesNo(const std::wstring& text, const std::wstring& caption = {}, CWnd* owner = nullptr);
 
 const std::wstring& AppTitle();
 void SetAppTitle(std::wstring title);

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "print/Dpof.h"
+#include "print/PrintFormatTable.h"
 #include "print/PrintOrder.h"
+#include "platform/ProgressSink.h"
 
 // Writes photograph index of the order as the file outputPath (a device
 // path); true when it was written.
@@ -26,3 +28,20 @@ using CardPhotoWriter = std::function<bool(size_t index, const std::wstring& out
 bool WriteOrderToCard(const PrintOrder& order, const std::wstring& cardRoot, bool replaceMarks,
                       const CardPhotoWriter& writePhoto, CardPlan& plan, std::vector<bool>& written,
                       std::wstring& error);
+
+// The window's way onto a card: the order planned on the card, each
+// photograph written through the one batch writer under its DCF name, as
+// Ctrl+Shift+G writes it into a folder, then the marks. results has one entry
+// per photograph once any was tried, and none when the card could not be
+// planned or its folder made (the message says why). False with a message
+// when the marks were not written.
+bool WriteOrderOntoCard(const PrintOrder& order, const std::wstring& cardRoot, bool replaceMarks,
+                        const PrintFormatTable& formats, ProgressSink& progress,
+                        const std::function<void(size_t, size_t)>& onPhotograph, CardPlan& plan,
+                        std::vector<OrderResult>& results, std::wstring& error);
+
+// The closing message of an order written onto a card: the files and their
+// folder, the marks and the prints they ask for (or why there are none), the
+// warning for several formats, and each photograph's failure and notes.
+std::wstring CardOrderMessage(const PrintOrder& order, const std::vector<OrderResult>& results,
+                              const CardPlan& plan, const std::wstring& error);

@@ -54,46 +54,55 @@ private:
 
 }  // namespace
 
-std::vector<OrderResult> WriteOrder(const PrintOrder& order, const std::wstring& folder,
-                                    const PrintFormatTable& formats, ProgressSink& progress,
-                                    const std::function<void(size_t, size_t)>& onPhotograph) {
-    const size_t count = order.GetCount();
-    std::vector<BatchItem> items(count);
-    for (size_t i = 0; i < count; ++i) {
+std::vector<BatchItem> OrderBatchItems(const PrintOrder& order, const std::vector<std::wstring>& outputs) {
+    std::vector<BatchItem> items(order.GetCount());
+    for (size_t i = 0; i < items.size(); ++i) {
         items[i].source = order.GetPath(i);
         items[i].display = devfs::ToHostPath(items[i].source);
         items[i].settings = order.GetSettings(i);
+        if (i < outputs.size()) items[i].output = outputs[i];
     }
-    const BatchWriter batch(folder, std::move(items), formats);
-    std::vector<OrderResult> results(count);
-    for (size_t i = 0; i < count; ++i) {
-        if (onPhotograph) onPhotograph(i, count);
-        const BatchItem& item = batch.GetItem(i);
-        OrderResult& result = results[i];
-        result.sourcePath = item.source;
-        result.display = FromUtf8(item.display);
-        result.outputPath = batch.GetEntry(i).outputPath;
-        ExportPlan plan;
-        const BatchRefusal refusal = batch.Prepare(i, plan);
-        if (refusal != BatchRefusal::None) {
-            result.why = FromUtf8(batch.RefusalText(i, refusal));
-            continue;
-        }
-        OrderProgress line(progress, i, count);
-        PhotoReport report;
-        result.ok = batch.Write(i, plan, line, 95, ExportExtras(), report) != 0;
-        if (!result.ok) {
-            result.why = FromUtf8(FailureText(report, batch.GetEntry(i).outputHost));
-            continue;
-        }
-        // What trimora-cli would warn of, for a print the lab might refuse.
-        const float widthCm = batch.WidthCm(i), heightCm = batch.HeightCm(i);
-        const long dpi = DotsPerInch(plan.print.print, widthCm, heightCm);
-        if (dpi < LOW_PRINT_DPI)
-            result.notes.push_back(
-                FromUtf8(LowResolutionText(ToUtf8(PrintFormatName(item.settings.nFormat)), dpi, LOW_PRINT_DPI)));
-        const std::string damage = DamageText(report);
-        if (!damage.empty()) result.notes.push_back(FromUtf8(damage));
+    return items;
+}
+
+OrderResult WriteOrderPhotograph(const BatchWriter& batch, size_t i, ProgressSink& progress) {
+    const BatchItem& item = batch.GetItem(i);
+    OrderResult result;
+    result.sourcePath = item.source;
+    result.display = FromUtf8(item.display);
+    result.outputPath = batch.GetEntry(i).outputPath;
+    ExportPlan plan;
+    const BatchRefusal refusal = batch.Prepare(i, plan);
+    if (refusal != BatchRefusal::None) {
+        result.why = FromUtf8(batch.RefusalText(i, refusal));
+        return result;
+    }
+    OrderProgress line(progress, i, batch.GetCount());
+    PhotoReport report;
+    result.ok = batch.Write(i, plan, line, 95, ExportExtras(), report) != 0;
+    if (!result.ok) {
+        result.why = FromUtf8(FailureText(report, batch.GetEntry(i).outputHost));
+        return result;
+    }
+    // What trimora-cli would warn of, for a print the lab might refuse.
+    const float widthCm = batch.WidthCm(i), heightCm = batch.HeightCm(i);
+    const long dpi = DotsPerInch(plan.print.print, widthCm, heightCm);
+    if (dpi < LOW_PRINT_DPI)
+        result.notes.push_back(
+            FromUtf8(LowResolutionText(ToUtf8(PrintFormatName(item.settings.nFormat)), dpi, LOW_PRINT_DPI)));
+    const std::string damage = DamageText(report);
+    if (!damage.empty()) result.notes.push_back(FromUtf8(damage));
+    return result;
+}
+
+std::vector<OrderResult> WriteOrder(const PrintOrder& order, const std::wstring& folder,
+                                    const PrintFormatTable& formats, ProgressSink& progress,
+                                    const std::function<void(size_t, size_t)>& onPhotograph) {
+    const BatchWriter batch(folder, OrderBatchItems(order), formats);
+    std::vector<OrderResult> results(batch.GetCount());
+    for (size_t i = 0; i < results.size(); ++i) {
+        if (onPhotograph) onPhotograph(i, results.size());
+        results[i] = WriteOrderPhotograph(batch, i, progress);
     }
     return results;
 }

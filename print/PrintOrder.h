@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "print/BatchWriter.h"
 #include "print/PhotoMessages.h"
 #include "print/PhotoSettings.h"
 #include "print/PrintFormatTable.h"
@@ -59,6 +60,16 @@ struct OrderResult {
     // When ok: what the print's buyer should know (low resolution, damage).
     std::vector<std::wstring> notes;
 };
+
+// The order's photographs as items of the one batch writer, each with its
+// own settings; outputs, when given, are their files' own device paths (a
+// card's DCF names), one per photograph.
+std::vector<BatchItem> OrderBatchItems(const PrintOrder& order, const std::vector<std::wstring>& outputs = {});
+
+// Writes photograph i of an order's batch as the window writes it: refused,
+// failed or written, with what the print's buyer should know. progress sees
+// photograph i's share of one line across the whole batch.
+OrderResult WriteOrderPhotograph(const BatchWriter& batch, size_t i, ProgressSink& progress);
 
 // Writes every photograph of the order into folder (a device folder path
 // ending with a backslash), each with its own format, frame and curve, as

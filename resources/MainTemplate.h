@@ -50,5 +50,6 @@ constexpr int ID_SAVE_ORDER = 32785;
 constexpr int ID_MORE_COPIES = 32786;
 constexpr int ID_FEWER_COPIES = 32787;
 constexpr int ID_LIST_ORDER = 32788;
+constexpr int ID_CARD_ORDER = 32789;
 
 const DialogTemplate& MainTemplate();

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 #include <QTest>
@@ -456,4 +458,56 @@ TEST(Handheld, TheFormatListAndTheBrowserFitTheSmallScreen) {
         EXPECT_GE(client.top() - screen.top(), caption);
         EXPECT_LE(client.bottom(), screen.bottom());
     });
+}
+
+// The card's question and closing message on the small screen: the box lies
+// whole on it, the question offers Yes and No alone, and each line of the
+// text starts a line of its own, wrapped as far as the screen allows.
+TEST(Handheld, TheCardsQuestionAndMessageFitTheSmallScreen) {
+    if (QApplication::primaryScreen()->size() != QSize(240, 320)) GTEST_SKIP() << "needs the 240 x 320 screen";
+    const QStringList message = {"2 files were created in \"\\Kiosk card\\DCIM\\100TRIMO\\\".",
+                                 "The print marks \"\\Kiosk card\\MISC\\AUTPRINT.MRK\" ask for 4 prints.",
+                                 "The order has photographs in 2 print formats (10x15 cm, A4), but a kiosk prints "
+                                 "a card's whole order in one size: put each format on a card of its own."};
+    auto look = [](const char* shotName, const QStringList& paragraphs, QStringList* buttons) {
+        WhenModal([=](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            Pump();
+            EXPECT_TRUE(QApplication::primaryScreen()->availableGeometry().contains(box->frameGeometry()));
+            if (const char* dir = getenv("TRIMORA_SHOTS")) box->grab().save(QString(dir) + "/" + shotName);
+            for (QAbstractButton* b : box->buttons()) buttons->append(b->text().remove('&'));
+            // Greedy lines: none could have taken the next one's first word,
+            // except the last of each paragraph.
+            const QLabel* label = box->findChild<QLabel*>("qt_msgbox_label");
+            EXPECT_TRUE(box->rect().contains(label->geometry()));
+            const QStringList lines = label->text().split('\n');
+            const QFontMetrics metrics(label->font());
+            int widest = 0;
+            for (const QString& line : lines) widest = std::max(widest, metrics.horizontalAdvance(line));
+            QString sofar;
+            int paragraph = 0;
+            for (int i = 0; i + 1 < lines.size(); ++i) {
+                sofar += (sofar.isEmpty() ? "" : " ") + lines[i];
+                if (paragraph < paragraphs.size() && sofar == paragraphs[paragraph]) {
+                    sofar.clear();
+                    ++paragraph;
+                    continue;
+                }
+                const QString joined = lines[i] + " " + lines[i + 1].section(' ', 0, 0);
+                EXPECT_GE(metrics.horizontalAdvance(joined), widest - 2) << joined.toStdString();
+            }
+            box->button(box->buttons().contains(box->button(QMessageBox::No)) ? QMessageBox::No : QMessageBox::Ok)
+                ->click();
+        });
+    };
+    QStringList okButtons, questionButtons;
+    look("handheld_card_message.png", message, &okButtons);
+    ShowMessageBox(message.join('\n').toStdWString(), {}, MessageIcon::Information);
+    EXPECT_EQ(okButtons, QStringList{"OK"});
+    const QStringList question = {"The card already has print marks (\\Kiosk card\\MISC\\AUTPRINT.MRK).",
+                                  "Replace them with this order?"};
+    look("handheld_card_question.png", question, &questionButtons);
+    EXPECT_EQ(AskYesNo(question.join('\n').toStdWString()), Answer::No);
+    EXPECT_EQ(questionButtons, (QStringList{"Yes", "No"}));
 }

@@ -71,6 +71,22 @@ void BrowseTo(QWidget* browser, const QStringList& names) {
     Tap(Item(browser, IDOK));
 }
 
+// Arms the storage browser the next command opens over the window w: it
+// must stand on `on` (anywhere, when empty), and Return takes it.
+void ReturnInBrowser(QWidget* w, const QString& on = {}) {
+    WhenModal(
+        [on](QWidget* browser) {
+            ASSERT_NE(browser, nullptr);
+            auto* tree = browser->findChild<QTreeWidget*>();
+            if (!on.isEmpty()) {
+                ASSERT_NE(tree->currentItem(), nullptr);
+                EXPECT_EQ(tree->currentItem()->text(0), on);
+            }
+            QTest::keyClick(tree, Qt::Key_Return);
+        },
+        w);
+}
+
 class Workflow : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -112,6 +128,12 @@ protected:
     void TapAndBrowse(CMainDialog& dlg, int icon, const QStringList& names) {
         WhenModal([&](QWidget* browser) { BrowseTo(browser, names); }, dlg.DialogWidget());
         Tap(dlg.GetDlgItemWidget(icon));
+        Pump();
+    }
+    // The same for a key of the window w.
+    void PressAndBrowse(QWidget* w, Qt::Key key, Qt::KeyboardModifiers modifiers, const QStringList& names) {
+        WhenModal([&](QWidget* browser) { BrowseTo(browser, names); }, w);
+        QTest::keyClick(w, key, modifiers);
         Pump();
     }
 
@@ -512,14 +534,7 @@ TEST_F(Workflow, GoRemembersTheFolderAndTheOrderWritesEveryPhotographAsGoDoes) {
         fs::remove(out);
 
         // The second GO!: the folder is there already, Return writes.
-        WhenModal(
-            [&](QWidget* browser) {
-                auto* tree = browser->findChild<QTreeWidget*>();
-                ASSERT_NE(tree->currentItem(), nullptr);
-                EXPECT_EQ(tree->currentItem()->text(0), "Storage Card");
-                QTest::keyClick(tree, Qt::Key_Return);
-            },
-            w);
+        ReturnInBrowser(w, "Storage Card");
         QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier);
         EXPECT_TRUE(ReadFile(out) == byGo);
         // The open picture starts on the photograph itself.
@@ -652,14 +667,7 @@ TEST_F(Workflow, GoSaysWhereTheFileWentOrWhyNotAndTheCurveInForceIsNamed) {
         auto* dpi = qobject_cast<QLabel*>(dlg.GetDlgItemWidget(IDC_RESOLUTION));
         EXPECT_EQ(curve->text(), "");
 
-        WhenModal(
-            [&](QWidget* browser) {
-                auto* tree = browser->findChild<QTreeWidget*>();
-                ASSERT_NE(tree->currentItem(), nullptr);
-                EXPECT_EQ(tree->currentItem()->text(0), "DCIM");
-                QTest::keyClick(tree, Qt::Key_Return);
-            },
-            w);
+        ReturnInBrowser(w, "DCIM");
         Tap(dlg.GetDlgItemWidget(IDC_GO));
         ASSERT_EQ(messages.Texts(), std::vector<std::wstring>{L"File \"\\DCIM\\img_0001_10x15.jpg\" was created."});
         const std::string written = m_root + "/DCIM/img_0001_10x15.jpg";
@@ -886,9 +894,7 @@ TEST_F(Workflow, AnOrderSavedAndOpenedInANewWindowWritesTheSameFiles) {
     const std::string first = m_root + "/Storage Card/img_0001_10x15.jpg";
     const std::string second = m_root + "/Storage Card/img_0002_A4.jpg";
     auto writeAll = [&](CMainDialog& dlg, QWidget* w) {
-        WhenModal([&](QWidget* browser) { BrowseTo(browser, {"Storage Card"}); }, w);
-        QTest::keyClick(w, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier);
-        Pump();
+        PressAndBrowse(w, Qt::Key_G, Qt::ControlModifier | Qt::ShiftModifier, {"Storage Card"});
         EXPECT_TRUE(dlg.IsRunning());
     };
     MessageRecorder messages;
@@ -927,14 +933,7 @@ TEST_F(Workflow, AnOrderSavedAndOpenedInANewWindowWritesTheSameFiles) {
         ASSERT_FALSE(secondBytes.empty());
 
         // Ctrl+S: the browser stands on the photograph's folder; Return saves.
-        WhenModal(
-            [&](QWidget* browser) {
-                auto* tree = browser->findChild<QTreeWidget*>();
-                ASSERT_NE(tree->currentItem(), nullptr);
-                EXPECT_EQ(tree->currentItem()->text(0), "DCIM");
-                QTest::keyClick(tree, Qt::Key_Return);
-            },
-            w);
+        ReturnInBrowser(w, "DCIM");
         QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
         EXPECT_EQ(dlg.m_strNotice, L"Order of 2 saved as " + FromUtf8(m_root) + L"/DCIM/order.trimora");
     });
@@ -1003,7 +1002,7 @@ TEST_F(Workflow, ClosingAnUnsavedOrderAsksWhetherToSaveIt) {
         EXPECT_EQ(messages.questions[0].text, L"The order of 2 photographs is not saved. Save it?");
 
         messages.answer = Answer::Yes;
-        WhenModal([&](QWidget* browser) { QTest::keyClick(browser->findChild<QTreeWidget*>(), Qt::Key_Return); }, w);
+        ReturnInBrowser(w);
         QTest::keyClick(w, Qt::Key_Q, Qt::ControlModifier);
         EXPECT_FALSE(dlg.IsRunning());
         EXPECT_EQ(messages.questions.size(), 2u);
@@ -1069,5 +1068,87 @@ TEST_F(Workflow, TheOrderListTakesOutAndACamerasMarksOpenAsAnOrder) {
         QTest::keyClick(w, Qt::Key_PageUp);
         QTest::keyClick(w, Qt::Key_PageDown);
         EXPECT_EQ(dlg.m_order.GetCount(), 1u);
+    });
+}
+
+// Ctrl+Shift+K: the order onto a card for a kiosk, in a new DCF folder with
+// the print marks, the very files trimora-cli's order --card writes. Marks
+// already on the card go only when the user says Yes; a photograph that
+// cannot be written is named and left out of the marks.
+TEST_F(Workflow, CtrlShiftKWritesTheOrderOntoACardAndAsksBeforeReplacingItsMarks) {
+    const std::string first = AddPhoto("img_0001.jpg", 1600, 1200);
+    AddPhoto("img_0002.jpg", 1200, 900, 11);
+    fs::create_directories(m_root + "/Card");
+    fs::create_directories(m_root + "/CliCard");
+    const std::string card = m_root + "/Card/";
+    // Two marks files agree but for the moment they were written.
+    auto undated = [](std::string marks) {
+        const size_t at = marks.find("GEN DTM = ");
+        return at == std::string::npos ? marks : marks.erase(at, marks.find('\n', at) - at);
+    };
+    MessageRecorder messages;
+    Run([&](CMainDialog& dlg, QWidget* w) {
+        QTest::keyClick(w, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+        ASSERT_EQ(messages.Texts(), std::vector<std::wstring>{L"Image not loaded"});
+        messages.messages.clear();
+
+        TapAndBrowse(dlg, IDC_OPEN, {"DCIM", "img_0001.jpg"});
+        QTest::keyClick(w, Qt::Key_PageDown);
+        QTest::keyClick(w, Qt::Key_Plus, Qt::ShiftModifier);
+        QTest::keyClick(w, Qt::Key_Plus, Qt::KeypadModifier);
+        WhenModal([&](QWidget* browser) {
+            EXPECT_EQ(browser->windowTitle(), "Select the card for the kiosk");
+            BrowseTo(browser, {"Card"});
+        }, w);
+        QTest::keyClick(w, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+        ASSERT_EQ(messages.Texts(), std::vector<std::wstring>{L"2 files were created in \"\\Card\\DCIM\\100TRIMO\\\".\n"
+                                                              L"The print marks \"\\Card\\MISC\\AUTPRINT.MRK\" ask for 4 prints."});
+        EXPECT_TRUE(messages.questions.empty());
+        const std::string marks = ReadFile(card + "MISC/AUTPRINT.MRK");
+        EXPECT_NE(marks.find("PRT QTY = 001\r\nIMG FMT = EXIF2 -J\r\n<IMG SRC = \"../DCIM/100TRIMO/TRIM0001.JPG\">\r\n"),
+                  std::string::npos) << marks;
+        EXPECT_NE(marks.find("PRT QTY = 003\r\nIMG FMT = EXIF2 -J\r\n<IMG SRC = \"../DCIM/100TRIMO/TRIM0002.JPG\">\r\n"),
+                  std::string::npos) << marks;
+
+        // trimora-cli's order --card of the same order, saved with Ctrl+S:
+        // the same images and, but for the date, the same marks.
+        ReturnInBrowser(w, "DCIM");
+        QTest::keyClick(w, Qt::Key_S, Qt::ControlModifier);
+        ASSERT_EQ(RunCli("order '" + m_root + "/DCIM/order.trimora' --card '" + m_root + "/CliCard'"), 0);
+        for (const char* name : {"TRIM0001.JPG", "TRIM0002.JPG"}) {
+            const std::string ours = ReadFile(card + "DCIM/100TRIMO/" + name);
+            EXPECT_TRUE(!ours.empty() && ours == ReadFile(m_root + "/CliCard/DCIM/100TRIMO/" + name)) << name;
+        }
+        EXPECT_EQ(undated(marks), undated(ReadFile(m_root + "/CliCard/MISC/AUTPRINT.MRK")));
+
+        // Again onto that card, the browser on it: No keeps everything.
+        messages.messages.clear();
+        ReturnInBrowser(w, "Card");
+        QTest::keyClick(w, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+        ASSERT_EQ(messages.questions.size(), 1u);
+        EXPECT_EQ(messages.questions[0].text,
+                  L"The card already has print marks (\\Card\\MISC\\AUTPRINT.MRK).\nReplace them with this order?");
+        EXPECT_FALSE(messages.questions[0].offerCancel);
+        EXPECT_TRUE(messages.messages.empty());
+        EXPECT_EQ(dlg.m_strNotice, L"The card is left as it was");
+        EXPECT_EQ(ReadFile(card + "MISC/AUTPRINT.MRK"), marks);
+        EXPECT_FALSE(fs::exists(card + "DCIM/101TRIMO"));
+
+        // Yes replaces them, with the photograph that could be written.
+        fs::remove(first);
+        messages.answer = Answer::Yes;
+        ReturnInBrowser(w, "Card");
+        QTest::keyClick(w, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
+        ASSERT_EQ(messages.messages.size(), 1u);
+        EXPECT_EQ(messages.messages[0].text,
+                  L"1 file was created in \"\\Card\\DCIM\\101TRIMO\\\".\n"
+                  L"The print marks \"\\Card\\MISC\\AUTPRINT.MRK\" ask for 3 prints.\n" +
+                      FromUtf8(first) + L": cannot open the photograph: No such file or directory");
+        EXPECT_EQ(messages.messages[0].icon, MessageIcon::Information);
+        const std::string replaced = ReadFile(card + "MISC/AUTPRINT.MRK");
+        EXPECT_EQ(replaced.find("100TRIMO"), std::string::npos) << replaced;
+        EXPECT_NE(replaced.find("PRT QTY = 003\r\nIMG FMT = EXIF2 -J\r\n<IMG SRC = \"../DCIM/101TRIMO/TRIM0004.JPG\">"),
+                  std::string::npos) << replaced;
+        EXPECT_TRUE(ReadFile(card + "DCIM/101TRIMO/TRIM0004.JPG") == ReadFile(card + "DCIM/100TRIMO/TRIM0002.JPG"));
     });
 }

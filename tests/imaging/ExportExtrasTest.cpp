@@ -375,29 +375,38 @@ TEST_F(ExportExtrasTest, AWholePrintLargerThanAJpegIsRefused) {
 }
 
 TEST_F(ExportExtrasTest, EncoderThreadFailingHalfWayLeavesTheOldFile) {
-    WriteFile(storage.Host("src.jpg"), EncodeJpeg({1600, 1200}));
-    WriteFile(Out(), "precious");
-    for (rlim_t limit : {rlim_t(700), rlim_t(100000), rlim_t(400000)}) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit lim{limit, limit};
-            setrlimit(RLIMIT_FSIZE, &lim);
-            Cores cores;
-            ExportExtras extras;
-            extras.cores = &cores;
-            NullProgressSink sink;
-            const int ok = ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", CRect(0, 0, 1600, 1200), sink, ExportLevels(curve).Table(),
-                                                 95, extras);
-            // 700 bytes fail before the encoder has moved, the others after.
-            _exit(ok == 0 && cores.claimed == (limit > 700) && cores.released == cores.claimed ? 42 : 1);
+    // Upright, the encoder's thread writes; turned, this thread writes what
+    // the other one computes.
+    for (const int tag : {1, 6}) {
+        for (rlim_t limit : {rlim_t(700), rlim_t(100000), rlim_t(400000)}) {
+            SCOPED_TRACE(tag);
+            WriteFile(storage.Host("src.jpg"), WithExif(EncodeJpeg({1600, 1200}), OrientationTiff(tag)));
+            WriteFile(Out(), "precious");
+            const CRect frame = tag == 1 ? CRect(0, 0, 1600, 1200) : CRect(0, 0, 1200, 1600);
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                signal(SIGXFSZ, SIG_IGN);
+                rlimit lim{limit, limit};
+                setrlimit(RLIMIT_FSIZE, &lim);
+                Cores cores;
+                ExportExtras extras;
+                extras.cores = &cores;
+                NullProgressSink sink;
+                const int ok = ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", frame, sink, ExportLevels(curve).Table(),
+                                                     95, extras);
+                // Upright, 700 bytes fail before the encoder has moved, the
+                // others after; turned, the second decoder and the split encoder
+                // have both started before anything is written.
+                const int claims = tag == 1 ? (limit > 700) : 2;
+                _exit(ok == 0 && cores.claimed == claims && cores.released == cores.claimed ? 42 : 1);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << limit;
+            EXPECT_EQ(ReadFile(Out()), "precious");
+            EXPECT_EQ(std::distance(std::filesystem::directory_iterator(storage.Host("out")), {}), 1);
         }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << limit;
-        EXPECT_EQ(ReadFile(Out()), "precious");
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(storage.Host("out")), {}), 1);
     }
 }
 
