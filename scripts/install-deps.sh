@@ -10,7 +10,7 @@ bash "$here/apt-install.sh" \
   qt6-base-dev qt6-base-dev-tools libgl-dev \
   libjpeg62-turbo-dev libjpeg-turbo-progs libturbojpeg0-dev \
   liblcms2-dev libexiv2-dev libimage-exiftool-perl exiv2 icc-profiles-free colord-data \
-  libheif-dev libheif-examples \
+  libheif-dev libde265-dev libheif-examples \
   libgtest-dev libgmock-dev googletest libbenchmark-dev \
   xvfb xauth imagemagick fonts-dejavu-core lomiri-wallpapers-20.04 \
   xdotool desktop-file-utils appstream bash-completion man-db dpkg-dev file \
