@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -65,6 +66,7 @@ heif_error PushData(void* raw, const void* data, size_t size) {
                                 uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
         at += 4;
         if (length > size - at) return PluginError(heif_suberror_End_of_data, "insufficient input data");
+        if (length > static_cast<uint32_t>(INT_MAX)) return PluginError(heif_suberror_Unspecified, "a NAL unit too large");
         de265_push_NAL(decoder->ctx, bytes + at, static_cast<int>(length), 0, nullptr);
         at += length;
     }
