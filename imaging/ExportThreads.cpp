@@ -16,8 +16,7 @@ bool EncoderThread::Start(SpareCores& cores, jpeg_compress_struct& cinfo, JpegEr
         cores.Release();
         return false;  // one thread goes on alone
     }
-    m_free.clear();
-    m_queue.clear();
+    std::vector<RowBatch*> free;
     for (int s = 0; s < SLOTS; ++s) {
         RowBatch& b = m_slots[s];
         for (int i = 0; i < ROWS_PER_BATCH; ++i) {
@@ -25,12 +24,13 @@ bool EncoderThread::Start(SpareCores& cores, jpeg_compress_struct& cinfo, JpegEr
             b.decoded[i] = row;
             b.rows[i] = convertedBytes ? row + decodedBytes : row + offset;
         }
-        m_free.push_back(&b);
+        free.push_back(&b);
     }
+    m_handoff.Reset(std::move(free));
     // The whole photograph on white: rows that need no copy on this thread.
     if (auto* border = static_cast<WhiteBorder*>(cinfo.client_data))
         border->LendBatches(m_slots, SLOTS, decodedBytes, convertedBytes, offset);
-    m_ending = m_abandon = m_failed = false;
+    m_failed = false;
     m_cores = &cores;
     m_preparer = preparer;
     m_cinfo = &cinfo;
@@ -51,57 +51,28 @@ bool EncoderThread::Start(SpareCores& cores, jpeg_compress_struct& cinfo, JpegEr
 // longjmp.
 void EncoderThread::Run() {
     if (setjmp(m_jump)) {
-        std::lock_guard<std::mutex> lock(m_mutex);
         m_failed = true;
-        m_changed.notify_all();
+        m_handoff.Close();
         return;
     }
-    while (RowBatch* batch = Pop()) {
+    while (RowBatch* batch = m_handoff.TakeQueued()) {
         if (m_preparer)
             for (int i = batch->prepared; i < batch->count; ++i) m_preparer->Prepare(*batch, i);
         WriteRows(m_cinfo, batch->rows, static_cast<JDIMENSION>(batch->count));
-        Done(batch);
+        m_handoff.Free(batch);
     }
 }
 
-RowBatch* EncoderThread::Pop() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_queue.empty() || m_ending || m_abandon; });
-    if (m_abandon || m_queue.empty()) return nullptr;
-    RowBatch* batch = m_queue.front();
-    m_queue.erase(m_queue.begin());
-    return batch;
-}
+RowBatch* EncoderThread::Free() { return m_handoff.TakeFree(); }
 
-void EncoderThread::Done(RowBatch* batch) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_free.push_back(batch);
-    m_changed.notify_all();
-}
-
-RowBatch* EncoderThread::Free() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_free.empty() || m_failed; });
-    if (m_failed) return nullptr;
-    RowBatch* batch = m_free.back();
-    m_free.pop_back();
-    return batch;
-}
-
-void EncoderThread::Push(RowBatch* batch) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_queue.push_back(batch);
-    m_changed.notify_all();
-}
+void EncoderThread::Push(RowBatch* batch) { m_handoff.Queue(batch); }
 
 void EncoderThread::Stop(bool abandon) {
     if (!Running()) return;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_ending = true;
-        m_abandon = m_abandon || abandon;
-        m_changed.notify_all();
-    }
+    if (abandon)
+        m_handoff.Close();
+    else
+        m_handoff.Finish();
     m_thread.join();
     m_trap->target = m_callerJump;
     m_cores->Release();

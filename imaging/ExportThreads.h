@@ -3,15 +3,14 @@
 // batches of rows, the encoder thread writes them, and a few batches in
 // between keep both busy. The encoder sees the same rows in the same order as
 // when one thread does both, so the file is the same.
-#include <condition_variable>
 #include <csetjmp>
 #include <cstddef>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include <jpeglib.h>
 
+#include "imaging/Handoff.h"
 #include "imaging/JpegSource.h"
 
 class SpareCores;
@@ -66,21 +65,14 @@ public:
 
 private:
     void Run();
-    RowBatch* Pop();
-    void Done(RowBatch* batch);
     void Stop(bool abandon);
 
     static constexpr int SLOTS = 4;
     std::vector<JSAMPLE> m_storage;
     RowBatch m_slots[SLOTS];
-    std::vector<RowBatch*> m_free;
-    std::vector<RowBatch*> m_queue;  // oldest first
-    bool m_ending = false;
-    bool m_abandon = false;
-    bool m_failed = false;
+    Handoff<RowBatch> m_handoff;
+    bool m_failed = false;  // read once the thread has ended
 
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
     std::thread m_thread;
     std::jmp_buf m_jump;
     jpeg_compress_struct* m_cinfo = nullptr;

@@ -18,15 +18,14 @@ bool SplitEncoder::Start(SpareCores& cores, const jpeg_compress_struct& file, co
     m_blocksInMcu = file.blocks_in_MCU;
     m_rowsPerBatch = static_cast<JDIMENSION>(file.max_v_samp_factor * DCTSIZE);
     try {
-        m_free.clear();
-        m_queue.clear();
-        m_freeBatches.clear();
-        m_batchQueue.clear();
+        std::vector<RowBatch*> batches;
+        std::vector<BlockRow*> rows;
         for (RowBatch& batch : m_batches) {
             batch.storage.assign(rowBytes * m_rowsPerBatch, 0);
             batch.rows.resize(m_rowsPerBatch);
-            m_freeBatches.push_back(&batch);
+            batches.push_back(&batch);
         }
+        m_rowHandoff.Reset(std::move(batches));
         m_fill = std::move(fill);
         const size_t blocks = static_cast<size_t>(m_mcusPerRow) * static_cast<size_t>(m_blocksInMcu);
         for (BlockRow& slot : m_slots) {
@@ -34,15 +33,17 @@ bool SplitEncoder::Start(SpareCores& cores, const jpeg_compress_struct& file, co
             slot.mcus.resize(blocks);
             for (size_t b = 0; b < blocks; ++b)
                 slot.mcus[b] = reinterpret_cast<JBLOCKROW>(slot.coefficients.data() + b * DCTSIZE2);
-            m_free.push_back(&slot);
+            rows.push_back(&slot);
         }
+        m_blockHandoff.Reset(std::move(rows));
     } catch (const std::bad_alloc&) {
         cores.Release();
         return false;
     }
     m_filling = nullptr;
     m_filled = 0;
-    m_abandon = m_failed = m_ended = false;
+    m_abandon = false;
+    m_failed = false;
 
     if (setjmp(m_jump)) {
         if (m_created) jpeg_destroy_compress(&m_cinfo);
@@ -97,14 +98,14 @@ boolean SplitEncoder::DiscardOutput(j_compress_ptr cinfo) {
 boolean SplitEncoder::CaptureMcu(j_compress_ptr cinfo, JBLOCKROW* data) {
     auto* self = static_cast<SplitEncoder*>(cinfo->client_data);
     if (!self->m_filling) {
-        self->m_filling = self->WaitFree();
+        self->m_filling = self->m_blockHandoff.TakeFree();
         if (!self->m_filling) std::longjmp(self->m_jump, 1);
     }
     JCOEF* to = self->m_filling->coefficients.data() +
                 static_cast<size_t>(self->m_filled) * static_cast<size_t>(self->m_blocksInMcu) * DCTSIZE2;
     for (int b = 0; b < self->m_blocksInMcu; ++b, to += DCTSIZE2) std::memcpy(to, data[b][0], sizeof(JBLOCK));
     if (++self->m_filled == self->m_mcusPerRow) {
-        self->Push(self->m_filling);
+        self->m_blockHandoff.Queue(self->m_filling);
         self->m_filling = nullptr;
         self->m_filled = 0;
     }
@@ -115,80 +116,35 @@ boolean SplitEncoder::CaptureMcu(j_compress_ptr cinfo, JBLOCKROW* data) {
 // leaves it through longjmp.
 void SplitEncoder::Run() {
     if (setjmp(m_jump)) {
-        std::lock_guard<std::mutex> lock(m_mutex);
         m_failed = !m_abandon;
-        m_ended = true;
-        m_changed.notify_all();
+        m_rowHandoff.Close();
+        m_blockHandoff.Close();
         return;
     }
-    while (RowBatch* batch = WaitRows()) {
+    while (m_cinfo.next_scanline < m_cinfo.image_height) {
+        RowBatch* batch = m_rowHandoff.TakeQueued();
+        if (!batch) break;  // given up
         const size_t rowBytes = batch->storage.size() / batch->rows.size();
         for (size_t i = 0; i < batch->rows.size(); ++i) batch->rows[i] = batch->storage.data() + i * rowBytes;
         m_fill(batch->first, static_cast<int>(batch->count), batch->rows.data());
         jpeg_write_scanlines(&m_cinfo, batch->rows.data(), batch->count);
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_freeBatches.push_back(batch);
-        m_changed.notify_all();
+        m_rowHandoff.Free(batch);
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_ended = true;
-    m_changed.notify_all();
-}
-
-// The next batch of rows; null once every row of the image went through
-// the encoder, or when given up.
-SplitEncoder::RowBatch* SplitEncoder::WaitRows() {
-    if (m_cinfo.next_scanline >= m_cinfo.image_height) return nullptr;
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_batchQueue.empty() || m_abandon; });
-    if (m_abandon) return nullptr;
-    RowBatch* batch = m_batchQueue.front();
-    m_batchQueue.erase(m_batchQueue.begin());
-    return batch;
+    m_blockHandoff.Finish();
 }
 
 bool SplitEncoder::Ask(JDIMENSION first, JDIMENSION count) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_freeBatches.empty() || m_ended; });
-    if (m_ended) return false;
-    RowBatch* batch = m_freeBatches.back();
-    m_freeBatches.pop_back();
+    RowBatch* batch = m_rowHandoff.TakeFree();
+    if (!batch) return false;
     batch->first = first;
     batch->count = count;
-    m_batchQueue.push_back(batch);
-    m_changed.notify_all();
+    m_rowHandoff.Queue(batch);
     return true;
 }
 
-SplitEncoder::BlockRow* SplitEncoder::WaitFree() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_free.empty() || m_abandon; });
-    if (m_abandon) return nullptr;
-    BlockRow* row = m_free.back();
-    m_free.pop_back();
-    return row;
-}
+const SplitEncoder::BlockRow* SplitEncoder::Next() { return m_blockHandoff.TakeQueued(); }
 
-void SplitEncoder::Push(BlockRow* row) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_queue.push_back(row);
-    m_changed.notify_all();
-}
-
-const SplitEncoder::BlockRow* SplitEncoder::Next() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [this] { return !m_queue.empty() || m_ended; });
-    if (m_queue.empty()) return nullptr;  // failed, or asked for more rows than there are
-    BlockRow* row = m_queue.front();
-    m_queue.erase(m_queue.begin());
-    return row;
-}
-
-void SplitEncoder::Done(const BlockRow* row) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_free.push_back(const_cast<BlockRow*>(row));
-    m_changed.notify_all();
-}
+void SplitEncoder::Done(const BlockRow* row) { m_blockHandoff.Free(const_cast<BlockRow*>(row)); }
 
 // Holds nothing with a destructor: a write error leaves it through longjmp.
 void SplitEncoder::Code(jpeg_compress_struct& file, const BlockRow& row) {
@@ -199,10 +155,10 @@ void SplitEncoder::Code(jpeg_compress_struct& file, const BlockRow& row) {
 
 void SplitEncoder::Stop(bool abandon) {
     if (!Running()) return;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_abandon = m_abandon || abandon;
-        m_changed.notify_all();
+    if (abandon) {
+        m_abandon = true;
+        m_rowHandoff.Close();
+        m_blockHandoff.Close();
     }
     m_thread.join();
     jpeg_destroy_compress(&m_cinfo);

@@ -11,16 +11,16 @@
 // Only the file's encoder's entropy coder is used, which the library's
 // public interface does not offer; its module interface (jpegint.h) has
 // stayed the same since the library's version 6.
-#include <condition_variable>
+#include <atomic>
 #include <csetjmp>
 #include <cstddef>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include <jpeglib.h>
 
+#include "imaging/Handoff.h"
 #include "imaging/JpegSource.h"
 
 class SpareCores;
@@ -82,25 +82,19 @@ private:
     static void NoOutput(j_compress_ptr cinfo);
     static boolean DiscardOutput(j_compress_ptr cinfo);
     void Run();
-    RowBatch* WaitRows();
-    BlockRow* WaitFree();
-    void Push(BlockRow* row);
     void Stop(bool abandon);
 
-    // The caller's thread fills at most SLOTS - 1 batches ahead of the
+    // The caller's thread asks for at most SLOTS - 1 batches ahead of the
     // blocks it codes, so neither thread waits for the other in a circle.
     static constexpr int SLOTS = 4;
     RowBatch m_batches[SLOTS];
-    std::vector<RowBatch*> m_freeBatches;
-    std::vector<RowBatch*> m_batchQueue;  // oldest first
+    Handoff<RowBatch> m_rowHandoff;  // to the other thread
     BlockRow m_slots[SLOTS];
-    std::vector<BlockRow*> m_free;
-    std::vector<BlockRow*> m_queue;  // oldest first
+    Handoff<BlockRow> m_blockHandoff;  // back
     BlockRow* m_filling = nullptr;
     JDIMENSION m_filled = 0;  // MCUs of m_filling so far
-    bool m_abandon = false;
-    bool m_failed = false;
-    bool m_ended = false;
+    std::atomic<bool> m_abandon{false};
+    bool m_failed = false;  // read once the thread has ended
 
     JDIMENSION m_mcusPerRow = 0;
     int m_blocksInMcu = 0;
@@ -114,8 +108,6 @@ private:
     bool m_created = false;
     std::jmp_buf m_jump;
 
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
     std::thread m_thread;
     SpareCores* m_cores = nullptr;
 };

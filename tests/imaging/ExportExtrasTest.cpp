@@ -378,32 +378,25 @@ TEST_F(ExportExtrasTest, EncoderThreadFailingHalfWayLeavesTheOldFile) {
     // Upright, the encoder's thread writes; turned, this thread writes what
     // the other one computes.
     for (const int tag : {1, 6}) {
-        for (rlim_t limit : {rlim_t(700), rlim_t(100000), rlim_t(400000)}) {
+        for (const long limit : {700L, 100000L, 400000L}) {
             SCOPED_TRACE(tag);
             WriteFile(storage.Host("src.jpg"), WithExif(EncodeJpeg({1600, 1200}), OrientationTiff(tag)));
             WriteFile(Out(), "precious");
             const CRect frame = tag == 1 ? CRect(0, 0, 1600, 1200) : CRect(0, 0, 1200, 1600);
-            const pid_t child = fork();
-            ASSERT_GE(child, 0);
-            if (child == 0) {
-                signal(SIGXFSZ, SIG_IGN);
-                rlimit lim{limit, limit};
-                setrlimit(RLIMIT_FSIZE, &lim);
+            const int status = ExitStatusWithFileLimit(limit, [&] {
                 Cores cores;
                 ExportExtras extras;
                 extras.cores = &cores;
                 NullProgressSink sink;
-                const int ok = ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", frame, sink, ExportLevels(curve).Table(),
-                                                     95, extras);
+                const int ok = ExportFramedImageWith(L"\\src.jpg", L"\\out\\a.jpg", frame, sink,
+                                                     ExportLevels(curve).Table(), 95, extras);
                 // Upright, 700 bytes fail before the encoder has moved, the
-                // others after; turned, the second decoder and the split encoder
-                // have both started before anything is written.
+                // others after; turned, the second decoder and the split
+                // encoder have both started before anything is written.
                 const int claims = tag == 1 ? (limit > 700) : 2;
-                _exit(ok == 0 && cores.claimed == claims && cores.released == cores.claimed ? 42 : 1);
-            }
-            int status = 0;
-            ASSERT_EQ(waitpid(child, &status, 0), child);
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << limit;
+                return ok == 0 && cores.claimed == claims && cores.released == cores.claimed ? 42 : 1;
+            });
+            EXPECT_EQ(status, 42) << limit;
             EXPECT_EQ(ReadFile(Out()), "precious");
             EXPECT_EQ(std::distance(std::filesystem::directory_iterator(storage.Host("out")), {}), 1);
         }

@@ -1,5 +1,10 @@
 #include "TestJpeg.h"
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csetjmp>
 #include <cmath>
 #include <cstdio>
@@ -263,4 +268,18 @@ std::vector<uint8_t> CropRgb(const std::vector<uint8_t>& rgb, int width, int lef
         out.insert(out.end(), row, row + static_cast<size_t>(right - left) * 3);
     }
     return out;
+}
+
+int ExitStatusWithFileLimit(long limit, const std::function<int()>& work) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit lim{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        setrlimit(RLIMIT_FSIZE, &lim);
+        _exit(work());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }

@@ -2,6 +2,7 @@
 // Test photographs made on the spot with libjpeg, and plain reference decodes
 // and encodes to compare the pipeline with.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,11 @@ std::string WithIccProfile(const std::string& jpeg, const std::string& icc, size
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+
+// Runs work in a child process whose files may grow to limit bytes at most
+// (past it a write fails with EFBIG, as on a full disk, instead of killing
+// the process); the child's exit status, -1 when it did not exit.
+int ExitStatusWithFileLimit(long limit, const std::function<int()>& work);
 
 struct Decoded {
     int width = 0;
