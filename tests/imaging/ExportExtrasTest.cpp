@@ -351,7 +351,9 @@ TEST_F(ExportExtrasTest, TheWholePhotographOnWhiteIsAPlainEncodeOfThePrint) {
         const int pw = w + c.margins.left + c.margins.right, ph = h + c.margins.top + c.margins.bottom;
         EXPECT_TRUE(ReadFile(Out()) == EncodePlain(print.data(), pw, ph, 95)) << "not the print's plain encode";
         EXPECT_EQ(cores.claimed, cores.released);
-        if (c.from >= 0) EXPECT_GT(cores.claimed, 0);
+        if (c.from >= 0) {
+            EXPECT_GT(cores.claimed, 0);
+        }
     }
 }
 
