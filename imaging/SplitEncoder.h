@@ -3,10 +3,11 @@
 // takes the upright rows an iMCU row at a time and runs an encoder of its
 // own on them up to the quantized DCT blocks (colour conversion, chroma
 // downsampling, DCT, quantization); the caller's thread entropy-codes the
-// blocks through the file's encoder, which never sees a pixel. The blocks are exactly those the file's encoder would
-// have computed from the same rows, so the file is byte for byte the same
-// as when one encoder does it all; but the work, which cannot start before
-// the whole frame is decoded, now takes about half as long.
+// blocks through the file's encoder, which never sees a pixel. The blocks
+// are exactly those the file's encoder would have computed from the same
+// rows, so the file is byte for byte the same as when one encoder does it
+// all; but the work, which cannot start before the whole frame is decoded,
+// now takes about half as long.
 //
 // Only the file's encoder's entropy coder is used, which the library's
 // public interface does not offer; its module interface (jpegint.h) has
@@ -44,7 +45,7 @@ public:
     // coder takes them.
     struct BlockRow {
         std::vector<JCOEF> coefficients;  // DCTSIZE2 per block
-        std::vector<JBLOCKROW> mcus;  // blocksInMcu pointers per MCU
+        std::vector<JBLOCKROW> mcus;      // a pointer per block
     };
 
     SplitEncoder() = default;
