@@ -33,10 +33,7 @@ protected:
 };
 
 TEST_F(SourcePhotoTest, HeaderTellsTheUprightSizeTheTurnAndTheMarkers) {
-    JpegRecipe recipe;
-    recipe.width = 1000;
-    recipe.height = 700;
-    WriteFile(storage.Host("turned.jpg"), WithExif(EncodeJpeg(recipe), OrientationTiff(6)));
+    WriteFile(storage.Host("turned.jpg"), WithExif(EncodeJpeg({1000, 700}), OrientationTiff(6)));
     SourcePhoto source;
     PhotoReport report;
     ASSERT_TRUE(source.Open(L"\\turned.jpg", report));
@@ -62,10 +59,7 @@ TEST_F(SourcePhotoTest, HeaderTellsTheUprightSizeTheTurnAndTheMarkers) {
 }
 
 TEST_F(SourcePhotoTest, ExportKeepsTheMarkersReadWhenTheFileWasOpened) {
-    JpegRecipe recipe;
-    recipe.width = 1000;
-    recipe.height = 800;
-    WriteFile(storage.Host("src.jpg"), WithExif(EncodeJpeg(recipe), OrientationTiff(8)));
+    WriteFile(storage.Host("src.jpg"), WithExif(EncodeJpeg({1000, 800}), OrientationTiff(8)));
     SourcePhoto source;
     PhotoReport report;
     ASSERT_TRUE(source.Open(L"\\src.jpg", report));
